@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "base/AudioFormat.h"
+#include "base/TapError.h"
+
+namespace brontide {
+
+// What the controller needs of audio capture (implemented over ProcessTap in the app's wiring).
+
+using AudioObjectID = std::uint32_t;
+// Called on "brontide.tap.io" once per IO cycle; must stay short and never wait for the main thread.
+using TapSink = std::function<void(SampleBlock)>;
+using MakeSink = std::function<std::expected<TapSink, TapError>(const AudioStreamBasicDescription&)>;
+
+// One capture of a set of processes (or of everything). Main thread.
+class CaptureTap {
+ public:
+  virtual ~CaptureTap() = default;
+  // Calls makeSink exactly once with the format, then delivers blocks to the sink.
+  [[nodiscard]] virtual std::expected<void, TapError> start(const MakeSink& makeSink) = 0;
+  // Safe at any time, twice, after a failed start.
+  virtual void stop() = 0;
+  [[nodiscard]] virtual const std::vector<AudioObjectID>& processObjects() const = 0;
+  [[nodiscard]] virtual AudioStreamBasicDescription format() const = 0;
+};
+
+class Capture {
+ public:
+  virtual ~Capture() = default;
+  // The audio process objects whose identity begins with `bundlePrefix`, in the system's order.
+  [[nodiscard]] virtual std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) = 0;
+  [[nodiscard]] virtual std::unique_ptr<CaptureTap> makeTap(std::vector<AudioObjectID> processObjects,
+                                                           bool global) = 0;
+};
+
+}  // namespace brontide

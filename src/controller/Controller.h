@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Collator.h"
+#include "base/Log.h"
+#include "base/MainQueue.h"
+#include "base/Signal.h"
+#include "controller/AppChoice.h"
+#include "controller/Capture.h"
+#include "controller/CaptureState.h"
+#include "controller/FrameEncoder.h"
+#include "controller/FrameServer.h"
+#include "controller/LevelMeter.h"
+#include "controller/LoginItems.h"
+#include "controller/Player.h"
+#include "controller/Preferences.h"
+#include "controller/SpeakerDiscovery.h"
+#include "controller/Workspace.h"
+
+namespace brontide {
+
+// Owns the streaming pipeline and everything the user sees of it. Main thread only.
+// Every callback it hands out holds it weakly, hence shared ownership.
+class Controller : public std::enable_shared_from_this<Controller> {
+ public:
+  // The collaborators; each must outlive the controller.
+  struct Dependencies {
+    MainQueue& mainQueue;
+    Preferences& preferences;
+    Log& log;
+    const Collator& collator;
+    Workspace& workspace;
+    LoginItems& loginItems;
+    Player& player;
+    Capture& capture;
+    SpeakerDiscovery& speakers;
+    MakeServer makeServer;
+    MakeEncoder makeEncoder;
+    // List commands (`--apps`, `--speakers`) build a controller that must never start streaming.
+    bool allowAutoStart = true;
+  };
+
+  // The observable fields; `changed` fires after every assignment to one of them.
+  enum class Field {
+    apps, selectedBundle, autoStart, onboarded, running, state, detail,
+    level, volume, muted, launchAtLogin, captureSilent,
+  };
+
+  static constexpr const char* kDefaultSource = "com.spotify.client";
+  static constexpr std::uint32_t kBitRate = 256000;
+
+  // Runs the construction steps (preferences, player setup, app list, speaker browser, auto start).
+  [[nodiscard]] static std::shared_ptr<Controller> create(Dependencies dependencies);
+  ~Controller();
+
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
+
+  Signal<Field> changed;
+
+  void start();
+  void stop();
+
+  [[nodiscard]] const std::vector<AppChoice>& apps() const;
+  void refreshApps();
+
+  [[nodiscard]] std::string selectedBundle() const;
+  void setSelectedBundle(const std::string& bundleID);
+  [[nodiscard]] bool autoStart() const;
+  void setAutoStart(bool on);
+  [[nodiscard]] bool onboarded() const;
+  void setOnboarded(bool on);
+
+  [[nodiscard]] bool running() const;
+  [[nodiscard]] const CaptureState& state() const;
+  [[nodiscard]] const std::string& detail() const;
+  [[nodiscard]] float level() const;
+  [[nodiscard]] bool captureSilent() const;
+
+  [[nodiscard]] double volume() const;
+  void setVolume(double volume);
+  [[nodiscard]] bool muted() const;
+  void setMuted(bool muted);
+  // 0 when muted, else volume² narrowed to 32 bits.
+  [[nodiscard]] float currentGain() const;
+
+  [[nodiscard]] bool launchAtLogin() const;
+  void setLaunchAtLogin(bool on);
+
+  // A short capture that triggers and checks access to the sound server.
+  // `done` runs on the main thread with no value on success or the failure text.
+  void testCapture(std::function<void(std::optional<std::string> failure)> done);
+
+  [[nodiscard]] std::uint16_t port() const;
+  [[nodiscard]] Player& player() const;
+  [[nodiscard]] Workspace& workspace() const;
+
+ private:
+  explicit Controller(Dependencies dependencies);
+  struct State;
+  std::unique_ptr<State> d_;
+};
+
+}  // namespace brontide
