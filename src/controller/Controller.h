@@ -97,12 +97,29 @@ class Controller : public std::enable_shared_from_this<Controller> {
   // `done` runs on the main thread with no value on success or the failure text.
   void testCapture(std::function<void(std::optional<std::string> failure)> done);
 
+  // The display name of the source: its entry in `apps`, else its identity.
+  [[nodiscard]] std::string sourceName() const;
+
   [[nodiscard]] std::uint16_t port() const;
   [[nodiscard]] Player& player() const;
   [[nodiscard]] Workspace& workspace() const;
 
  private:
   explicit Controller(Dependencies dependencies);
+
+  void attachTapIfPossible();
+  void loadStream();
+  void reloadSoon();
+  void meterTick();
+  void trackSilence(float peak);
+  void pushGain();
+  // Releases timers, tap, encoder, server, player item and observations without notifying.
+  void release();
+  // A step that runs `member` only while the run it was made in lasts; holds the controller weakly.
+  [[nodiscard]] std::function<void()> stepOfThisRun(void (Controller::*member)());
+  // The same step, posted to the main queue when called (timer ticks and player observations).
+  [[nodiscard]] std::function<void()> postedStepOfThisRun(void (Controller::*member)());
+
   struct State;
   std::unique_ptr<State> d_;
 };
