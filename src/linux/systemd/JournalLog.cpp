@@ -1,0 +1,19 @@
+#include "linux/systemd/JournalLog.h"
+
+#include <syslog.h>
+#include <systemd/sd-journal.h>
+
+#include <cstdio>
+
+namespace brontide::systemd {
+
+void JournalLog::notice(const std::string& line) {
+  // Without a journal socket this fails quietly; stderr still has the line.
+  sd_journal_send("MESSAGE=%s", line.c_str(), "PRIORITY=%i", LOG_NOTICE, "SYSLOG_IDENTIFIER=brontide",
+                  "BRONTIDE_SUBSYSTEM=app.brontide.mac", "BRONTIDE_CATEGORY=capture", nullptr);
+  std::lock_guard lock(stderrLock_);
+  std::fprintf(stderr, "brontide: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace brontide::systemd
