@@ -1,0 +1,29 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brontide::cli {
+
+// What the command line asked for.
+struct Options {
+  enum class Mode { tray, headless, apps, speakers, routes, help };
+
+  Mode mode = Mode::tray;
+  std::optional<std::string> source;    // --source ID
+  double waitSeconds = 4;               // --wait S (list commands)
+  std::optional<double> volume;         // --volume V, 0…1
+  bool mute = false;                    // --mute
+  std::vector<std::string> speakerNames;  // --speaker NAME, repeatable
+};
+
+// Parses the arguments after the program name; the error is a message for the user.
+[[nodiscard]] std::expected<Options, std::string> parseOptions(std::span<const std::string_view> arguments);
+
+[[nodiscard]] std::string usage();
+
+}  // namespace brontide::cli

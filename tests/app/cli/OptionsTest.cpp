@@ -1,0 +1,45 @@
+#include "app/cli/Options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace brontide::cli {
+namespace {
+
+std::expected<Options, std::string> parse(std::vector<std::string_view> args) { return parseOptions(args); }
+
+TEST(Options_Modes, EachFlagSelectsItsMode) {
+  EXPECT_EQ(parse({})->mode, Options::Mode::tray);
+  EXPECT_EQ(parse({"--headless"})->mode, Options::Mode::headless);
+  EXPECT_EQ(parse({"--apps"})->mode, Options::Mode::apps);
+  EXPECT_EQ(parse({"--speakers", "--wait", "1.5"})->waitSeconds, 1.5);
+  EXPECT_EQ(parse({"--routes"})->mode, Options::Mode::routes);
+  EXPECT_EQ(parse({"-h"})->mode, Options::Mode::help);
+}
+
+TEST(Options_Streaming, ValuesAndRepeatedSpeakers) {
+  auto options = parse({"--headless", "--source", "org.example.player", "--volume", "0.25", "--mute", "--speaker",
+                        "Cocina", "--speaker", "Salón"});
+  ASSERT_TRUE(options) << options.error();
+  EXPECT_EQ(options->source, "org.example.player");
+  EXPECT_EQ(options->volume, 0.25);
+  EXPECT_TRUE(options->mute);
+  EXPECT_EQ(options->speakerNames, (std::vector<std::string>{"Cocina", "Salón"}));
+}
+
+TEST(Options_BadInput, RejectedWithASpanishReason) {
+  const std::vector<std::vector<std::string_view>> bad = {
+      {"--frobnicate"},          {"--source"},           {"--source", ""},      {"--volume", "1.5"},
+      {"--volume", "nan"},       {"--volume", "0.5x"},   {"--wait", "-1"},      {"--apps", "--headless"},
+      {"--apps", "--mute"},      {"--speakers", "--speaker", "Cocina"},
+  };
+  for (const auto& args : bad) {
+    auto options = parse(args);
+    ASSERT_FALSE(options) << args.front();
+    EXPECT_FALSE(options.error().empty());
+  }
+}
+
+}  // namespace
+}  // namespace brontide::cli
