@@ -4,6 +4,7 @@
 #include <expected>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,8 @@ class CaptureTap {
   virtual void stop() = 0;
   [[nodiscard]] virtual const std::vector<AudioObjectID>& processObjects() const = 0;
   [[nodiscard]] virtual AudioStreamBasicDescription format() const = 0;
+  // Names of tapped applications whose audio refuses to be diverted (it keeps playing on the output).
+  [[nodiscard]] virtual std::vector<std::string> unmovableApplications() const { return {}; }
 };
 
 class Capture {
