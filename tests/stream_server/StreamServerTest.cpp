@@ -1,0 +1,349 @@
+#include "stream_server/StreamServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/VirtualMainQueue.h"
+
+namespace brontide {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kHangGuard = std::chrono::seconds(30);  // only against hangs, never a pass criterion
+const std::string kHeader(StreamServer::kResponseHeader);
+
+void broadcast(FrameServer& server, std::string_view bytes) {
+  server.broadcast({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+}
+
+std::string pattern(int seed, std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((seed * 131 + i * 7) & 0xff);
+  return bytes;
+}
+
+// A plain blocking POSIX client on 127.0.0.1.
+class Client {
+ public:
+  explicit Client(std::uint16_t port, int receiveBuffer = 0) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~Client() { if (fd_ >= 0) ::close(fd_); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  [[nodiscard]] bool connected() const { return connected_; }
+
+  // Sends what the socket takes without blocking, up to all of it.
+  void send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n <= 0) return;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  void shutdownSending() { ::shutdown(fd_, SHUT_WR); }
+  // Closes with RST instead of FIN.
+  void reset() {
+    const linger abortive{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+  // Reads exactly `count` bytes unless the connection closes first.
+  std::string read(std::size_t count) {
+    std::string bytes;
+    char buffer[65536];
+    const auto deadline = Clock::now() + kHangGuard;
+    while (bytes.size() < count && !closed_) {
+      pollfd watch{fd_, POLLIN, 0};
+      if (::poll(&watch, 1, 100) == 0) {
+        if (Clock::now() > deadline) {
+          ADD_FAILURE() << "no bytes within the hang guard";
+          break;
+        }
+        continue;
+      }
+      const auto n = ::recv(fd_, buffer, std::min(sizeof buffer, count - bytes.size()), 0);
+      if (n <= 0) closed_ = true;  // end of stream or reset
+      else bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+  }
+  std::string readUntilClosed(std::size_t limit = 64u << 20) { return read(limit); }
+  [[nodiscard]] bool closed() const { return closed_; }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+  bool closed_ = false;
+};
+
+class StreamServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto made = StreamServer::create(
+        mainQueue_,
+        [this](std::uint16_t port) {
+          readyPorts_.push_back(port);
+          readyThread_ = std::this_thread::get_id();
+        },
+        [this](std::string message) { errors_.push_back(std::move(message)); });
+    ASSERT_TRUE(made.has_value()) << made.error();
+    server_ = *made;
+    const auto deadline = Clock::now() + kHangGuard;
+    while (readyPorts_.empty() && Clock::now() < deadline) {
+      mainQueue_.runReady();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(readyPorts_.size(), 1u);
+    port_ = readyPorts_.front();
+  }
+
+  void TearDown() override {
+    server_.reset();
+    mainQueue_.runReady();
+    EXPECT_THAT(errors_, ::testing::IsEmpty());
+  }
+
+  // A client that has sent its request and read the header, so it is registered for broadcasts.
+  std::unique_ptr<Client> join(std::string_view request = "GET /live.aac HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n") {
+    auto client = std::make_unique<Client>(port_);
+    client->send(request);
+    EXPECT_EQ(client->read(kHeader.size()), kHeader);
+    return client;
+  }
+
+  fakes::VirtualMainQueue mainQueue_;
+  std::shared_ptr<StreamServer> server_;
+  std::uint16_t port_ = 0;
+  std::vector<std::uint16_t> readyPorts_;
+  std::thread::id readyThread_;
+  std::vector<std::string> errors_;
+};
+
+TEST_F(StreamServerTest, StreamServer_ReportsItsPortOnTheMainQueue) {
+  EXPECT_NE(port_, 0);
+  EXPECT_EQ(readyThread_, std::this_thread::get_id());
+}
+
+enum class Ending { KeepOpen, HalfClose };
+struct RequestCase {
+  const char* name;
+  std::string bytes;
+  Ending ending;
+};
+
+class StreamServerRequestTest : public StreamServerTest, public ::testing::WithParamInterface<RequestCase> {};
+
+TEST_P(StreamServerRequestTest, StreamServer_AnswersAnyRequestWithTheHeaderThenTheStream) {
+  Client client(port_);
+  client.send(GetParam().bytes);
+  if (GetParam().ending == Ending::HalfClose) client.shutdownSending();
+  ASSERT_EQ(client.read(kHeader.size()), kHeader);
+  broadcast(*server_, "frame-1");
+  broadcast(*server_, "frame-2");
+  EXPECT_EQ(client.read(14), "frame-1frame-2");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, StreamServerRequestTest,
+    ::testing::Values(RequestCase{"player", "GET /live.aac HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", Ending::KeepOpen},
+                      RequestCase{"otherMethodAndPath", "POST /otra?x=1 HTTP/1.0\r\n\r\n", Ending::KeepOpen},
+                      RequestCase{"binaryGarbage", std::string("\0\xff\x13\x37 no es http", 16), Ending::KeepOpen},
+                      RequestCase{"oneByte", "x", Ending::KeepOpen},
+                      RequestCase{"megabyteRequest", pattern(3, 1 << 20), Ending::KeepOpen},
+                      RequestCase{"nothingThenHalfClose", "", Ending::HalfClose},
+                      RequestCase{"requestThenHalfClose", "GET / HTTP/1.1\r\n\r\n", Ending::HalfClose}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(StreamServerTest, StreamServer_ClientsReceiveIdenticalBytesFromWhenEachJoined) {
+  auto first = join();
+  std::string beforeSecond, afterSecond;
+  for (int i = 0; i < 50; ++i) {
+    beforeSecond += pattern(i, 700 + i);
+    broadcast(*server_, pattern(i, 700 + i));
+  }
+  EXPECT_EQ(first->read(beforeSecond.size()), beforeSecond);
+  auto second = join("\x16\x03\x01 not a request");
+  for (int i = 50; i < 200; ++i) {
+    afterSecond += pattern(i, 1 + i * 13);
+    broadcast(*server_, pattern(i, 1 + i * 13));
+  }
+  EXPECT_EQ(first->read(afterSecond.size()), afterSecond);
+  EXPECT_EQ(second->read(afterSecond.size()), afterSecond);
+}
+
+TEST_F(StreamServerTest, StreamServer_BroadcastWithoutClientsReachesNoLaterClient) {
+  broadcast(*server_, "nobody hears this");
+  broadcast(*server_, "");
+  auto client = join();
+  broadcast(*server_, "live");
+  EXPECT_EQ(client->read(4), "live");
+}
+
+TEST_F(StreamServerTest, StreamServer_HostileClientsLeaveOthersUntouched) {
+  auto listener = join();
+  std::string expected;
+  const auto frame = [&](int i) {
+    expected += pattern(i, 683);
+    broadcast(*server_, pattern(i, 683));
+  };
+  Client resetAtOnce(port_);
+  resetAtOnce.reset();
+  frame(1);
+  auto resetAfterHeader = join();
+  frame(2);
+  resetAfterHeader->reset();
+  for (int i = 3; i < 40; ++i) frame(i);  // writes into the reset connection must not raise SIGPIPE
+  Client flood(port_);
+  flood.send(pattern(9, 1 << 20));
+  flood.reset();
+  Client silent(port_);
+  frame(40);
+  EXPECT_EQ(listener->read(expected.size()), expected);
+  auto late = join();
+  broadcast(*server_, "after");
+  EXPECT_EQ(late->read(5), "after");
+}
+
+TEST_F(StreamServerTest, StreamServer_DisconnectsAClientWithTooMuchUnsent) {
+  Client slow(port_, 4096);
+  slow.send("GET /live.aac HTTP/1.1\r\n\r\n");
+  ASSERT_EQ(slow.read(kHeader.size()), kHeader);
+  auto fast = join();
+  // Far more than the bound plus what the kernel buffers on loopback; the fast client reads in lock-step.
+  constexpr std::size_t kChunk = 64 * 1024;
+  constexpr int kChunks = 256;
+  std::string stream;
+  for (int i = 0; i < kChunks; ++i) {
+    const auto chunk = pattern(i, kChunk);
+    stream += chunk;
+    broadcast(*server_, chunk);
+    ASSERT_EQ(fast->read(kChunk), chunk) << "chunk " << i;
+  }
+  const auto received = slow.readUntilClosed();
+  EXPECT_TRUE(slow.closed());
+  EXPECT_LT(received.size(), stream.size());
+  EXPECT_EQ(received, stream.substr(0, received.size()));
+}
+
+enum class Shutdown { Stop, StopThenDrop, Drop };
+class StreamServerShutdownTest : public StreamServerTest, public ::testing::WithParamInterface<Shutdown> {};
+
+TEST_P(StreamServerShutdownTest, StreamServer_ClosesEveryClientAndThePort) {
+  auto registered = join();
+  Client pending(port_);
+  ASSERT_TRUE(pending.connected());
+  if (GetParam() != Shutdown::Drop) server_->stop();
+  if (GetParam() != Shutdown::Drop) broadcast(*server_, "after stop");
+  if (GetParam() != Shutdown::Stop) server_.reset();
+
+  EXPECT_FALSE(Client(port_).connected());
+  EXPECT_EQ(registered->readUntilClosed(), "");
+  EXPECT_EQ(pending.readUntilClosed(), "");
+  EXPECT_TRUE(registered->closed() && pending.closed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Shutdowns, StreamServerShutdownTest,
+                         ::testing::Values(Shutdown::Stop, Shutdown::StopThenDrop, Shutdown::Drop),
+                         [](const auto& test) {
+                           constexpr const char* kNames[] = {"stop", "stopThenDrop", "drop"};
+                           return std::string(kNames[static_cast<int>(test.param)]);
+                         });
+
+// Listening sockets on `port` in /proc/net/tcp or tcp6, as "address:port" hex fields.
+std::vector<std::string> listeningAddresses(std::uint16_t port) {
+  std::vector<std::string> found;
+  char portHex[8];
+  std::snprintf(portHex, sizeof portHex, ":%04X", port);
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      if (state == "0A" && local.ends_with(portHex)) found.push_back(local);
+    }
+  }
+  return found;
+}
+
+TEST_F(StreamServerTest, StreamServer_ListensOnLoopbackOnly) {
+  char loopback[16];
+  std::snprintf(loopback, sizeof loopback, "0100007F:%04X", port_);
+  EXPECT_THAT(listeningAddresses(port_), ::testing::ElementsAre(loopback));
+
+  ifaddrs* interfaces = nullptr;
+  ASSERT_EQ(::getifaddrs(&interfaces), 0);
+  for (auto* i = interfaces; i != nullptr; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    const int family = i->ifa_addr->sa_family;
+    if (family != AF_INET && family != AF_INET6) continue;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (family == AF_INET) {
+      auto v4 = *reinterpret_cast<sockaddr_in*>(i->ifa_addr);
+      v4.sin_port = htons(port_);
+      std::memcpy(&address, &v4, length = sizeof v4);
+    } else {
+      auto v6 = *reinterpret_cast<sockaddr_in6*>(i->ifa_addr);
+      v6.sin6_port = htons(port_);
+      std::memcpy(&address, &v6, length = sizeof v6);
+    }
+    const int fd = ::socket(family, SOCK_STREAM, 0);
+    timeval guard{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &guard, sizeof guard);
+    EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr*>(&address), length), 0) << "reachable on " << i->ifa_name;
+    ::close(fd);
+  }
+  ::freeifaddrs(interfaces);
+}
+
+TEST_F(StreamServerTest, StreamServer_CreationFailureFiresNoCallback) {
+  const int probe = ::open("/dev/null", O_RDONLY);  // the lowest free descriptor number
+  ASSERT_GE(probe, 0);
+  ::close(probe);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit exhausted = saved;
+  exhausted.rlim_cur = static_cast<rlim_t>(probe);
+  int calls = 0;
+  fakes::VirtualMainQueue queue;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+  auto made = StreamServer::create(queue, [&](std::uint16_t) { ++calls; }, [&](std::string) { ++calls; });
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+
+  ASSERT_FALSE(made.has_value());
+  EXPECT_THAT(made.error(), ::testing::StartsWith("Servidor local: "));
+  queue.runReady();
+  EXPECT_EQ(calls, 0);
+}
+
+}  // namespace
+}  // namespace brontide
