@@ -252,6 +252,14 @@ TEST_F(StreamServerTest, StreamServer_DisconnectsAClientWithTooMuchUnsent) {
 }
 
 enum class Shutdown { Stop, StopThenDrop, Drop };
+std::string shutdownName(Shutdown shutdown) {
+  switch (shutdown) {
+    case Shutdown::Stop: return "stop";
+    case Shutdown::StopThenDrop: return "stopThenDrop";
+    case Shutdown::Drop: return "drop";
+  }
+  return "";
+}
 class StreamServerShutdownTest : public StreamServerTest, public ::testing::WithParamInterface<Shutdown> {};
 
 TEST_P(StreamServerShutdownTest, StreamServer_ClosesEveryClientAndThePort) {
@@ -270,10 +278,7 @@ TEST_P(StreamServerShutdownTest, StreamServer_ClosesEveryClientAndThePort) {
 
 INSTANTIATE_TEST_SUITE_P(Shutdowns, StreamServerShutdownTest,
                          ::testing::Values(Shutdown::Stop, Shutdown::StopThenDrop, Shutdown::Drop),
-                         [](const auto& test) {
-                           constexpr const char* kNames[] = {"stop", "stopThenDrop", "drop"};
-                           return std::string(kNames[static_cast<int>(test.param)]);
-                         });
+                         [](const auto& test) { return shutdownName(test.param); });
 
 // Listening sockets on `port` in /proc/net/tcp or tcp6, as "address:port" hex fields.
 std::vector<std::string> listeningAddresses(std::uint16_t port) {
