@@ -12,7 +12,9 @@ namespace brontide {
 // One discovered DNS-SD service instance.
 struct ServiceResult {
   std::string name;                                       // instance name
-  std::optional<std::map<std::string, std::string>> txt;  // absent until the TXT record is known
+  // Absent until the TXT record is known. Keys are lower-cased (DNS-SD keys ignore case); a key given
+  // twice keeps its first value; a key without "=" maps to "".
+  std::optional<std::map<std::string, std::string>> txt;
   bool local = false;                                     // published by this machine
   std::string address;                                    // numeric IPv4 address, once resolved
   std::uint16_t port = 0;                                 // once resolved
@@ -28,9 +30,13 @@ class ServiceBrowser {
     std::function<void(std::vector<ServiceResult>)> resultsChanged;
     // The browser is running.
     std::function<void()> ready;
+    // This machine's own name on the network (what its own receiver would advertise), once known and
+    // on every change. May stay silent when the platform has none.
+    std::function<void(std::string)> hostName;
   };
 
   virtual ~ServiceBrowser() = default;
+  // Starts browsing `serviceType` (e.g. "_airplay._tcp") for the life of the browser. Main thread.
   virtual void browse(const std::string& serviceType, Handlers handlers) = 0;
 };
 

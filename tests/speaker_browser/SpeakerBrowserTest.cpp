@@ -1,0 +1,178 @@
+#include "speaker_browser/SpeakerBrowser.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "fakes/VirtualMainQueue.h"
+#include "speaker_browser/FakeServiceBrowser.h"
+#include "speaker_browser/FoldingCollator.h"
+
+namespace brontide {
+namespace {
+
+using namespace std::chrono_literals;
+using fakes::service;
+
+class SpeakerBrowserTest : public testing::Test {
+ protected:
+  explicit SpeakerBrowserTest(std::string ownName = "Portátil de Ana") {
+    speakers = std::make_unique<SpeakerBrowser>(browser, queue, collator, std::move(ownName));
+    speakers->changed.connect([this] { ++changes; });
+  }
+
+  void publish(std::vector<ServiceResult> set) {
+    browser.results(std::move(set));
+    queue.runReady();
+  }
+
+  [[nodiscard]] std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& s : speakers->speakers()) out.push_back(s.name);
+    return out;
+  }
+
+  fakes::VirtualMainQueue queue;
+  fakes::FakeServiceBrowser browser;
+  fakes::FoldingCollator collator;
+  std::unique_ptr<SpeakerBrowser> speakers;
+  int changes = 0;
+};
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_StartBrowsesAirPlayOnce) {
+  EXPECT_TRUE(browser.browsed.empty());
+  speakers->start();
+  speakers->start();
+  ASSERT_EQ(browser.browsed.size(), 1u);
+  EXPECT_EQ(browser.browsed[0].first, "_airplay._tcp");
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_OrdersHomePodsFirstThenByNameIgnoringCase) {
+  speakers->start();
+  publish({service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"), service("Baño", std::nullopt),
+           service("Dormitorio", "AudioAccessory5,1")});
+  const std::vector<Speaker> expected{{"cocina", "AudioAccessory1,1"},
+                                      {"Dormitorio", "AudioAccessory5,1"},
+                                      {"Baño", ""},
+                                      {"Salón", "AppleTV6,2"}};
+  EXPECT_EQ(speakers->speakers(), expected);
+  EXPECT_FALSE(speakers->searching());
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_EqualNamesKeepTheirOrder) {
+  speakers->start();
+  publish({service("sala", "B"), service("Sala2", "C"), service("SALA", "A")});
+  EXPECT_EQ(names(), (std::vector<std::string>{"sala", "SALA", "Sala2"}));
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_LeavesOutOwnAndLocalReceivers) {
+  speakers->start();
+  publish({service("Portátil de Ana", "Mac14,3"), service("Estudio", "MacBookPro18,3"),
+           service("Altavoz propio", "", /*local=*/true)});
+  ASSERT_EQ(speakers->speakers().size(), 1u);
+  EXPECT_EQ(speakers->speakers()[0].name, "Estudio");
+  EXPECT_EQ(speakers->speakers()[0].kind(), "Mac");
+  EXPECT_EQ(speakers->speakers()[0].symbol(), "laptopcomputer");
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_FirstResultPerNameWins) {
+  speakers->start();
+  publish({service("Salón", "AppleTV6,2"), service("Salón", "AudioAccessory1,1"), service("Salón", std::nullopt)});
+  EXPECT_EQ(speakers->speakers(), (std::vector<Speaker>{{"Salón", "AppleTV6,2"}}));
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_MissingModelKeyGivesGenericSpeaker) {
+  speakers->start();
+  auto other = service("Cocina", std::nullopt);
+  other.txt = std::map<std::string, std::string>{{"deviceid", "AA:BB"}};
+  publish({other});
+  ASSERT_EQ(speakers->speakers().size(), 1u);
+  EXPECT_EQ(speakers->speakers()[0].model, "");
+  EXPECT_EQ(speakers->speakers()[0].kind(), "Altavoz AirPlay");
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_EmptyNetworkEndsSearchThreeSecondsAfterReady) {
+  speakers->start();
+  queue.advance(10s);  // not ready yet: nothing ends the search
+  EXPECT_TRUE(speakers->searching());
+  browser.ready();
+  queue.advance(2999ms);
+  EXPECT_TRUE(speakers->searching());
+  queue.advance(1ms);
+  EXPECT_FALSE(speakers->searching());
+  EXPECT_TRUE(speakers->speakers().empty());
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_FirstNonEmptyListEndsSearch) {
+  speakers->start();
+  publish({});
+  EXPECT_TRUE(speakers->searching());
+  publish({service("cocina", "AudioAccessory1,1")});
+  EXPECT_FALSE(speakers->searching());
+  browser.ready();
+  queue.advance(3s);
+  EXPECT_FALSE(speakers->searching());
+  EXPECT_EQ(names(), std::vector<std::string>{"cocina"});
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_ListMayEmptyAgainWithoutSearching) {
+  speakers->start();
+  publish({service("cocina", "AudioAccessory1,1")});
+  publish({});
+  EXPECT_TRUE(speakers->speakers().empty());
+  EXPECT_FALSE(speakers->searching());
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_NotifiesEveryPublication) {
+  speakers->start();
+  publish({service("cocina", "AudioAccessory1,1")});
+  publish({service("cocina", "AudioAccessory1,1")});
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_PublishesOnTheMainQueueAfterTheHandler) {
+  speakers->start();
+  browser.results({service("cocina", "AudioAccessory1,1")});
+  EXPECT_TRUE(speakers->speakers().empty());
+  queue.runReady();
+  EXPECT_EQ(names(), std::vector<std::string>{"cocina"});
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_LateEventsAfterDestructionDoNothing) {
+  speakers->start();
+  browser.ready();
+  browser.results({service("cocina", "AudioAccessory1,1")});  // pending on the queue
+  speakers.reset();
+  queue.advance(5s);
+  browser.results({service("Salón", "AppleTV6,2")});
+  browser.ready();
+  browser.hostName("otra");
+  queue.advance(5s);
+  EXPECT_EQ(changes, 0);
+}
+
+class SpeakerBrowserHostNameTest : public SpeakerBrowserTest {
+ protected:
+  SpeakerBrowserHostNameTest() : SpeakerBrowserTest("") {}
+};
+
+TEST_F(SpeakerBrowserHostNameTest, SpeakerBrowser_HostNameStandsInForAnEmptyOwnName) {
+  speakers->start();
+  publish({service("vm", "Mac14,3"), service("cocina", "AudioAccessory1,1")});
+  EXPECT_EQ(names(), (std::vector<std::string>{"cocina", "vm"}));
+  browser.hostName("vm");
+  EXPECT_EQ(names(), std::vector<std::string>{"cocina"});
+  publish({service("vm", "Mac14,3"), service("vm-2", "Mac14,3")});
+  EXPECT_EQ(names(), std::vector<std::string>{"vm-2"});
+}
+
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_GivenOwnNameOutranksHostName) {
+  speakers->start();
+  browser.hostName("vm");
+  publish({service("vm", "Mac14,3"), service("Portátil de Ana", "Mac14,3")});
+  EXPECT_EQ(names(), std::vector<std::string>{"vm"});
+}
+
+}  // namespace
+}  // namespace brontide
