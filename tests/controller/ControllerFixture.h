@@ -1,0 +1,75 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "controller/Controller.h"
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeEncoder.h"
+#include "fakes/FakeLoginItems.h"
+#include "fakes/FakePlayer.h"
+#include "fakes/FakeServer.h"
+#include "fakes/FakeSpeakerDiscovery.h"
+#include "fakes/FakeWorkspace.h"
+#include "fakes/MemoryPreferences.h"
+#include "fakes/RecordingLog.h"
+#include "fakes/SimpleCollator.h"
+#include "fakes/VirtualMainQueue.h"
+
+namespace brontide {
+
+using namespace std::chrono_literals;
+
+// A controller on fakes and a virtual clock; the fakes are declared first so they outlive it.
+class ControllerTest : public ::testing::Test {
+ protected:
+  Controller& make(bool allowAutoStart = true) {
+    controller.reset();
+    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
+                                                             player, capture, speakers, servers.make(),
+                                                             encoders.make(), allowAutoStart});
+    controller->changed.connect([this](Controller::Field field) { changes.push_back(field); });
+    return *controller;
+  }
+  // Started with the server ready on `port`, which runs the first attach.
+  Controller& startReady(std::uint16_t port = 50123) {
+    if (!controller) make();
+    controller->start();
+    servers.latest().ready(port);
+    return *controller;
+  }
+  void addSource(AudioObjectID id, std::string bundleID = Controller::kDefaultSource) {
+    capture.processes.push_back({id, std::move(bundleID)});
+  }
+  // Interleaved stereo silence with `value` at sample 0.
+  static std::vector<float> blockWithPeak(float value) {
+    std::vector<float> samples(512, 0.0f);
+    samples[0] = value;
+    return samples;
+  }
+  bool deliver(const std::vector<float>& samples) {
+    return capture.taps.back()->deliver(SampleBlock{samples.data(), samples.size()});
+  }
+  void ticks(int count) { queue.advance(50ms * count); }
+  [[nodiscard]] int changesOf(Controller::Field field) const {
+    return static_cast<int>(std::ranges::count(changes, field));
+  }
+
+  fakes::VirtualMainQueue queue;
+  fakes::MemoryPreferences preferences;
+  fakes::RecordingLog log;
+  fakes::SimpleCollator collator;
+  fakes::FakeWorkspace workspace;
+  fakes::FakeLoginItems loginItems;
+  fakes::FakePlayer player;
+  fakes::FakeCapture capture;
+  fakes::FakeSpeakerDiscovery speakers;
+  fakes::FakeServerFactory servers;
+  fakes::FakeEncoderFactory encoders;
+  std::vector<Controller::Field> changes;
+  std::shared_ptr<Controller> controller;
+};
+
+}  // namespace brontide

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+
+#include "controller/LoginItems.h"
+
+namespace brontide::fakes {
+
+// A login-item registration whose outcome the test chooses. Main thread.
+class FakeLoginItems final : public LoginItems {
+ public:
+  std::expected<void, std::string> registerMainApp() override {
+    ++registers;
+    if (failure) return std::unexpected(*failure);
+    current = statusAfterRegister;
+    return {};
+  }
+  std::expected<void, std::string> unregisterMainApp() override {
+    ++unregisters;
+    if (failure) return std::unexpected(*failure);
+    current = Status::notRegistered;
+    return {};
+  }
+  [[nodiscard]] Status status() const override { return current; }
+
+  Status current = Status::notRegistered;
+  Status statusAfterRegister = Status::enabled;
+  std::optional<std::string> failure;  // every change fails with it while set
+  int registers = 0;
+  int unregisters = 0;
+};
+
+}  // namespace brontide::fakes
