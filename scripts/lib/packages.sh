@@ -6,7 +6,7 @@ BUILD_PACKAGES=(
   libasio-dev libpipewire-0.3-dev libspa-0.2-dev
   libavcodec-dev libavutil-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  libavahi-client-dev libsystemd-dev
+  libavahi-client-dev libsystemd-dev libglib2.0-dev
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-l10n-tools qt6-tools-dev-tools
   libgtest-dev libgmock-dev libbenchmark-dev
 )

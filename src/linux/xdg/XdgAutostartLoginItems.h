@@ -1,0 +1,41 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "controller/LoginItems.h"
+#include "linux/xdg/XdgDirs.h"
+
+namespace brontide::xdg {
+
+// Launch at login through an XDG autostart entry, $XDG_CONFIG_HOME/autostart/brontide.desktop. A
+// system-wide entry in $XDG_CONFIG_DIRS/autostart is overridden by the user's one. Main thread.
+class XdgAutostartLoginItems final : public LoginItems {
+ public:
+  static constexpr const char* kFileName = "brontide.desktop";
+
+  // `executable` empty: the running binary (/proc/self/exe).
+  explicit XdgAutostartLoginItems(XdgDirs dirs, std::filesystem::path executable = {});
+
+  [[nodiscard]] std::expected<void, std::string> registerMainApp() override;
+  [[nodiscard]] std::expected<void, std::string> unregisterMainApp() override;
+  // Enabled when the entry that applies (the user's, else the first system-wide one) exists and is neither
+  // Hidden=true nor X-GNOME-Autostart-enabled=false.
+  [[nodiscard]] Status status() const override;
+
+  [[nodiscard]] std::filesystem::path userEntry() const;
+
+ private:
+  [[nodiscard]] std::optional<std::filesystem::path> systemEntry() const;
+  [[nodiscard]] std::expected<void, std::string> write(bool hidden) const;
+
+  XdgDirs dirs_;
+  std::filesystem::path executable_;
+};
+
+// A path as one Exec argument: quoted and escaped when it holds reserved characters, '%' doubled.
+[[nodiscard]] std::string execArgument(const std::string& path);
+
+}  // namespace brontide::xdg
