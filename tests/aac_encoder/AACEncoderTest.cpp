@@ -1,0 +1,358 @@
+#include "aac_encoder/AACEncoder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+#include "aac_encoder/FakeAudioConverter.h"
+
+namespace brontide {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<float> ramp(float first, std::size_t count) {
+  std::vector<float> samples(count);
+  std::iota(samples.begin(), samples.end(), first);
+  return samples;
+}
+
+SampleBlock block(const std::vector<float>& samples) { return {samples.data(), samples.size()}; }
+
+// Collects the frames handed to onFrame on the encoder's queue.
+struct FrameSink {
+  void attach(AACEncoder& encoder) {
+    encoder.setOnFrame([this](std::span<const std::uint8_t> frame) {
+      std::lock_guard lock(mutex);
+      frames.emplace_back(frame.begin(), frame.end());
+    });
+  }
+  std::vector<Bytes> taken() {
+    std::lock_guard lock(mutex);
+    return frames;
+  }
+  std::mutex mutex;
+  std::vector<Bytes> frames;
+};
+
+class AACEncoderTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<AACEncoder> make(double rate = 48000) {
+    auto created = AACEncoder::create(rate, 256000, converters);
+    EXPECT_TRUE(created.has_value());
+    if (!created) return nullptr;
+    sink.attach(**created);
+    return *created;
+  }
+  fakes::FakeConverterScript& script() { return *converters.script; }
+  std::vector<float> pulled() {
+    std::lock_guard lock(script().mutex);
+    return script().pulled;
+  }
+  std::vector<std::uint32_t> pulledFrames() {
+    std::lock_guard lock(script().mutex);
+    return script().pulledFrames;
+  }
+
+  fakes::FakeAudioConverterFactory converters;
+  FrameSink sink;
+};
+
+TEST_F(AACEncoderTest, Create_RejectsRatesOutsideTheTable) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {192000, "Frecuencia de muestreo no soportada: 192000.000000"},
+      {44100.5, "Frecuencia de muestreo no soportada: 44100.500000"},
+      {7350, "Frecuencia de muestreo no soportada: 7350.000000"},
+      {0, "Frecuencia de muestreo no soportada: 0.000000"},
+      {-48000, "Frecuencia de muestreo no soportada: -48000.000000"},
+      {std::nan(""), "Frecuencia de muestreo no soportada: nan"},
+  };
+  for (const auto& [rate, message] : cases) {
+    auto created = AACEncoder::create(rate, 256000, converters);
+    ASSERT_FALSE(created.has_value()) << rate;
+    EXPECT_EQ(created.error().errorDescription(), message);
+  }
+  EXPECT_EQ(converters.creates, 0);
+}
+
+TEST_F(AACEncoderTest, Create_ReportsConverterFailureWithItsStatus) {
+  converters.failStatus = -22;
+  auto failed = AACEncoder::create(48000, 256000, converters);
+  ASSERT_FALSE(failed.has_value());
+  EXPECT_EQ(failed.error().errorDescription(), "No se pudo crear el codificador AAC (OSStatus -22)");
+
+  converters.failStatus = 0;
+  converters.absentHandle = true;
+  auto absent = AACEncoder::create(48000, 256000, converters);
+  ASSERT_FALSE(absent.has_value());
+  EXPECT_EQ(absent.error().errorDescription(), "No se pudo crear el codificador AAC");
+}
+
+TEST_F(AACEncoderTest, Create_AsksForStereoFloatToAacLcAtTheBitRate) {
+  auto encoder = make(44100);
+  EXPECT_EQ(converters.input, (AudioStreamBasicDescription{44100, kAudioFormatLinearPCM, 9, 8, 1, 8, 2, 32, 0}));
+  EXPECT_EQ(converters.output, (AudioStreamBasicDescription{44100, kAudioFormatMPEG4AAC, 2, 0, 1024, 0, 2, 0, 0}));
+  EXPECT_EQ(script().bitRate, 256000u);
+  EXPECT_EQ(encoder->sampleRate(), 44100);
+  EXPECT_EQ(encoder->gain(), 1.0f);
+}
+
+struct HeaderCase {
+  double rate;
+  std::uint32_t packet;
+  Bytes header;
+};
+
+TEST_F(AACEncoderTest, Frames_CarryTheAdtsHeaderForTheRateAndLength) {
+  const std::vector<HeaderCase> cases = {
+      {44100, 371, {0xFF, 0xF1, 0x50, 0x80, 0x2F, 0x5F, 0xFC}},
+      {48000, 371, {0xFF, 0xF1, 0x4C, 0x80, 0x2F, 0x5F, 0xFC}},
+      {8000, 371, {0xFF, 0xF1, 0x6C, 0x80, 0x2F, 0x5F, 0xFC}},
+      {96000, 1, {0xFF, 0xF1, 0x40, 0x80, 0x01, 0x1F, 0xFC}},
+      {11025, 1536, {0xFF, 0xF1, 0x68, 0x80, 0xC0, 0xFF, 0xFC}},
+      {48000, 2041, {0xFF, 0xF1, 0x4C, 0x81, 0x00, 0x1F, 0xFC}},  // F = 2048 sets the high length bits
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.packet << " bytes");
+    converters.script = std::make_shared<fakes::FakeConverterScript>();
+    script().maxPacketSize = 4096;
+    script().packetSizes = {c.packet};
+    sink.frames.clear();
+    auto encoder = make(c.rate);
+    encoder->append(block(ramp(0, 2048)));
+    encoder->drain();
+    const auto frames = sink.taken();
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_EQ(frames[0].size(), c.packet + 7);
+    EXPECT_THAT(Bytes(frames[0].begin(), frames[0].begin() + 7), ElementsAreArray(c.header));
+    EXPECT_EQ(frames[0][7], 0);  // the packet follows unchanged
+    EXPECT_EQ(frames[0].back(), std::uint8_t(c.packet - 1));
+  }
+}
+
+TEST_F(AACEncoderTest, Frames_OnePerPacketInOrderAndNeverEmpty) {
+  script().packetSizes = {10, 0, 20, 30};
+  auto encoder = make();
+  encoder->append(block(ramp(0, 4 * 2048)));
+  encoder->drain();
+  const auto frames = sink.taken();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].size(), 17u);
+  EXPECT_EQ(frames[1].size(), 27u);
+  EXPECT_EQ(frames[2].size(), 37u);
+  // Packet bytes start at the packet's index: the empty second packet was skipped, nothing merged.
+  EXPECT_EQ(frames[0][7], 0);
+  EXPECT_EQ(frames[1][7], 2);
+  EXPECT_EQ(frames[2][7], 3);
+}
+
+TEST_F(AACEncoderTest, Frames_KeepTheDefaultCapacityWhenTheReportedOneIsUnusable) {
+  for (const auto& [reported, status] : std::vector<std::pair<std::uint32_t, std::int32_t>>{{9000, 0}, {0, 0}, {4000, -1}}) {
+    converters.script = std::make_shared<fakes::FakeConverterScript>();
+    script().maxPacketSize = reported;
+    script().maxPacketStatus = status;
+    script().packetSizes = {5000};
+    sink.frames.clear();
+    auto encoder = make();
+    encoder->append(block(ramp(0, 2048)));
+    encoder->drain();
+    const auto frames = sink.taken();
+    ASSERT_EQ(frames.size(), 1u) << reported;
+    EXPECT_EQ(frames[0].size(), 1536u + 7) << reported;
+  }
+}
+
+TEST_F(AACEncoderTest, Pending_NeedsOnePacketOfWholeFramesBeforeEncoding) {
+  auto encoder = make();
+  encoder->append(block(ramp(0, 2047)));
+  encoder->drain();
+  EXPECT_EQ(script().fillCalls, 0);
+
+  encoder->append(block(ramp(2047, 1)));
+  encoder->drain();
+  EXPECT_THAT(pulledFrames(), ElementsAre(1024u));
+  EXPECT_EQ(pulled(), ramp(0, 2048));
+  EXPECT_EQ(sink.taken().size(), 1u);
+}
+
+TEST_F(AACEncoderTest, Pending_EmptyAppendEncodesOnlyWhatWasAlreadyWaiting) {
+  auto encoder = make();
+  encoder->append({});
+  encoder->drain();
+  EXPECT_EQ(script().fillCalls, 0);
+
+  // The converter stops before taking anything: the samples stay pending until the next append.
+  script().refuse = {kAudioConverterMoreInput};
+  encoder->append(block(ramp(0, 2048)));
+  encoder->drain();
+  EXPECT_EQ(script().fillCalls, 1);
+  EXPECT_TRUE(sink.taken().empty());
+
+  encoder->append({nullptr, 0});
+  encoder->drain();
+  EXPECT_EQ(script().fillCalls, 2);
+  EXPECT_EQ(pulled(), ramp(0, 2048));
+  EXPECT_EQ(sink.taken().size(), 1u);
+}
+
+TEST_F(AACEncoderTest, Pending_OddFloatWaitsForItsPartner) {
+  script().greedy = true;
+  auto encoder = make();
+  encoder->append(block(ramp(0, 2049)));
+  encoder->drain();
+  // Whole frames only; the lone float makes the input procedure answer 'more' with nothing,
+  // and the packet made in that same call is still delivered.
+  EXPECT_EQ(pulled(), ramp(0, 2048));
+  EXPECT_THAT(script().inputStatuses, ElementsAre(0, kAudioConverterMoreInput));
+  EXPECT_EQ(sink.taken().size(), 1u);
+
+  encoder->append(block(ramp(2049, 2047)));
+  encoder->drain();
+  EXPECT_EQ(pulled(), ramp(0, 4096));
+}
+
+struct CapCase {
+  std::size_t appended;  // floats appended while the queue is busy, after the first 2048
+  float firstKept;
+};
+
+TEST_F(AACEncoderTest, Pending_CappedAtTwoSecondsKeepingTheNewestWholeFrames) {
+  const std::vector<CapCase> cases = {
+      {100000, 0},        // under the cap: nothing lost
+      {200000, 10048},    // 202048 - 192000
+      {200001, 10050},    // the surplus rounds up to a whole frame so left stays left
+      {500000, 310048},   // one block larger than the cap keeps its own newest part
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.appended);
+    converters.script = std::make_shared<fakes::FakeConverterScript>();
+    script().blockCall = 0;
+    auto encoder = make(48000);
+    ASSERT_EQ(encoder->pendingCapacity(), 192000u);
+    encoder->append(block(ramp(0, 2048)));
+    ASSERT_TRUE(script().waitFor([&] { return script().blocked; }));
+    encoder->append(block(ramp(2048, c.appended)));
+    script().release();
+    encoder->drain();
+
+    const auto samples = pulled();
+    const std::size_t total = 2048 + c.appended;
+    const std::size_t kept = total - std::size_t(c.firstKept);
+    ASSERT_EQ(samples.size(), kept / 2048 * 2048);
+    EXPECT_EQ(samples.front(), c.firstKept);
+    EXPECT_EQ(samples, ramp(c.firstKept, samples.size()));
+  }
+}
+
+struct GainCase {
+  float gain;
+  std::vector<float> input;
+  std::vector<float> expected;
+};
+
+TEST_F(AACEncoderTest, Gain_ScalesEachAppendWithoutClipping) {
+  const float denormal = std::numeric_limits<float>::denorm_min();
+  const float nanPayload = std::bit_cast<float>(0x7FC01234u);
+  const std::vector<GainCase> cases = {
+      {1.0f, {-0.0f, denormal, 1e30f, nanPayload, 3.5f, -1.0f}, {-0.0f, denormal, 1e30f, nanPayload, 3.5f, -1.0f}},
+      {0.5f, {3.0f, -4.0f, 1.0f, 0.25f, 0.0f, -0.0f}, {1.5f, -2.0f, 0.5f, 0.125f, 0.0f, -0.0f}},
+      {0.0f, {0.9f, -0.9f, 5.0f, -5.0f, 1.0f, 0.1f}, {0.0f, -0.0f, 0.0f, -0.0f, 0.0f, 0.0f}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gain);
+    converters.script = std::make_shared<fakes::FakeConverterScript>();
+    sink.frames.clear();
+    auto encoder = make();
+    encoder->setGain(c.gain);
+    std::vector<float> input, expected;
+    for (int i = 0; i < 4 * 2048 / 6 + 1; ++i) {
+      input.insert(input.end(), c.input.begin(), c.input.end());
+      expected.insert(expected.end(), c.expected.begin(), c.expected.end());
+    }
+    encoder->append(block(input));
+    encoder->drain();
+    const auto samples = pulled();
+    ASSERT_EQ(samples.size(), 4u * 2048);
+    EXPECT_EQ(std::memcmp(samples.data(), expected.data(), samples.size() * sizeof(float)), 0);
+    EXPECT_EQ(sink.taken().size(), 4u);  // silence is encoded at the normal rate
+  }
+}
+
+TEST_F(AACEncoderTest, Gain_IsReadWhenSamplesArrive) {
+  auto encoder = make();
+  encoder->append(block(std::vector<float>(2048, 0.5f)));
+  encoder->setGain(0.5f);
+  encoder->append(block(std::vector<float>(2048, 0.5f)));
+  encoder->drain();
+  auto expected = std::vector<float>(2048, 0.5f);
+  expected.resize(4096, 0.25f);
+  EXPECT_EQ(pulled(), expected);
+}
+
+TEST_F(AACEncoderTest, Teardown_DropsPendingAndDisposesTheConverter) {
+  script().blockCall = 0;
+  auto encoder = make();
+  encoder->append(block(ramp(0, 2048)));
+  ASSERT_TRUE(script().waitFor([&] { return script().blocked; }));
+  encoder->append(block(ramp(2048, 10 * 2048)));
+  std::weak_ptr<AACEncoder> weak = encoder;
+  encoder.reset();  // the queue still holds it for the packet in progress
+  script().release();
+  ASSERT_TRUE(script().waitFor([&] { return script().disposed; }));
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(AACEncoderTest, Teardown_LastOwnerLettingGoOnTheQueueDoesNotJoinItself) {
+  auto holder = std::make_shared<std::shared_ptr<AACEncoder>>(make());
+  (*holder)->setOnFrame([holder](std::span<const std::uint8_t>) mutable {
+    if (holder) {
+      holder->reset();
+      holder.reset();
+    }
+  });
+  (*holder)->append(block(ramp(0, 3 * 2048)));
+  ASSERT_TRUE(script().waitFor([&] { return script().disposed; }));
+}
+
+TEST_F(AACEncoderTest, Threads_CaptureMainAndQueueRunTogether) {
+  auto encoder = make(44100);
+  encoder->setOnFrame(nullptr);
+  constexpr int kBlocks = 400;
+  constexpr std::size_t kBlockFloats = 2 * 441;
+  std::thread capture([&] {
+    // Block k carries the odd value 4k + 1, so a halved sample is never mistaken for another block's.
+    for (int k = 0; k < kBlocks; ++k) encoder->append(block(std::vector<float>(kBlockFloats, float(4 * k + 1))));
+  });
+  std::thread main([&] {
+    for (int i = 0; i < kBlocks; ++i) encoder->setGain(i % 2 == 0 ? 0.5f : 1.0f);
+    sink.attach(*encoder);
+  });
+  capture.join();
+  main.join();
+  encoder->drain();
+
+  // The capture outruns the queue here, so the oldest may be dropped, but never the newest two seconds.
+  const auto samples = pulled();
+  EXPECT_EQ(samples.size() % 2048, 0u);
+  EXPECT_GE(samples.size(), encoder->pendingCapacity() - 2047);
+  float lastBlock = 0;
+  for (float s : samples) {
+    const float value = s == std::floor(s) ? s : 2 * s;
+    ASSERT_EQ(std::fmod(value, 4.0f), 1.0f) << s;
+    ASSERT_GE(value, lastBlock);
+    lastBlock = value;
+  }
+  EXPECT_GE(lastBlock, float(4 * (kBlocks - 3) + 1));  // less than one packet stays pending
+  EXPECT_LE(sink.taken().size(), std::size_t(script().fillCalls));
+}
+
+}  // namespace
+}  // namespace brontide
