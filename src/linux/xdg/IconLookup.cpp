@@ -57,6 +57,13 @@ int keyInt(GKeyFile* file, const char* group, const char* key, int fallback) {
   return value;
 }
 
+// index.theme separates its lists with commas, not the desktop entries' semicolons.
+std::expected<KeyFile, std::string> loadThemeIndex(const std::filesystem::path& path) {
+  auto index = loadKeyFile(path);
+  if (index) g_key_file_set_list_separator(index->get(), ',');
+  return index;
+}
+
 std::vector<ThemeFolder> themeFolders(GKeyFile* index) {
   std::vector<ThemeFolder> folders;
   for (const auto& name : keyList(index, "Icon Theme", "Directories").value_or(std::vector<std::string>{})) {
@@ -120,7 +127,7 @@ std::vector<std::string> IconLookup::themeChain() const {
     if (theme.empty() || theme.find('/') != std::string::npos || std::ranges::find(chain, theme) != chain.end()) continue;
     chain.push_back(theme);
     for (const auto& base : baseDirs()) {
-      if (auto index = loadKeyFile(base / theme / "index.theme")) {
+      if (auto index = loadThemeIndex(base / theme / "index.theme")) {
         auto parents = keyList(index->get(), "Icon Theme", "Inherits").value_or(std::vector<std::string>{});
         pending.insert(pending.end(), parents.begin(), parents.end());
         break;
@@ -139,7 +146,7 @@ std::string IconLookup::findInTheme(const std::string& theme, const std::string&
     if (!std::filesystem::is_directory(base / theme, error)) continue;
     roots.push_back(base / theme);
     if (folders.empty()) {
-      if (auto index = loadKeyFile(base / theme / "index.theme")) folders = themeFolders(index->get());
+      if (auto index = loadThemeIndex(base / theme / "index.theme")) folders = themeFolders(index->get());
     }
   }
   for (const auto& folder : folders) {

@@ -187,17 +187,9 @@ std::optional<std::string> XdgWorkspace::ownBundleID() const { return std::strin
 std::optional<std::string> XdgWorkspace::applicationLocation(const std::string& bundleID) {
   if (bundleID.empty()) return std::nullopt;
   if (auto entry = entries_.findById(bundleID)) return entry->path.string();
-  // The identity rules rename some applications (lower case, aliases): compare what each entry would be called.
-  const auto& all = entries_.entries();
-  for (const auto& entry : all) {
+  // The identity rules rename some applications (aliases): compare what each entry's ID becomes.
+  for (const auto& entry : entries_.entries()) {
     if (applicationIdentity({}, {{"application.id", entry.id}}, {}) == bundleID) return entry.path.string();
-  }
-  for (const auto& entry : all) {
-    for (const auto& binary : entry.binaries) {
-      if (applicationIdentity({}, {{"application.process.binary", binary}}, options_.lookups) == bundleID) {
-        return entry.path.string();
-      }
-    }
   }
   return std::nullopt;
 }
