@@ -391,6 +391,18 @@ void Controller::testCapture(std::function<void(std::optional<std::string> failu
 
 // ---- Tap attachment
 
+void Controller::reportUnmovableApplications() {
+  auto& d = *d_;
+  // The tap learns this only after its streams were moved, so it is looked at on the watch ticks that follow.
+  if (d.state != CaptureState::live()) return;
+  const auto unmovable = d.tap->unmovableApplications();
+  const auto text = unmovable.empty() ? liveText(sourceName(), d.tap->format().mSampleRate)
+                                      : unmovable.front() + " no permite desviar su audio.";
+  if (text == d.detail) return;
+  if (!unmovable.empty()) d.deps.log.notice("stream not diverted: " + unmovable.front());
+  assign(*this, Field::detail, d.detail, text);
+}
+
 void Controller::attachTapIfPossible() {
   auto& d = *d_;
   if (!d.running || d.port == 0) return;
@@ -402,7 +414,10 @@ void Controller::attachTapIfPossible() {
     return;
   }
   if (d.tap) {
-    if (sameSet(d.tap->processObjects(), processes)) return;
+    if (sameSet(d.tap->processObjects(), processes)) {
+      reportUnmovableApplications();
+      return;
+    }
     d.tap->stop();
     d.tap.reset();
   }

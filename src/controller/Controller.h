@@ -108,6 +108,8 @@ class Controller : public std::enable_shared_from_this<Controller> {
   explicit Controller(Dependencies dependencies);
 
   void attachTapIfPossible();
+  // Tells the user, in `detail`, about tapped applications whose sound could not be diverted.
+  void reportUnmovableApplications();
   void loadStream();
   void reloadSoon();
   void meterTick();

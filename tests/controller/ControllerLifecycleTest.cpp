@@ -205,6 +205,20 @@ TEST_F(Controller_Attach, TheSinkFeedsEncoderAndMeterAndFramesReachOnlyTheirServ
   encoder->emitFrame(frame);  // the encoder may outlive its server briefly
 }
 
+TEST_F(Controller_Attach, AnAppWhoseSoundCannotBeDivertedIsNamedUntilItIs) {
+  addSource(7);
+  auto& c = startReady();
+  capture.taps.back()->unmovable = {"Firefox"};
+  queue.advance(2s);
+  EXPECT_EQ(c.detail(), "Firefox no permite desviar su audio.");
+  EXPECT_EQ(c.state(), CaptureState::live());
+  queue.advance(2s);
+  EXPECT_EQ(changesOf(Field::detail), 3) << "Arrancando, live, warning: not repeated every tick";
+  capture.taps.back()->unmovable.clear();
+  queue.advance(2s);
+  EXPECT_EQ(c.detail(), "Spotify \u00B7 48 kHz \u00B7 AAC 256 kbps");
+}
+
 TEST_F(Controller_Attach, ANewSourceIsPickedUpAtTheNextTick) {
   addSource(7);
   workspace.addApp("org.videolan.vlc", "VLC");

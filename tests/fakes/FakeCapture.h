@@ -20,6 +20,7 @@ struct TapRecord {
   int stops = 0;
   bool destroyed = false;
   AudioStreamBasicDescription format;
+  std::vector<std::string> unmovable;  // what unmovableApplications() reports
 
   // Hands a block to the tap's sink, as its IO thread would; false when there is no live sink.
   bool deliver(SampleBlock block) {
@@ -70,6 +71,7 @@ class FakeTap final : public CaptureTap {
   }
   [[nodiscard]] const std::vector<AudioObjectID>& processObjects() const override { return record_->processObjects; }
   [[nodiscard]] AudioStreamBasicDescription format() const override { return record_->format; }
+  [[nodiscard]] std::vector<std::string> unmovableApplications() const override { return record_->unmovable; }
 
  private:
   void dropSink() {
