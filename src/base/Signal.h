@@ -22,7 +22,7 @@ class Signal {
     std::erase_if(slots_, [id](const auto& entry) { return entry.first == id; });
   }
 
-  void emit(const Args&... args) const {
+  void notify(const Args&... args) const {
     // A slot may connect or disconnect while we notify: walk a copy.
     const auto slots = slots_;
     for (const auto& [id, slot] : slots) slot(args...);

@@ -82,7 +82,7 @@ namespace {
 template <class T, class V>
 void assign(Controller& controller, Controller::Field field, T& member, V&& value) {
   member = std::forward<V>(value);
-  controller.changed.emit(field);
+  controller.changed.notify(field);
 }
 
 }  // namespace
@@ -225,7 +225,7 @@ std::string Controller::selectedBundle() const {
 
 void Controller::setSelectedBundle(const std::string& bundleID) {
   d_->deps.preferences.setValue(kSourceKey, bundleID);
-  changed.emit(Field::selectedBundle);
+  changed.notify(Field::selectedBundle);
 }
 
 bool Controller::autoStart() const {
@@ -235,7 +235,7 @@ bool Controller::autoStart() const {
 
 void Controller::setAutoStart(bool on) {
   d_->deps.preferences.setValue(kAutoStartKey, on ? "true" : "false");
-  changed.emit(Field::autoStart);
+  changed.notify(Field::autoStart);
 }
 
 bool Controller::onboarded() const {
@@ -245,7 +245,7 @@ bool Controller::onboarded() const {
 
 void Controller::setOnboarded(bool on) {
   d_->deps.preferences.setValue(kOnboardedKey, on ? "true" : "false");
-  changed.emit(Field::onboarded);
+  changed.notify(Field::onboarded);
 }
 
 bool Controller::running() const { return d_->running; }
