@@ -1,14 +1,17 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# brontide_test(NAME n SOURCES ... LIBS ... LABELS unit|integration|tsan ... [TIMEOUT s] [RUN_SERIAL])
+# brontide_test(NAME n SOURCES ... LIBS ... LABELS unit|integration|tsan ... [TIMEOUT s] [RUN_SERIAL] [OWN_MAIN])
 # Labels: unit (fakes only, also under ASan), tsan (threaded core on fakes), integration (real services),
 # qml (Qt Quick Test).
 function(brontide_test)
-  cmake_parse_arguments(T "RUN_SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "RUN_SERIAL;OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  if(NOT T_OWN_MAIN)
+    target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
+  endif()
   brontide_warnings(${T_NAME})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)

@@ -24,8 +24,8 @@ class Signal {
 
   void notify(const Args&... args) const {
     // A slot may connect or disconnect while we notify: walk a copy.
-    const auto slots = slots_;
-    for (const auto& [id, slot] : slots) slot(args...);
+    const auto snapshot = slots_;
+    for (const auto& [id, slot] : snapshot) slot(args...);
   }
 
  private:

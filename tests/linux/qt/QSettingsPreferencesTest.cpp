@@ -1,0 +1,135 @@
+#include "linux/qt/QSettingsPreferences.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "controller/Controller.h"
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeEncoder.h"
+#include "fakes/FakeLoginItems.h"
+#include "fakes/FakePlayer.h"
+#include "fakes/FakeServer.h"
+#include "fakes/FakeSpeakerDiscovery.h"
+#include "fakes/FakeWorkspace.h"
+#include "fakes/RecordingLog.h"
+#include "fakes/SimpleCollator.h"
+#include "fakes/VirtualMainQueue.h"
+
+extern char** environ;
+
+namespace brontide::qt {
+namespace {
+
+std::string selfPath() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, std::size_t(n)) : std::string();
+}
+
+// Writes key=value in a separate process, the way a previous run of Brontide would have.
+void writeInChildProcess(const std::string& file, const std::string& key, const std::string& value) {
+  const std::string self = selfPath();
+  std::vector<std::string> args = {self, "--write-settings", file, key, value};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A controller on the real settings file, everything else faked.
+struct ControllerOnFile {
+  explicit ControllerOnFile(const QString& path) : preferences(path) {}
+  std::shared_ptr<Controller> make() {
+    return Controller::create(Controller::Dependencies{
+        .mainQueue = queue, .preferences = preferences, .log = log, .collator = collator, .workspace = workspace,
+        .loginItems = loginItems, .player = player, .capture = capture, .speakers = speakers,
+        .makeServer = servers.make(), .makeEncoder = encoders.make(), .allowAutoStart = false});
+  }
+  fakes::VirtualMainQueue queue;
+  QSettingsPreferences preferences;
+  fakes::RecordingLog log;
+  fakes::SimpleCollator collator;
+  fakes::FakeWorkspace workspace;
+  fakes::FakeLoginItems loginItems;
+  fakes::FakePlayer player;
+  fakes::FakeCapture capture;
+  fakes::FakeSpeakerDiscovery speakers;
+  fakes::FakeServerFactory servers;
+  fakes::FakeEncoderFactory encoders;
+};
+
+class QSettingsPreferences_File : public ::testing::Test {
+ protected:
+  std::string path() const { return (dir.path() + "/brontide.conf").toStdString(); }
+  void writeRaw(const std::string& text) { std::ofstream(path(), std::ios::binary) << text; }
+  QTemporaryDir dir;
+};
+
+TEST_F(QSettingsPreferences_File, ValuesComeBackInAFreshProcess) {
+  writeInChildProcess(path(), "sourceBundle", "org.gnome.Totem");
+  writeInChildProcess(path(), "volume", formatNumber(0.3));
+  writeInChildProcess(path(), "autoStart", "true");
+
+  ControllerOnFile world(QString::fromStdString(path()));
+  auto controller = world.make();
+  EXPECT_EQ(controller->selectedBundle(), "org.gnome.Totem");
+  EXPECT_EQ(controller->volume(), 0.3);
+  EXPECT_TRUE(controller->autoStart());
+  EXPECT_FALSE(controller->onboarded());
+}
+
+TEST_F(QSettingsPreferences_File, BrokenValuesFallBackToDefaults) {
+  for (const char* volume : {"abc", "nan", "inf", "", "0.5x", "1e999"}) {
+    writeRaw(std::string("[General]\nvolume=") + volume + "\nautoStart=maybe\nsourceBundle=\n");
+    ControllerOnFile world(QString::fromStdString(path()));
+    auto controller = world.make();
+    EXPECT_EQ(controller->volume(), 1.0) << volume;
+    EXPECT_FALSE(controller->autoStart()) << volume;
+  }
+}
+
+TEST_F(QSettingsPreferences_File, GarbageFileStillWorksAndKeepsForeignKeys) {
+  writeRaw("\x01\x02[[[\xff\xfe garbage\nnot a setting\n[General]\nsomeoneElse=42\n");
+  ControllerOnFile world(QString::fromStdString(path()));
+  auto controller = world.make();
+  EXPECT_EQ(controller->selectedBundle(), Controller::kDefaultSource);
+  EXPECT_EQ(controller->volume(), 1.0);
+
+  controller->setVolume(0.5);
+  const std::string text = readFile(path());
+  EXPECT_NE(text.find("volume=0.5"), std::string::npos) << text;
+  // Nothing but what the user changed is written.
+  EXPECT_EQ(text.find("sourceBundle"), std::string::npos) << text;
+  EXPECT_EQ(text.find("muted"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace brontide::qt
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--write-settings") {
+    brontide::qt::QSettingsPreferences preferences(QString::fromUtf8(argv[2]));
+    preferences.setValue(argv[3], argv[4]);
+    return 0;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
