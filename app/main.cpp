@@ -1,0 +1,202 @@
+// Brontide's entry: the tray application, `--headless`, and the list commands.
+
+#include <gst/gst.h>
+#include <pipewire/pipewire.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli/HeadlessOutput.h"
+#include "app/cli/Options.h"
+#include "app/cli/SingleInstance.h"
+#include "app/wiring/Services.h"
+#include "linux/avahi/AvahiServiceBrowser.h"
+#include "linux/qt/QtCollator.h"
+#include "linux/qt/QtMainQueue.h"
+#include "linux/systemd/JournalLog.h"
+#include "speaker_browser/SpeakerListing.h"
+
+#ifdef BRONTIDE_HAS_UI
+#include "app/ui/AppDelegate.h"
+#endif
+
+namespace {
+
+using brontide::cli::Options;
+
+void printLine(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// SIGINT/SIGTERM arrive on a pipe so that the stop runs on the main thread, not in the handler.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+void onTermination(QObject* context, std::function<void()> handler) {
+  if (::pipe2(signalPipe, O_CLOEXEC) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+  QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier, handler = std::move(handler)] {
+    char byte;
+    [[maybe_unused]] auto read = ::read(signalPipe[0], &byte, 1);
+    notifier->setEnabled(false);
+    handler();
+  });
+}
+
+void initMediaLibraries(int& argc, char** argv) {
+  pw_init(&argc, &argv);
+  gst_init(&argc, &argv);
+}
+
+int listApps(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  initMediaLibraries(argc, argv);
+  brontide::app::Services services({.allowAutoStart = false});
+  for (const auto& choice : services.controller().apps()) printLine(choice.bundleID + "\t" + choice.name);
+  return 0;
+}
+
+int listSpeakers(int argc, char** argv, const Options& options) {
+  QCoreApplication app(argc, argv);
+  brontide::systemd::JournalLog log;
+  brontide::qt::QtMainQueue mainQueue;
+  brontide::qt::QtCollator collator;
+  brontide::AvahiServiceBrowser browser(mainQueue, log);
+  int status = 0;
+  brontide::collectSpeakers(browser, mainQueue, collator, std::string(),
+                            std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000)),
+                            [&](std::expected<std::vector<brontide::Speaker>, std::string> result) {
+                              if (!result) {
+                                std::fprintf(stderr, "brontide: %s\n", result.error().c_str());
+                                status = 1;
+                              } else {
+                                for (const auto& speaker : *result) printLine(brontide::speakerLine(speaker));
+                              }
+                              QCoreApplication::quit();
+                            });
+  app.exec();
+  return status;
+}
+
+void applyStreamingOptions(brontide::Controller& controller, const Options& options) {
+  if (options.source) controller.setSelectedBundle(*options.source);
+  if (options.volume) controller.setVolume(*options.volume);
+  if (options.mute) controller.setMuted(true);
+}
+
+int runHeadless(int argc, char** argv, const Options& options) {
+  auto instance = brontide::cli::SingleInstance::acquire();
+  if (!instance) {
+    std::fprintf(stderr, "brontide: %s\n", instance.error().c_str());
+    return 1;
+  }
+  QCoreApplication app(argc, argv);
+  initMediaLibraries(argc, argv);
+  brontide::app::Services services({.allowAutoStart = false});
+  auto& controller = services.controller();
+  applyStreamingOptions(controller, options);
+  brontide::cli::HeadlessOutput output(controller, services.mainQueue(), stdout);
+  onTermination(&app, [&controller] {
+    controller.stop();
+    QCoreApplication::quit();
+  });
+  controller.start();
+  return app.exec();
+}
+
+// A second launch of the tray application shows the running one's panel instead.
+bool askRunningInstanceToShowPanel() {
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(brontide::cli::SingleInstance::socketPath()));
+  if (!socket.waitForConnected(1000)) return false;
+  socket.write("show\n");
+  socket.waitForBytesWritten(1000);
+  return true;
+}
+
+int runTray(int argc, char** argv, const Options& options) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("brontide"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Brontide"));
+  QApplication::setQuitOnLastWindowClosed(false);
+  auto instance = brontide::cli::SingleInstance::acquire();
+  if (!instance) {
+    if (askRunningInstanceToShowPanel()) return 0;
+    std::fprintf(stderr, "brontide: %s\n", instance.error().c_str());
+    return 1;
+  }
+  initMediaLibraries(argc, argv);
+  brontide::app::Services services({.allowAutoStart = true});
+  applyStreamingOptions(services.controller(), options);
+#ifdef BRONTIDE_HAS_UI
+  brontide::ui::AppDelegate delegate(services.sharedController(), services.speakers(), services.workspace());
+  QLocalServer pings;
+  const QString socketPath = QString::fromStdString(brontide::cli::SingleInstance::socketPath());
+  QLocalServer::removeServer(socketPath);  // we hold the lock: any socket there is stale
+  QObject::connect(&pings, &QLocalServer::newConnection, &app, [&] {
+    while (QLocalSocket* peer = pings.nextPendingConnection()) {
+      QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+      delegate.showPanel();
+    }
+  });
+  if (!pings.listen(socketPath)) services.log().notice("panel requests: cannot listen on " + socketPath.toStdString());
+  onTermination(&app, [&services] {
+    services.controller().stop();
+    QCoreApplication::quit();
+  });
+  delegate.launch();
+  return app.exec();
+#else
+  std::fprintf(stderr, "brontide: esta compilación no incluye la interfaz de la bandeja; usa --headless.\n");
+  return 1;
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  auto options = brontide::cli::parseOptions(arguments);
+  if (!options) {
+    std::fprintf(stderr, "brontide: %s\n", options.error().c_str());
+    return 2;
+  }
+  // Our stdout is a line protocol for scripts: make sure a closed reader cannot kill us mid-stop.
+  ::signal(SIGPIPE, SIG_IGN);
+  switch (options->mode) {
+    case Options::Mode::help:
+      std::fputs(brontide::cli::usage().c_str(), stdout);
+      return 0;
+    case Options::Mode::apps:
+      return listApps(argc, argv);
+    case Options::Mode::speakers:
+      return listSpeakers(argc, argv, *options);
+    case Options::Mode::routes:
+      std::fprintf(stderr, "brontide: --routes todavía no está disponible.\n");
+      return 1;
+    case Options::Mode::headless:
+      return runHeadless(argc, argv, *options);
+    case Options::Mode::tray:
+      return runTray(argc, argv, *options);
+  }
+  return 1;
+}

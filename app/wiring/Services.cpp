@@ -1,0 +1,72 @@
+#include "app/wiring/Services.h"
+
+#include "aac_encoder/AACEncoder.h"
+#include "stream_server/StreamServer.h"
+
+namespace brontide::app {
+namespace {
+
+xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireAudioSystem*& audioClientsSource) {
+  auto options = xdg::XdgWorkspace::Options::forThisSession();
+  // The audio system is built after the workspace (it identifies applications with the workspace's lookups).
+  options.audioClients = [&audioClientsSource] {
+    return audioClientsSource ? audioClientsSource->audioClients() : std::vector<AudioClient>{};
+  };
+  return options;
+}
+
+pw::PipeWireAudioSystem::Options audioSystemOptions(const xdg::XdgWorkspace& workspace) {
+  pw::PipeWireAudioSystem::Options options;
+  options.lookups = workspace.identityLookups();
+  return options;
+}
+
+}  // namespace
+
+Services::Services(Options options)
+    : workspace_(workspaceOptions(audioClientsSource_), log_),
+      loginItems_(xdg::XdgDirs::fromEnvironment()),
+      audioSystem_(log_, audioSystemOptions(workspace_)),
+      capture_(audioSystem_),
+      player_(mainQueue_, log_),
+      serviceBrowser_(mainQueue_, log_),
+      // An empty own name: the browser leaves out the receiver advertised under the Avahi host name.
+      speakers_(serviceBrowser_, mainQueue_, collator_, std::string()) {
+  audioClientsSource_ = &audioSystem_;
+  controller_ = Controller::create(Controller::Dependencies{
+      .mainQueue = mainQueue_,
+      .preferences = preferences_,
+      .log = log_,
+      .collator = collator_,
+      .workspace = workspace_,
+      .loginItems = loginItems_,
+      .player = player_,
+      .capture = capture_,
+      .speakers = speakers_,
+      .makeServer =
+          [this](std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError)
+          -> std::expected<std::shared_ptr<FrameServer>, std::string> {
+        auto server = StreamServer::create(mainQueue_, std::move(onReady), std::move(onError));
+        if (!server) return std::unexpected(server.error());
+        return std::shared_ptr<FrameServer>(std::move(*server));
+      },
+      .makeEncoder = [this](double sampleRate, std::uint32_t bitRate)
+          -> std::expected<std::shared_ptr<FrameEncoder>, TapError> {
+        auto encoder = AACEncoder::create(sampleRate, bitRate, converters_);
+        if (!encoder) return std::unexpected(encoder.error());
+        return std::shared_ptr<FrameEncoder>(std::move(*encoder));
+      },
+      .allowAutoStart = options.allowAutoStart,
+  });
+  if (const std::string problem = preferences_.problem(); !problem.empty()) {
+    log_.notice("preferences: " + problem + "; using the defaults");
+  }
+}
+
+Services::~Services() {
+  if (controller_) controller_->stop();
+  controller_.reset();
+  audioClientsSource_ = nullptr;
+}
+
+}  // namespace brontide::app

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+
+#include "audio_tap/AudioCapture.h"
+#include "controller/Controller.h"
+#include "linux/avahi/AvahiServiceBrowser.h"
+#include "linux/ffmpeg/FFmpegAudioConverter.h"
+#include "linux/gstreamer/GstPlayer.h"
+#include "linux/pipewire/PipeWireAudioSystem.h"
+#include "linux/qt/QSettingsPreferences.h"
+#include "linux/qt/QtCollator.h"
+#include "linux/qt/QtMainQueue.h"
+#include "linux/systemd/JournalLog.h"
+#include "linux/xdg/XdgAutostartLoginItems.h"
+#include "linux/xdg/XdgWorkspace.h"
+#include "speaker_browser/SpeakerBrowser.h"
+
+namespace brontide::app {
+
+// The composition root: every adapter of this session, and the one Controller built on them.
+// Construct on the main thread after the Q*Application, pw_init and gst_init. Members are declared in
+// creation order, so they are destroyed in reverse: the controller first, the log last.
+class Services {
+ public:
+  struct Options {
+    // List commands build the controller too, but it must never start streaming.
+    bool allowAutoStart = true;
+  };
+
+  explicit Services(Options options);
+  ~Services();
+
+  Services(const Services&) = delete;
+  Services& operator=(const Services&) = delete;
+
+  [[nodiscard]] Controller& controller() { return *controller_; }
+  [[nodiscard]] std::shared_ptr<Controller> sharedController() { return controller_; }
+  [[nodiscard]] SpeakerBrowser& speakers() { return speakers_; }
+  [[nodiscard]] MainQueue& mainQueue() { return mainQueue_; }
+  [[nodiscard]] Log& log() { return log_; }
+  [[nodiscard]] const Collator& collator() const { return collator_; }
+  [[nodiscard]] xdg::XdgWorkspace& workspace() { return workspace_; }
+  [[nodiscard]] AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
+  [[nodiscard]] pw::PipeWireAudioSystem& audioSystem() { return audioSystem_; }
+  [[nodiscard]] GstPlayer& player() { return player_; }
+
+ private:
+  systemd::JournalLog log_;
+  qt::QtMainQueue mainQueue_;
+  qt::QSettingsPreferences preferences_;
+  qt::QtCollator collator_;
+  pw::PipeWireAudioSystem* audioClientsSource_ = nullptr;  // set once the audio system exists
+  xdg::XdgWorkspace workspace_;
+  xdg::XdgAutostartLoginItems loginItems_;
+  pw::PipeWireAudioSystem audioSystem_;
+  AudioCapture capture_;
+  FFmpegAudioConverterFactory converters_;
+  GstPlayer player_;
+  AvahiServiceBrowser serviceBrowser_;
+  SpeakerBrowser speakers_;
+  std::shared_ptr<Controller> controller_;
+};
+
+}  // namespace brontide::app
