@@ -139,7 +139,12 @@ DesktopEntries::Stamps DesktopEntries::folderStamps() const {
   return stamps;
 }
 
+void DesktopEntries::refreshIfDue() {
+  if (!loaded_ || std::chrono::steady_clock::now() - checked_ >= std::chrono::seconds(1)) refresh();
+}
+
 void DesktopEntries::refresh() {
+  checked_ = std::chrono::steady_clock::now();
   auto stamps = folderStamps();
   if (loaded_ && stamps == stamps_) return;
   stamps_ = std::move(stamps);
@@ -169,18 +174,18 @@ void DesktopEntries::refresh() {
 }
 
 const std::vector<DesktopEntry>& DesktopEntries::entries() {
-  refresh();
+  refreshIfDue();
   return entries_;
 }
 
 std::optional<DesktopEntry> DesktopEntries::findById(std::string_view id) {
-  refresh();
+  refreshIfDue();
   if (auto it = byId_.find(lower(id)); it != byId_.end()) return entries_[it->second];
   return std::nullopt;
 }
 
 std::optional<DesktopEntry> DesktopEntries::findByBinary(std::string_view binary) {
-  refresh();
+  refreshIfDue();
   if (auto it = byBinary_.find(std::string(binary)); it != byBinary_.end()) return entries_[it->second];
   return std::nullopt;
 }

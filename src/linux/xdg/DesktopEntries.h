@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -32,11 +33,14 @@ struct DesktopEntry {
 [[nodiscard]] std::vector<std::string> execBinaries(std::string_view exec);
 
 // The shown application entries of the XDG data directories, where the first directory wins for each ID.
-// Rescanned only when an applications folder changed. Main thread.
+// Rescanned when an applications folder changed, checked at most once a second unless `refresh` is called.
+// Main thread.
 class DesktopEntries {
  public:
   DesktopEntries(XdgDirs dirs, Log& log);
 
+  // Checks the folders now (once per list rather than once per lookup).
+  void refresh();
   [[nodiscard]] const std::vector<DesktopEntry>& entries();
   // Case-insensitive, since identities are lower-cased desktop-file IDs.
   [[nodiscard]] std::optional<DesktopEntry> findById(std::string_view id);
@@ -46,13 +50,14 @@ class DesktopEntries {
 
  private:
   using Stamps = std::map<std::filesystem::path, std::filesystem::file_time_type>;
-  void refresh();
+  void refreshIfDue();
   [[nodiscard]] Stamps folderStamps() const;
 
   XdgDirs dirs_;
   Log& log_;
   Stamps stamps_;
   bool loaded_ = false;
+  std::chrono::steady_clock::time_point checked_{};
   std::vector<DesktopEntry> entries_;
   std::map<std::string, std::size_t> byId_;      // lower-cased ID → index
   std::map<std::string, std::size_t> byBinary_;  // first entry wins

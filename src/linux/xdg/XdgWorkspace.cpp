@@ -146,6 +146,7 @@ bool XdgWorkspace::ordinary(const std::optional<std::string>& identity, const st
 
 std::vector<RunningApplication> XdgWorkspace::runningApplications() {
   Collected collected;
+  entries_.refresh();
   for (const auto& process : listProcesses(options_.procRoot, options_.owner)) {
     if (process.pid == options_.ownPid) continue;
     std::optional<DesktopEntry> entry;

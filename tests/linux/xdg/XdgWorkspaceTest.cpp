@@ -186,6 +186,18 @@ TEST_F(XdgWorkspaceTest, UserEntriesShadowSystemOnes) {
   EXPECT_EQ(listed(), (Rows{"org.example.app|Mine|o"}));
 }
 
+TEST_F(XdgWorkspaceTest, SeesApplicationsInstalledAfterTheFirstList) {
+  app("first.desktop", "Name=First\nExec=first\n");
+  process(1, "/usr/bin/first");
+  process(2, "/usr/bin/later");
+  auto ws = workspace();
+  ASSERT_EQ(ws->runningApplications().size(), 1u);
+  app("sub/later.desktop", "Name=Later\nExec=later\n");
+  auto apps = ws->runningApplications();
+  ASSERT_EQ(apps.size(), 2u);
+  EXPECT_EQ(apps[1].bundleID, "sub-later");
+}
+
 TEST_F(XdgWorkspaceTest, LocatesInstalledApplicationsByIdentity) {
   const auto totem = tree.write("usr/share/applications/org.gnome.Totem.desktop", entry("Name=V\nExec=totem\n"));
   const auto spotify = tree.write("usr/share/applications/spotify.desktop", entry("Name=S\nExec=spotify %U\n"));
