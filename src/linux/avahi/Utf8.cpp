@@ -1,0 +1,68 @@
+#include "linux/avahi/Utf8.h"
+
+#include <cstdio>
+
+namespace brontide::avahi {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the well-formed sequence starting at `i`, or 0 (RFC 3629: no overlongs, surrogates or > U+10FFFF).
+std::size_t sequenceLength(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const auto continuation = [&](std::size_t k) { return k < s.size() && (byte(k) & 0xC0) == 0x80; };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) return 1;
+  if (b0 >= 0xC2 && b0 <= 0xDF) return continuation(i + 1) ? 2 : 0;
+  if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (!continuation(i + 1) || !continuation(i + 2)) return 0;
+    const unsigned char b1 = byte(i + 1);
+    if (b0 == 0xE0 && b1 < 0xA0) return 0;   // overlong
+    if (b0 == 0xED && b1 >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (b0 >= 0xF0 && b0 <= 0xF4) {
+    if (!continuation(i + 1) || !continuation(i + 2) || !continuation(i + 3)) return 0;
+    const unsigned char b1 = byte(i + 1);
+    if (b0 == 0xF0 && b1 < 0x90) return 0;  // overlong
+    if (b0 == 0xF4 && b1 >= 0x90) return 0;  // above U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string validUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto length = sequenceLength(text, i);
+    if (length == 0) {
+      out += kReplacement;
+      ++i;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+std::string printable(std::string_view text) {
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+      escaped += hex;
+    } else {
+      escaped += c;
+    }
+  }
+  return validUtf8(escaped);
+}
+
+}  // namespace brontide::avahi

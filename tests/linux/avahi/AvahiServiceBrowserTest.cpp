@@ -1,0 +1,187 @@
+#include "linux/avahi/AvahiServiceBrowser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "linux/avahi/LocalPublisher.h"
+#include "linux/avahi/PumpedMainQueue.h"
+#include "linux/avahi/Rig.h"
+#include "speaker_browser/FoldingCollator.h"
+#include "speaker_browser/SpeakerBrowser.h"
+#include "speaker_browser/SpeakerListing.h"
+
+namespace brontide {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kLimit = 20s;  // guards against hangs only
+
+const std::set<std::string> kNetwork{"Salón", "cocina", "Baño", "Dormitorio"};
+
+// Other tests publish records of their own at the same time: compare only the network's devices.
+template <class T>
+std::vector<T> onNetwork(const std::vector<T>& all) {
+  std::vector<T> kept;
+  std::ranges::copy_if(all, std::back_inserter(kept), [](const T& s) { return kNetwork.contains(s.name); });
+  return kept;
+}
+
+class AvahiNetworkTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { rig::useNetwork(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(rig::avahiRunning()) << "avahi-daemon of the test network is not running: scripts/airplay-network up";
+    dnssd = std::make_unique<AvahiServiceBrowser>(queue, log);
+  }
+
+  // Browses `_airplay._tcp` directly, keeping the latest set.
+  void browseRaw() {
+    ServiceBrowser::Handlers handlers;
+    handlers.resultsChanged = [this](std::vector<ServiceResult> set) { results = std::move(set); };
+    handlers.ready = [this] { ++readies; };
+    dnssd->browse("_airplay._tcp", std::move(handlers));
+  }
+
+  [[nodiscard]] std::optional<ServiceResult> result(const std::string& name) const {
+    const auto it = std::ranges::find(results, name, &ServiceResult::name);
+    return it == results.end() ? std::nullopt : std::optional(*it);
+  }
+
+  [[nodiscard]] bool resolved(const std::string& name) const {
+    const auto r = result(name);
+    return r && r->txt;
+  }
+
+  rig::PumpedMainQueue queue;
+  rig::TestLog log;
+  fakes::FoldingCollator collator;
+  std::unique_ptr<AvahiServiceBrowser> dnssd;
+  std::vector<ServiceResult> results;
+  int readies = 0;
+};
+
+TEST_F(AvahiNetworkTest, SpeakerBrowser_ListsTheNetworkHomePodsFirst) {
+  SpeakerBrowser speakers(*dnssd, queue, collator, "");
+  speakers.start();
+  const std::vector<Speaker> expected{{"cocina", "AudioAccessory1,1"},
+                                      {"Dormitorio", "AudioAccessory5,1"},
+                                      {"Baño", ""},
+                                      {"Salón", "AppleTV6,2"}};
+  ASSERT_TRUE(queue.runUntil([&] { return onNetwork(speakers.speakers()) == expected; }, kLimit));
+  EXPECT_FALSE(speakers.searching());
+  std::vector<std::string> kinds;
+  for (const auto& s : onNetwork(speakers.speakers())) kinds.push_back(s.kind());
+  EXPECT_EQ(kinds, (std::vector<std::string>{"HomePod", "HomePod mini", "Altavoz AirPlay", "Apple TV"}));
+  EXPECT_FALSE(dnssd->hostName().empty());
+}
+
+TEST_F(AvahiNetworkTest, SpeakerListing_GivesResolvedReceiversInOrder) {
+  std::optional<std::expected<std::vector<Speaker>, std::string>> outcome;
+  collectSpeakers(*dnssd, queue, collator, "", 2s, [&](auto r) { outcome = std::move(r); });
+  ASSERT_TRUE(queue.runUntil([&] { return outcome.has_value(); }, kLimit));
+  ASSERT_TRUE(*outcome) << outcome->error();
+  std::vector<std::string> lines;
+  for (const auto& s : onNetwork(**outcome)) lines.push_back(speakerLine(s));
+  EXPECT_EQ(lines, (std::vector<std::string>{"cocina\tHomePod\tAudioAccessory1,1",
+                                             "Dormitorio\tHomePod mini\tAudioAccessory5,1", "Baño\tAltavoz AirPlay\t",
+                                             "Salón\tApple TV\tAppleTV6,2"}));
+}
+
+TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordComesAndGoes) {
+  browseRaw();
+  rig::Publication terraza("Terraza", 7100, {"model=AudioAccessory1,1", "deviceid=AA:BB:CC:DD:EE:01"});
+  ASSERT_TRUE(queue.runUntil([&] { return resolved("Terraza"); }, kLimit));
+  const auto found = *result("Terraza");
+  EXPECT_EQ(found.txt->at("model"), "AudioAccessory1,1");
+  EXPECT_EQ(found.txt->at("deviceid"), "AA:BB:CC:DD:EE:01");
+  EXPECT_EQ(found.address, "127.0.0.1");
+  EXPECT_EQ(found.port, 7100);
+  EXPECT_FALSE(found.local);
+  EXPECT_GE(readies, 1);
+
+  terraza.withdraw();
+  const auto withdrawn = std::chrono::steady_clock::now();
+  ASSERT_TRUE(queue.runUntil([&] { return !result("Terraza"); }, kLimit));
+  std::fprintf(stderr, "removed after %lld ms\n",
+               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - withdrawn)
+                                          .count()));
+  EXPECT_TRUE(result("Salón"));
+}
+
+TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OwnRecordsAreLocalAndTxtChangesArrive) {
+  browseRaw();
+  SpeakerBrowser speakers(*dnssd, queue, collator, "");
+  speakers.start();
+  rig::LocalPublisher own("Receptor propio", 7101, {"model=Mac14,3"});
+  ASSERT_TRUE(queue.runUntil([&] { return resolved("Receptor propio"); }, kLimit));
+  EXPECT_TRUE(result("Receptor propio")->local);
+
+  own.updateTxt({"model=Mac15,1"});
+  ASSERT_TRUE(queue.runUntil([&] { return resolved("Receptor propio") &&
+                                          result("Receptor propio")->txt->at("model") == "Mac15,1"; },
+                             kLimit));
+  queue.runUntil([&] { return !onNetwork(speakers.speakers()).empty(); }, kLimit);
+  EXPECT_EQ(std::ranges::find(speakers.speakers(), std::string("Receptor propio"), &Speaker::name),
+            speakers.speakers().end());
+}
+
+struct OddRecord {
+  std::string name;
+  std::vector<std::string> txt;
+  std::optional<std::string> model;  // expected TXT "model"
+};
+
+TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OddNamesAndTxtShowRight) {
+  const std::string label63 = "Altavoz del salón grande de la casa de la playa, planta 1ª, B";
+  ASSERT_EQ(label63.size(), 63u);
+  const std::vector<OddRecord> records{
+      {"Ñandú Ñoño Pingüino", {"model=AudioAccessory6,1"}, "AudioAccessory6,1"},
+      {"Fiesta 🎉🔊", {"model=AppleTV11,1"}, "AppleTV11,1"},
+      {label63, {"model=MacBookPro18,3"}, "MacBookPro18,3"},
+      {"Tab\tSalto\nFin\x01", {"model=Sonos"}, "Sonos"},
+      {"Punto. y \\barra", {"model="}, ""},
+      {"Duplicado", {"model=Primero", "model=Segundo"}, "Primero"},
+      {"Mayúsculas", {"MODEL=AudioAccessory1,1"}, "AudioAccessory1,1"},
+      {"Sin valor", {"model"}, ""},
+      {"Largo", {"model=" + std::string(240, 'x')}, std::string(240, 'x')},
+      {"Bytes rotos", {"model=Apple\xff\xfeTV"}, "Apple\xEF\xBF\xBD\xEF\xBF\xBDTV"},
+      {"Vacío", {"=sinclave", "otra=1"}, std::nullopt},
+  };
+  browseRaw();
+  SpeakerBrowser speakers(*dnssd, queue, collator, "");
+  speakers.start();
+  std::vector<std::unique_ptr<rig::Publication>> published;
+  int port = 7200;
+  for (const auto& r : records) published.push_back(std::make_unique<rig::Publication>(r.name, port++, r.txt));
+
+  ASSERT_TRUE(queue.runUntil([&] { return std::ranges::all_of(records, [&](auto& r) { return resolved(r.name); }); },
+                             kLimit))
+      << "missing records";
+  for (const auto& r : records) {
+    SCOPED_TRACE(r.name);
+    const auto found = result(r.name);
+    const auto& txt = *found->txt;
+    const auto model = txt.find("model");
+    EXPECT_EQ(model == txt.end() ? std::nullopt : std::optional(model->second), r.model);
+  }
+  ASSERT_TRUE(queue.runUntil(
+      [&] {
+        return std::ranges::all_of(records, [&](auto& r) {
+          const auto& list = speakers.speakers();
+          const auto it = std::ranges::find(list, r.name, &Speaker::name);
+          return it != list.end() && it->model == r.model.value_or("");
+        });
+      },
+      kLimit));
+}
+
+}  // namespace
+}  // namespace brontide
