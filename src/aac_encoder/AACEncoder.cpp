@@ -164,7 +164,9 @@ std::size_t AACEncoder::pendingCapacity() const {
 }
 
 void AACEncoder::setOnFrame(OnFrame onFrame) {
-  onFrame_.store(onFrame ? std::make_shared<const OnFrame>(std::move(onFrame)) : nullptr);
+  auto replacement = onFrame ? std::make_shared<const OnFrame>(std::move(onFrame)) : nullptr;
+  std::lock_guard guard(onFrameLock_);
+  onFrame_.swap(replacement);
 }
 
 void AACEncoder::setGain(float gain) { gain_.store(gain, std::memory_order_relaxed); }
@@ -208,6 +210,7 @@ void AACEncoder::runQueue(std::shared_ptr<Queue> queue, std::weak_ptr<AACEncoder
 
 void AACEncoder::encodeAvailable() {
   if (!converter_) return;
+  std::shared_ptr<const OnFrame> onFrame;
   for (;;) {
     std::size_t before = 0;
     {
@@ -227,7 +230,11 @@ void AACEncoder::encodeAvailable() {
     if (packets != 0 && length > 0 && length <= maxPacketSize_) {
       const auto header = adtsHeader(freqIndex_, length + kAdtsHeaderSize);
       std::copy(header.begin(), header.end(), frame_.begin());
-      if (const auto onFrame = onFrame_.load(); onFrame && *onFrame) {
+      {
+        std::lock_guard guard(onFrameLock_);
+        onFrame = onFrame_;
+      }
+      if (onFrame && *onFrame) {
         (*onFrame)(std::span<const std::uint8_t>(frame_.data(), length + kAdtsHeaderSize));
       }
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -58,7 +59,8 @@ class AACEncoder final : public FrameEncoder, public std::enable_shared_from_thi
   const double sampleRate_;
   // Outlives the encoder when teardown happens on the queue's own thread.
   std::shared_ptr<Queue> queue_;
-  std::atomic<std::shared_ptr<const OnFrame>> onFrame_;
+  mutable std::mutex onFrameLock_;  // held only to copy the pointer
+  std::shared_ptr<const OnFrame> onFrame_;
   std::unique_ptr<AudioConverter> converter_;
   std::vector<float> hold_;
   std::uint32_t maxPacketSize_ = 1536;

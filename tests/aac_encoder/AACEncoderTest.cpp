@@ -311,14 +311,15 @@ TEST_F(AACEncoderTest, Teardown_DropsPendingAndDisposesTheConverter) {
 }
 
 TEST_F(AACEncoderTest, Teardown_LastOwnerLettingGoOnTheQueueDoesNotJoinItself) {
-  auto holder = std::make_shared<std::shared_ptr<AACEncoder>>(make());
-  (*holder)->setOnFrame([holder](std::span<const std::uint8_t>) mutable {
-    if (holder) {
-      holder->reset();
-      holder.reset();
-    }
-  });
-  (*holder)->append(block(ramp(0, 3 * 2048)));
+  script().blockCall = 0;
+  auto encoder = make();
+  auto holder = std::make_shared<std::shared_ptr<AACEncoder>>(encoder);
+  encoder->setOnFrame([holder](std::span<const std::uint8_t>) { holder->reset(); });
+  encoder->append(block(ramp(0, 3 * 2048)));
+  ASSERT_TRUE(script().waitFor([&] { return script().blocked; }));
+  encoder.reset();
+  script().release();
+  // The queue's own reference is the last: teardown runs on the queue's thread.
   ASSERT_TRUE(script().waitFor([&] { return script().disposed; }));
 }
 
