@@ -212,12 +212,15 @@ TEST_F(FFmpegAudioConverterTest, Create_RefusesFormatsItCannotHonour) {
     ASSERT_FALSE(converter.has_value());
     EXPECT_NE(converter.error(), 0);
   }
-  auto accepted = converters.create(pcm(48000), aac(48000));
-  ASSERT_TRUE(accepted.has_value());
-  std::uint32_t size = 0;
-  EXPECT_EQ((*accepted)->maximumOutputPacketSize(size), 0);
-  EXPECT_EQ(size, 1536u);
-  EXPECT_EQ((*accepted)->setBitRate(256000), 0);
+  // Every rate an ADTS header can name takes the 256 kbit/s request (libavcodec clamps it where it must).
+  for (const double rate : {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000}) {
+    auto accepted = converters.create(pcm(rate), aac(rate));
+    ASSERT_TRUE(accepted.has_value()) << rate;
+    std::uint32_t size = 0;
+    EXPECT_EQ((*accepted)->maximumOutputPacketSize(size), 0);
+    EXPECT_EQ(size, 1536u);
+    EXPECT_EQ((*accepted)->setBitRate(256000), 0) << rate;
+  }
 }
 
 struct Feed {
