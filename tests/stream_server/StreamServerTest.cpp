@@ -245,7 +245,7 @@ TEST_F(StreamServerTest, StreamServer_DisconnectsAClientWithTooMuchUnsent) {
     broadcast(*server_, chunk);
     ASSERT_EQ(fast->read(kChunk), chunk) << "chunk " << i;
   }
-  const auto received = slow.readUntilClosed();
+  const auto received = slow.readUntilClosed(stream.size());
   EXPECT_TRUE(slow.closed());
   EXPECT_LT(received.size(), stream.size());
   EXPECT_EQ(received, stream.substr(0, received.size()));
@@ -263,9 +263,10 @@ std::string shutdownName(Shutdown shutdown) {
 class StreamServerShutdownTest : public StreamServerTest, public ::testing::WithParamInterface<Shutdown> {};
 
 TEST_P(StreamServerShutdownTest, StreamServer_ClosesEveryClientAndThePort) {
-  auto registered = join();
+  // Accepted before the registered one joins, since the listener takes connections in order.
   Client pending(port_);
   ASSERT_TRUE(pending.connected());
+  auto registered = join();
   if (GetParam() != Shutdown::Drop) server_->stop();
   if (GetParam() != Shutdown::Drop) broadcast(*server_, "after stop");
   if (GetParam() != Shutdown::Stop) server_.reset();
@@ -331,6 +332,10 @@ TEST_F(StreamServerTest, StreamServer_ListensOnLoopbackOnly) {
 }
 
 TEST_F(StreamServerTest, StreamServer_CreationFailureFiresNoCallback) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizer runtime opens descriptors of its own while checking the thrown error.
+  GTEST_SKIP() << "needs descriptor exhaustion, which the ASan/UBSan runtime does not survive";
+#endif
   const int probe = ::open("/dev/null", O_RDONLY);  // the lowest free descriptor number
   ASSERT_GE(probe, 0);
   ::close(probe);
