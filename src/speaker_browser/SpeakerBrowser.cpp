@@ -50,12 +50,12 @@ struct SpeakerBrowser::State : std::enable_shared_from_this<State> {
     speakers = arrangeSpeakers(results, effectiveOwnName(), collator);
     lastResults = std::move(results);
     if (!speakers.empty()) searching = false;
-    owner.changed.emit();
+    owner.changed.notify();
   }
 
   void endSearch() {
     searching = false;
-    owner.changed.emit();
+    owner.changed.notify();
   }
 
   void setHostName(std::string name) {
