@@ -81,8 +81,7 @@ struct StreamServer::Engine {
 // touches it; the engine's io_context outlives it because the io thread runs until no handler holds it.
 struct StreamServer::State : std::enable_shared_from_this<State> {
   State(asio::io_context& context, MainQueue& queue, std::function<void(std::string)> errorCallback, Log* logger)
-      : io(context), acceptor(context), retryTimer(context), mainQueue(queue), onError(std::move(errorCallback)),
-        log(logger) {}
+      : acceptor(context), retryTimer(context), mainQueue(queue), onError(std::move(errorCallback)), log(logger) {}
 
   void acceptNext() {
     std::lock_guard lock(acceptorMutex);
@@ -216,7 +215,6 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
     if (log) log->notice(line);
   }
 
-  asio::io_context& io;
   std::mutex acceptorMutex;  // stop() closes the listener on the main thread while the io thread re-arms it
   tcp::acceptor acceptor;
   asio::steady_timer retryTimer;
