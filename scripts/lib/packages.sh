@@ -19,7 +19,7 @@ RUN_PACKAGES=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-templates
   qml6-module-qtquick-shapes qml6-module-qt5compat-graphicaleffects qml6-module-qt-labs-platform
-  qt6-svg-plugins qt6-wayland libgl1-mesa-dri
+  libqt6svg6 qt6-wayland libgl1-mesa-dri
 )
 
 # Only for the tests: receivers, a DNS-SD responder, a display, sound analysis, a reference encoder.

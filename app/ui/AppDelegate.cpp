@@ -1,0 +1,146 @@
+#include "app/ui/AppDelegate.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QtGlobal>
+
+#include "app/ui/QmlSetup.h"
+#include "controller/Controller.h"
+
+namespace brontide::ui {
+namespace {
+
+// A tray click that arrives this soon after the same click hid the panel (by taking focus) closes it.
+constexpr qint64 kToggleDebounceMs = 300;
+
+const QString kModule = QStringLiteral("qrc:/qt/qml/Brontide/");
+
+}  // namespace
+
+AppDelegate::AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser& speakers, Workspace& workspace,
+                         QObject* parent)
+    : QObject(parent),
+      controller_(std::move(controller)),
+      controllerModel_(controller_, workspace),
+      speakersModel_(speakers) {
+  // The tray utility lives on with no window open.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  prepareEngine(engine_);
+  connect(&controllerModel_, &ControllerModel::runningChanged, this, &AppDelegate::updateTrayIcon);
+  connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) togglePanel();
+  });
+  tray_.setToolTip(QStringLiteral("Brontide"));
+  updateTrayIcon();
+}
+
+AppDelegate::~AppDelegate() {
+  delete panel_;
+  delete onboarding_;
+}
+
+void AppDelegate::launch() {
+  const bool trayHost = QSystemTrayIcon::isSystemTrayAvailable();
+  if (trayHost) tray_.show();
+  if (!controllerModel_.onboarded()) showOnboarding();
+  // Without a tray host the panel is the only way in.
+  if (!trayHost) showPanel();
+}
+
+QQuickWindow* AppDelegate::createWindow(const char* file, const QVariantMap& properties) {
+  QQmlComponent component(&engine_, QUrl(kModule + QLatin1String(file)));
+  auto* object = component.createWithInitialProperties(properties);
+  auto* window = qobject_cast<QQuickWindow*>(object);
+  if (!window) {
+    qCritical("brontide: %s did not load: %s", file, qPrintable(component.errorString()));
+    delete object;
+  }
+  return window;
+}
+
+void AppDelegate::showPanel() {
+  if (!panel_) {
+    panel_ = createWindow("PanelWindow.qml", {{QStringLiteral("controller"), QVariant::fromValue(&controllerModel_)},
+                                              {QStringLiteral("speakers"), QVariant::fromValue(&speakersModel_)},
+                                              {QStringLiteral("updates"), QVariant::fromValue(&updates_)}});
+    if (!panel_) return;
+    connect(panel_, SIGNAL(quitRequested()), this, SLOT(quit()));
+    connect(panel_, SIGNAL(chooseSpeakers()), this, SIGNAL(chooseSpeakers()));
+    connect(panel_, &QWindow::activeChanged, this, &AppDelegate::panelActiveChanged);
+    // The panel grows and shrinks with its content: keep it against its anchor.
+    connect(panel_, &QWindow::heightChanged, this, [this] {
+      if (panel_->isVisible() && panelMode_ == PanelPlacement::Mode::anchored) placePanel();
+    });
+  }
+  placePanel();
+  panel_->show();
+  panel_->raise();
+  panel_->requestActivate();
+}
+
+void AppDelegate::togglePanel() {
+  if (panel_ && panel_->isVisible()) {
+    panel_->hide();
+    return;
+  }
+  if (hiddenByFocusLoss_.isValid() && hiddenByFocusLoss_.elapsed() < kToggleDebounceMs) return;
+  showPanel();
+}
+
+void AppDelegate::placePanel() {
+  std::optional<QPoint> cursor;
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) cursor = QCursor::pos();
+  const QRect trayIcon = tray_.isVisible() ? tray_.geometry() : QRect();
+  auto* screen = cursor ? QGuiApplication::screenAt(*cursor) : nullptr;
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  const QRect available = screen ? screen->availableGeometry() : QRect();
+  // Without a tray icon the panel is the application's window: it stays where the user puts it.
+  const auto placement = tray_.isVisible() ? ui::placePanel(trayIcon, cursor, available, panel_->size())
+                                           : PanelPlacement{};
+  const bool modeChanges = placement.mode != panelMode_ || !panel_->isVisible();
+  panelMode_ = placement.mode;
+  if (placement.mode == PanelPlacement::Mode::anchored) {
+    if (modeChanges) panel_->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    panel_->setPosition(placement.topLeft);
+  } else if (modeChanges) {
+    panel_->setFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    if (!panel_->isVisible() && screen) panel_->setPosition(available.center() - QPoint(panel_->width() / 2, panel_->height() / 2));
+  }
+}
+
+void AppDelegate::panelActiveChanged() {
+  if (panelMode_ != PanelPlacement::Mode::anchored || panel_->isActive() || !panel_->isVisible()) return;
+  // Like a menu: clicking anywhere else closes it.
+  panel_->hide();
+  hiddenByFocusLoss_.start();
+}
+
+void AppDelegate::showOnboarding() {
+  if (!onboarding_) {
+    onboarding_ = createWindow("OnboardingWindow.qml", {{QStringLiteral("controller"), QVariant::fromValue(&controllerModel_)}});
+    if (!onboarding_) return;
+    if (auto* screen = QGuiApplication::primaryScreen()) {
+      const QRect available = screen->availableGeometry();
+      onboarding_->setPosition(available.center() - QPoint(onboarding_->width() / 2, onboarding_->height() / 2));
+    }
+  }
+  onboarding_->show();
+  onboarding_->raise();
+  onboarding_->requestActivate();
+}
+
+void AppDelegate::updateTrayIcon() {
+  // The product's own icon, dimmed while nothing streams.
+  tray_.setIcon(QIcon(controllerModel_.running() ? QStringLiteral(":/brontide/icons/brontide.svg")
+                                                 : QStringLiteral(":/brontide/icons/tray-stopped.svg")));
+}
+
+void AppDelegate::quit() {
+  controller_->stop();
+  QCoreApplication::quit();
+}
+
+}  // namespace brontide::ui

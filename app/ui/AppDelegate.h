@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+#include "app/ui/ControllerModel.h"
+#include "app/ui/PanelPlacement.h"
+#include "app/ui/SpeakerListModel.h"
+#include "app/ui/Updates.h"
+
+namespace brontide {
+class Controller;
+class SpeakerBrowser;
+class Workspace;
+}  // namespace brontide
+
+namespace brontide::ui {
+
+// The tray application: owns the views of the one controller, the tray icon, the panel and the
+// onboarding window. GUI thread; construct after the QApplication.
+class AppDelegate final : public QObject {
+  Q_OBJECT
+ public:
+  AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser& speakers, Workspace& workspace,
+              QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  // Shows the tray icon, the onboarding window on a first launch, and the panel when there is no tray.
+  void launch();
+  // Opens the panel (and brings it forward); also what a second launch asks for.
+  void showPanel();
+  // The tray icon's click: opens or closes the panel.
+  void togglePanel();
+
+  [[nodiscard]] QQuickWindow* panel() const { return panel_; }
+  [[nodiscard]] QQuickWindow* onboardingWindow() const { return onboarding_; }
+
+ public slots:
+  // Stops streaming, then ends the process.
+  void quit();
+
+ signals:
+  // The "Elegir altavoces" row was clicked.
+  void chooseSpeakers();
+
+ private:
+  void showOnboarding();
+  void updateTrayIcon();
+  void placePanel();
+  void panelActiveChanged();
+  [[nodiscard]] QQuickWindow* createWindow(const char* file, const QVariantMap& properties);
+
+  std::shared_ptr<Controller> controller_;
+  Updates updates_;
+  ControllerModel controllerModel_;
+  SpeakerListModel speakersModel_;
+  QQmlEngine engine_;
+  QPointer<QQuickWindow> panel_;
+  QPointer<QQuickWindow> onboarding_;
+  QSystemTrayIcon tray_;
+  PanelPlacement::Mode panelMode_ = PanelPlacement::Mode::window;
+  QElapsedTimer hiddenByFocusLoss_;
+};
+
+}  // namespace brontide::ui
