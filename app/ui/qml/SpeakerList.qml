@@ -75,6 +75,7 @@ ColumnLayout {
 
         Column {
             id: rows
+            objectName: "rows"
             width: rowsArea.width
             spacing: Brand.speakerRowsSpacing
 

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "app/ui/PanelPlacement.h"
+#include "app/ui/PanelTexts.h"
+#include "app/ui/Symbols.h"
+#include "app/ui/Translator.h"
+#include "speaker_browser/Speaker.h"
+
+namespace brontide::ui {
+namespace {
+
+TEST(PanelTextsTest, SpeakerCountLine) {
+  EXPECT_EQ(speakerCountLine(1), "1 altavoz disponible en tu red");
+  EXPECT_EQ(speakerCountLine(2), "2 altavoces disponibles en tu red");
+  EXPECT_EQ(speakerCountLine(12), "12 altavoces disponibles en tu red");
+}
+
+TEST(PanelTextsTest, VolumeFigureRoundsHalvesAwayFromZero) {
+  EXPECT_EQ(volumeFigure(0.125, false), "13 %");
+  EXPECT_EQ(volumeFigure(0.994, false), "99 %");
+  EXPECT_EQ(volumeFigure(0.995, false), "100 %");
+  EXPECT_EQ(volumeFigure(0.0, true), "Silencio");
+}
+
+TEST(TranslatorTest, AdaptsOnlyTheTextsThatNameTheOtherDesktop) {
+  Translator translator;
+  ASSERT_TRUE(translator.loadTable());
+  // Whatever file shows the text, the table finds it.
+  EXPECT_EQ(translator.translate("ContentView",
+                                 "Solo esta app se envía a los altavoces. El resto del Mac sigue sonando por su "
+                                 "salida normal."),
+            QString::fromUtf8("Solo esta app se envía a los altavoces. El resto del ordenador sigue sonando por su "
+                              "salida normal."));
+  EXPECT_EQ(translator.translate("OnboardingView", "Abrir Ajustes del Sistema"), "Abrir ajustes de sonido");
+  EXPECT_EQ(translator.translate("SpeakerList",
+                                 "No se ha encontrado ningún altavoz AirPlay. Comprueba que estén en la misma "
+                                 "Wi\u2011Fi y que Brontide tiene permiso de red local."),
+            QString::fromUtf8("No se ha encontrado ningún altavoz AirPlay. Comprueba que estén en la misma "
+                              "Wi\u2011Fi y que el cortafuegos deja pasar mDNS (puerto 5353)."));
+  // Everything else is shown as its key.
+  EXPECT_TRUE(translator.translate("ContentView", "Elegir altavoces").isEmpty());
+}
+
+TEST(SymbolsTest, EverySpeakerKindAndPanelSymbolIsBundled) {
+  for (const auto* model : {"AudioAccessory5,1", "AudioAccessory1,1", "AppleTV6,2", "Mac14,2", ""}) {
+    const auto symbol = QString::fromStdString(Speaker{"x", model}.symbol());
+    const auto file = symbolFile(symbol);
+    EXPECT_TRUE(!file.isEmpty() && QFile::exists(file)) << symbol.toStdString();
+  }
+  for (const auto* symbol : {"app.dashed", "hifispeaker.2", "hifispeaker.2.fill", "wifi.exclamationmark",
+                             "speaker.slash.fill", "chevron.up.chevron.down", "waveform.badge.mic"}) {
+    EXPECT_TRUE(QFile::exists(symbolFile(QString::fromLatin1(symbol)))) << symbol;
+  }
+  EXPECT_TRUE(symbolFile(u"no.such.symbol").isEmpty());
+}
+
+TEST(PanelPlacementTest, AnchorsToTheTrayIconElseTheCursorElseOpensAWindow) {
+  const QRect screen(0, 0, 1920, 1080);
+  const QSize panel(400, 600);
+  using Mode = PanelPlacement::Mode;
+
+  // A top bar: centred under the icon.
+  EXPECT_EQ(placePanel(QRect(1000, 0, 24, 24), std::nullopt, screen, panel),
+            (PanelPlacement{Mode::anchored, QPoint(811, 30)}));
+  // A bottom panel: above the icon.
+  EXPECT_EQ(placePanel(QRect(1000, 1056, 24, 24), std::nullopt, screen, panel),
+            (PanelPlacement{Mode::anchored, QPoint(811, 450)}));
+  // An icon in the corner: kept on screen.
+  EXPECT_EQ(placePanel(QRect(1900, 0, 20, 24), std::nullopt, screen, panel).topLeft, QPoint(1512, 30));
+  // No icon geometry (the D-Bus tray): the cursor.
+  EXPECT_EQ(placePanel(QRect(), QPoint(100, 5), screen, panel).topLeft, QPoint(8, 12));
+  // Neither: an ordinary window.
+  EXPECT_EQ(placePanel(QRect(), std::nullopt, screen, panel).mode, Mode::window);
+}
+
+}  // namespace
+}  // namespace brontide::ui
