@@ -1,8 +1,12 @@
 // Brontide's entry: the tray application, `--headless`, and the list commands.
 
+extern "C" {
+#include <libavutil/log.h>
+}
 #include <gst/gst.h>
 #include <pipewire/pipewire.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -65,6 +69,8 @@ void onTermination(QObject* context, std::function<void()> handler) {
 void initMediaLibraries(int& argc, char** argv) {
   pw_init(&argc, &argv);
   gst_init(&argc, &argv);
+  // libavcodec prints statistics each time an encoder closes; only its errors belong in our log.
+  av_log_set_level(AV_LOG_ERROR);
 }
 
 int listApps(int argc, char** argv) {

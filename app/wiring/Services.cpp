@@ -46,7 +46,7 @@ Services::Services(Options options)
       .makeServer =
           [this](std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError)
           -> std::expected<std::shared_ptr<FrameServer>, std::string> {
-        auto server = StreamServer::create(mainQueue_, std::move(onReady), std::move(onError));
+        auto server = StreamServer::create(mainQueue_, std::move(onReady), std::move(onError), &log_);
         if (!server) return std::unexpected(server.error());
         return std::shared_ptr<FrameServer>(std::move(*server));
       },

@@ -220,7 +220,7 @@ void AACEncoder::encodeAvailable() {
     if (before < kPacketFloats) return;
 
     std::uint32_t packets = 1;
-    AudioBuffer output{.mNumberChannels = kChannels,
+    ConverterBuffer output{.mNumberChannels = kChannels,
                        .mDataByteSize = maxPacketSize_,
                        .mData = frame_.data() + kAdtsHeaderSize};
     AudioStreamPacketDescription description{};
@@ -247,7 +247,7 @@ void AACEncoder::encodeAvailable() {
   }
 }
 
-std::int32_t AACEncoder::inputProc(std::uint32_t& ioNumberDataPackets, AudioBuffer& ioData, void* userData) {
+std::int32_t AACEncoder::inputProc(std::uint32_t& ioNumberDataPackets, ConverterBuffer& ioData, void* userData) {
   auto& self = *static_cast<AACEncoder*>(userData);
   const std::size_t wanted = std::min<std::size_t>(ioNumberDataPackets, std::size_t(holdCapacity));
   std::size_t frames = 0;

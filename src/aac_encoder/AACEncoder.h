@@ -53,7 +53,7 @@ class AACEncoder final : public FrameEncoder, public std::enable_shared_from_thi
 
  private:
   void encodeAvailable();
-  static std::int32_t inputProc(std::uint32_t& ioNumberDataPackets, AudioBuffer& ioData, void* userData);
+  static std::int32_t inputProc(std::uint32_t& ioNumberDataPackets, ConverterBuffer& ioData, void* userData);
   static void runQueue(std::shared_ptr<Queue> queue, std::weak_ptr<AACEncoder> owner);
 
   const double sampleRate_;

@@ -12,7 +12,7 @@ namespace brontide {
 constexpr std::int32_t kAudioConverterMoreInput = std::int32_t(fourCharCode("more"));
 
 // One buffer of interleaved samples or of one encoded packet.
-struct AudioBuffer {
+struct ConverterBuffer {
   std::uint32_t mNumberChannels = 0;
   std::uint32_t mDataByteSize = 0;
   void* mData = nullptr;
@@ -27,7 +27,7 @@ struct AudioStreamPacketDescription {
 // Called by the converter, on the thread of the fill call, whenever it needs input. On entry
 // `ioNumberDataPackets` is how many stereo frames it wants; on return, how many `ioData` holds (whole frames).
 // A non-zero status ends the fill call after any packet already made.
-using AudioConverterInputProc = std::int32_t (*)(std::uint32_t& ioNumberDataPackets, AudioBuffer& ioData,
+using AudioConverterInputProc = std::int32_t (*)(std::uint32_t& ioNumberDataPackets, ConverterBuffer& ioData,
                                                  void* userData);
 
 // A PCM → AAC converter; one thread at a time. Destroying it disposes it.
@@ -41,7 +41,7 @@ class AudioConverter {
   // Produces at most `ioOutputDataPacketSize` packets into `outOutputData` (capacity in mDataByteSize),
   // pulling input through `inputProc`; on return the count and byte size say what was made.
   virtual std::int32_t fillComplexBuffer(AudioConverterInputProc inputProc, void* inputProcUserData,
-                                         std::uint32_t& ioOutputDataPacketSize, AudioBuffer& outOutputData,
+                                         std::uint32_t& ioOutputDataPacketSize, ConverterBuffer& outOutputData,
                                          AudioStreamPacketDescription* outPacketDescription) = 0;
 };
 

@@ -71,7 +71,7 @@ class FakeAudioConverter final : public AudioConverter {
   }
 
   std::int32_t fillComplexBuffer(AudioConverterInputProc inputProc, void* userData, std::uint32_t& ioPackets,
-                                 AudioBuffer& output, AudioStreamPacketDescription*) override {
+                                 ConverterBuffer& output, AudioStreamPacketDescription*) override {
     bool greedy = false;
     {
       std::unique_lock lock(script_->mutex);
@@ -94,7 +94,7 @@ class FakeAudioConverter final : public AudioConverter {
     std::int32_t status = 0;
     while (staged_ < 1024 || greedy) {
       std::uint32_t frames = greedy ? 4096 : 1024 - staged_;
-      AudioBuffer input{};
+      ConverterBuffer input{};
       status = inputProc(frames, input, userData);
       std::lock_guard lock(script_->mutex);
       script_->inputStatuses.push_back(status);

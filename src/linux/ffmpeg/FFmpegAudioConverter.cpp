@@ -73,7 +73,7 @@ class FFmpegAudioConverter final : public AudioConverter {
   }
 
   std::int32_t fillComplexBuffer(AudioConverterInputProc inputProc, void* userData, std::uint32_t& ioPackets,
-                                 AudioBuffer& output, AudioStreamPacketDescription* description) override {
+                                 ConverterBuffer& output, AudioStreamPacketDescription* description) override {
     const std::uint32_t capacity = output.mDataByteSize;
     const std::uint32_t wanted = ioPackets;
     ioPackets = 0;
@@ -99,7 +99,7 @@ class FFmpegAudioConverter final : public AudioConverter {
       if (inputStatus != 0) return inputStatus;
 
       std::uint32_t frames = std::uint32_t(kFramesPerPacket - filled_);
-      AudioBuffer input{};
+      ConverterBuffer input{};
       inputStatus = inputProc(frames, input, userData);
       if (frames > std::uint32_t(kFramesPerPacket - filled_) ||
           (frames > 0 && (input.mData == nullptr || input.mDataByteSize < frames * kChannels * sizeof(float)))) {
