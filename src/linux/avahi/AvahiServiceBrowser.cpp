@@ -107,10 +107,13 @@ struct AvahiServiceBrowser::Impl {
     // NO_FAIL: a daemon that is not running yet is waited for (state CONNECTING) instead of failing.
     AvahiClient* created = avahi_client_new(api, AVAHI_CLIENT_NO_FAIL, &Impl::onClientEvent, this, &error);
     if (!created) {
-      notice(std::string("cannot create the avahi client (") + avahi_strerror(error) + "), retrying");
+      // Without a system bus this repeats every second: say it once.
+      if (!clientFailing) notice(std::string("cannot create the avahi client (") + avahi_strerror(error) + "), retrying");
+      clientFailing = true;
       reconnect->arm(kReconnectDelayMs);
       return;
     }
+    clientFailing = false;
     client.reset(created);
   }
 
@@ -346,6 +349,7 @@ struct AvahiServiceBrowser::Impl {
   std::unique_ptr<Timer> nameThread;
   std::unique_ptr<Timer> reconnect;
   avahi::Client client;
+  bool clientFailing = false;
   bool running = false;
   std::list<Browse> browses;  // stable addresses: callbacks hold them
 };
