@@ -1,0 +1,105 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Collator.h"
+#include "base/Log.h"
+#include "base/MainQueue.h"
+#include "base/Signal.h"
+#include "speaker_browser/AirPlayOutput.h"
+#include "speaker_browser/ServiceBrowser.h"
+
+namespace brontide {
+
+// The DNS-SD service type of AirPlay 1 audio receivers.
+inline constexpr const char* kRaopServiceType = "_raop._tcp";
+// The route of the computer's own output.
+inline constexpr const char* kLocalRouteName = "Este ordenador";
+
+enum class RouteState {
+  available,         // not chosen
+  connecting,        // chosen, waiting for the receiver
+  playing,           // chosen and taking the player's sound
+  unreachable,       // chosen but not answering; retried every 5 s
+  passwordRequired,  // needs a password: cannot be chosen
+};
+
+// One output the player can be sent to: this computer or an AirPlay receiver.
+struct Route {
+  std::string name;
+  bool local = false;  // "Este ordenador"
+  RouteState state = RouteState::available;
+  bool selected = false;
+  double volume = 1;    // the receiver's own volume, 0…1
+  std::string model;    // TXT "model" of the device's `_airplay._tcp` record, empty when none
+
+  [[nodiscard]] bool enabled() const { return state != RouteState::passwordRequired; }
+  friend bool operator==(const Route&, const Route&) = default;
+};
+
+// "available", "connecting", "playing", "unreachable" or "password" (command-line output).
+[[nodiscard]] std::string_view stateToken(RouteState state);
+// The row's user-facing note: "No responde", "Requiere contraseña" or empty (translation keys).
+[[nodiscard]] std::string stateText(RouteState state);
+// "name<TAB>state" (no newline), control characters written as \xHH.
+[[nodiscard]] std::string routeLine(const Route& route);
+
+// The receivers a `_raop._tcp` result set offers, one per shown name (the part after "@"): resolved ones only,
+// this machine's own left out (`local`, or named `ownName`), an addressed instance preferred, ordered by
+// `collator`. `airplay` (the `_airplay._tcp` results) gives each its model when a record has the same name.
+struct DiscoveredReceiver {
+  AirPlayReceiver receiver;
+  bool passwordRequired = false;
+  std::string model;
+  friend bool operator==(const DiscoveredReceiver&, const DiscoveredReceiver&) = default;
+};
+[[nodiscard]] std::vector<DiscoveredReceiver> arrangeReceivers(std::span<const ServiceResult> raop,
+                                                               std::span<const ServiceResult> airplay,
+                                                               std::string_view ownName, const Collator& collator);
+
+// The AirPlay menu's routes: "Este ordenador" first, then every AirPlay receiver on the network, each with its
+// state, selected flag and volume. Choosing receivers sends the player to them (and only them); choosing
+// "Este ordenador", or leaving no receiver chosen, sends it back to the computer's output. Nothing is chosen
+// except through select() and choose(). Main thread only.
+class AirPlayRoutes {
+ public:
+  static constexpr MainQueue::Duration kRetryPeriod{5000};
+
+  // `ownName` is this computer's name on the network (empty: the name the browser reports).
+  AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, MainQueue& mainQueue, const Collator& collator,
+                Log& log, std::string ownName);
+  ~AirPlayRoutes();
+  AirPlayRoutes(const AirPlayRoutes&) = delete;
+  AirPlayRoutes& operator=(const AirPlayRoutes&) = delete;
+
+  // Begins browsing; a second call does nothing.
+  void start();
+
+  [[nodiscard]] const std::vector<Route>& routes() const;
+  // Ticks or unticks a route. Ignored for unknown names, disabled receivers and unticking "Este ordenador".
+  void select(const std::string& name, bool selected);
+  // Sets a receiver's own volume (clamped to 0…1).
+  void setVolume(const std::string& name, double volume);
+  // Ticks each named receiver as soon as it is found (command line).
+  void choose(std::vector<std::string> names);
+
+  // Fires after every change of `routes`.
+  Signal<> changed;
+
+ private:
+  struct State;
+  std::shared_ptr<State> d_;
+};
+
+// One-shot listing for the command line: the routes `wait` after browsing starts. Chooses nothing.
+// Main thread; `done` runs once, on the main queue. Every argument must outlive the collection.
+void collectRoutes(ServiceBrowser& browser, MainQueue& mainQueue, const Collator& collator, Log& log,
+                   MainQueue::Duration wait, std::function<void(std::vector<Route>)> done);
+
+}  // namespace brontide

@@ -1,0 +1,333 @@
+#include "speaker_browser/AirPlayRoutes.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "fakes/RecordingLog.h"
+#include "fakes/VirtualMainQueue.h"
+#include "speaker_browser/FakeAirPlayOutput.h"
+#include "speaker_browser/FakeServiceBrowser.h"
+#include "speaker_browser/FoldingCollator.h"
+
+namespace brontide {
+namespace {
+
+using namespace std::chrono_literals;
+using Txt = std::map<std::string, std::string>;
+using OutputRoute = fakes::FakeAirPlayOutput::Route;
+
+ServiceResult raop(std::string name, std::string address, std::uint16_t port, Txt txt = {{"et", "0,1"}},
+                   bool local = false) {
+  return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = local, .address = std::move(address),
+                       .port = port};
+}
+
+ServiceResult airplay(std::string name, std::string model) {
+  return ServiceResult{.name = std::move(name), .txt = Txt{{"model", std::move(model)}}, .local = false,
+                       .address = "127.0.0.1", .port = 7000};
+}
+
+TEST(ArrangeReceiversTest, ArrangeReceivers_KeepsOneResolvedRemoteInstancePerShownName) {
+  fakes::FoldingCollator collator;
+  const std::vector<ServiceResult> found{
+      raop("AA11@terraza", "127.0.0.1", 5101),
+      raop("BB22@Estudio", "127.0.0.2", 5102),
+      raop("CC33@Estudio", "127.0.0.3", 5103),           // same name, other device: the first stays
+      raop("DD44@Cocina", "", 0),                         // not resolved yet
+      raop("EE55@Portátil", "127.0.0.5", 5105),           // this computer by name
+      raop("FF66@Propio", "127.0.0.6", 5106, {}, true),   // published by this machine
+      raop("SinArroba", "127.0.0.7", 5107),
+      ServiceResult{.name = "1A@Sin TXT", .txt = std::nullopt, .local = false, .address = "127.0.0.8", .port = 1},
+  };
+  const std::vector<ServiceResult> companions{airplay("terraza", "AudioAccessory5,1"), airplay("Otro", "AppleTV5,3")};
+  const auto kept = arrangeReceivers(found, companions, "Portátil", collator);
+  std::vector<std::string> names;
+  for (const auto& k : kept) names.push_back(k.receiver.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Estudio", "SinArroba", "terraza"}));
+  EXPECT_EQ(kept[0].receiver.address, "127.0.0.2");
+  EXPECT_EQ(kept[0].receiver.port, 5102);
+  EXPECT_EQ(kept[0].model, "");
+  EXPECT_EQ(kept[2].model, "AudioAccessory5,1");
+}
+
+struct TxtRow {
+  Txt txt;
+  AirPlayTransport transport;
+  AirPlayEncryption encryption;
+  bool password;
+};
+
+class ReceiverTxtTest : public testing::TestWithParam<TxtRow> {};
+
+TEST_P(ReceiverTxtTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword) {
+  fakes::FoldingCollator collator;
+  const std::vector<ServiceResult> found{raop("AA@Sala", "127.0.0.1", 5000, GetParam().txt)};
+  const auto kept = arrangeReceivers(found, {}, "", collator);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].receiver.transport, GetParam().transport);
+  EXPECT_EQ(kept[0].receiver.encryption, GetParam().encryption);
+  EXPECT_EQ(kept[0].passwordRequired, GetParam().password);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Txt, ReceiverTxtTest,
+    testing::Values(TxtRow{{}, AirPlayTransport::udp, AirPlayEncryption::none, false},
+                    TxtRow{{{"et", "0,1"}, {"tp", "TCP,UDP"}}, AirPlayTransport::udp, AirPlayEncryption::rsa, false},
+                    TxtRow{{{"et", "1"}, {"tp", "TCP"}}, AirPlayTransport::tcp, AirPlayEncryption::rsa, false},
+                    TxtRow{{{"et", "0,4"}, {"pw", "false"}}, AirPlayTransport::udp, AirPlayEncryption::authSetup, false},
+                    TxtRow{{{"et", "0,3,5"}, {"tp", "udp"}}, AirPlayTransport::udp, AirPlayEncryption::none, false},
+                    TxtRow{{{"et", "10"}, {"pw", "true"}}, AirPlayTransport::udp, AirPlayEncryption::none, true}));
+
+class AirPlayRoutesTest : public testing::Test {
+ protected:
+  AirPlayRoutesTest() {
+    routes = std::make_unique<AirPlayRoutes>(browser, output, queue, collator, log, "Portátil");
+    routes->changed.connect([this] { ++changes; });
+    routes->start();
+  }
+
+  void publish(const std::string& type, std::vector<ServiceResult> set) {
+    for (auto& [browsed, handlers] : browser.browsed)
+      if (browsed == type) handlers.resultsChanged(set);
+    queue.runReady();
+  }
+  void publishNetwork() {
+    publish("_raop._tcp", {raop("AA@Terraza", "127.0.0.1", 5101), raop("BB@Estudio", "127.0.0.1", 5102),
+                           raop("CC@Garaje", "127.0.0.1", 5103, {{"pw", "true"}})});
+    publish("_airplay._tcp", {airplay("Terraza", "AudioAccessory5,1")});
+  }
+
+  [[nodiscard]] const Route& route(const std::string& name) const {
+    const auto& all = routes->routes();
+    const auto it = std::ranges::find(all, name, &Route::name);
+    if (it == all.end()) throw std::runtime_error("no route " + name);
+    return *it;
+  }
+  [[nodiscard]] std::vector<std::string> selected() const {
+    std::vector<std::string> names;
+    for (const auto& r : routes->routes())
+      if (r.selected) names.push_back(r.name);
+    return names;
+  }
+  [[nodiscard]] std::vector<std::string> names() const {
+    std::vector<std::string> all;
+    for (const auto& r : routes->routes()) all.push_back(r.name);
+    return all;
+  }
+
+  fakes::VirtualMainQueue queue;
+  fakes::FakeServiceBrowser browser;
+  fakes::FakeAirPlayOutput output;
+  fakes::FoldingCollator collator;
+  fakes::RecordingLog log;
+  std::unique_ptr<AirPlayRoutes> routes;
+  int changes = 0;
+};
+
+TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstAndChooseNothingByThemselves) {
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador"}));
+  publishNetwork();
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Estudio", "Garaje", "Terraza"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_EQ(route("Terraza").model, "AudioAccessory5,1");
+  EXPECT_EQ(route("Terraza").state, RouteState::available);
+  EXPECT_EQ(output.opens, 0);
+  queue.advance(60s);
+  EXPECT_EQ(output.opens, 0);
+  EXPECT_EQ(output.route, OutputRoute::none);
+}
+
+TEST_F(AirPlayRoutesTest, PasswordReceiver_IsShownDisabledAndCannotBeChosen) {
+  publishNetwork();
+  EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
+  EXPECT_FALSE(route("Garaje").enabled());
+  EXPECT_EQ(stateText(route("Garaje").state), "Requiere contraseña");
+  routes->select("Garaje", true);
+  routes->choose({"Garaje"});
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_EQ(output.opens, 0);
+}
+
+TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachAndRoutesThePlayerToThemAlone) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  EXPECT_EQ(route("Terraza").state, RouteState::connecting);
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+  const auto& receiver = output.receiver(output.sinkOf("Terraza"));
+  EXPECT_EQ(receiver.address, "127.0.0.1");
+  EXPECT_EQ(receiver.port, 5101);
+  EXPECT_EQ(receiver.encryption, AirPlayEncryption::rsa);
+
+  output.connect("Terraza");
+  EXPECT_EQ(route("Terraza").state, RouteState::playing);
+  routes->select("Estudio", true);
+  output.connect("Estudio");
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Estudio", "Terraza"}));
+  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza", "Estudio"}));
+
+  routes->select("Terraza", false);
+  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Estudio"}));
+  EXPECT_EQ(route("Terraza").state, RouteState::available);
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+
+  routes->select("Estudio", false);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_TRUE(output.openNames().empty());
+  EXPECT_EQ(output.route, OutputRoute::computer);
+}
+
+TEST_F(AirPlayRoutesTest, Computer_IsExclusiveWithReceiversAndCannotBeUntickedAlone) {
+  publishNetwork();
+  routes->select("Este ordenador", false);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  routes->select("Terraza", true);
+  routes->select("Estudio", true);
+  EXPECT_FALSE(route("Este ordenador").selected);
+  routes->select("Este ordenador", true);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_TRUE(output.openNames().empty());
+  EXPECT_EQ(output.route, OutputRoute::computer);
+}
+
+TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSecondsUntilItAnswers) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  routes->select("Estudio", true);
+  output.connect("Terraza");
+  output.connect("Estudio");
+  const int opened = output.opens;
+
+  output.fail("Terraza");
+  EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
+  EXPECT_EQ(stateText(route("Terraza").state), "No responde");
+  EXPECT_TRUE(route("Terraza").selected);
+  EXPECT_EQ(route("Estudio").state, RouteState::playing);
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Estudio"}));
+
+  queue.advance(4999ms);
+  EXPECT_EQ(output.opens, opened);
+  queue.advance(1ms);
+  EXPECT_EQ(output.opens, opened + 1);
+  EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
+  output.fail("Terraza");
+  queue.advance(5s);
+  EXPECT_EQ(output.opens, opened + 2);
+
+  output.connect("Terraza");
+  EXPECT_EQ(route("Terraza").state, RouteState::playing);
+  queue.advance(30s);
+  EXPECT_EQ(output.opens, opened + 2);
+}
+
+TEST_F(AirPlayRoutesTest, LastChosenReceiverDropping_KeepsThePlayerOffTheComputer) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  output.fail("Terraza");
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+}
+
+TEST_F(AirPlayRoutesTest, UntickingAnUnreachableReceiver_StopsItsRetries) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  output.fail("Terraza");
+  routes->select("Terraza", false);
+  const int opened = output.opens;
+  queue.advance(30s);
+  EXPECT_EQ(output.opens, opened);
+  EXPECT_EQ(queue.activeTimers(), 0);
+  EXPECT_EQ(route("Terraza").state, RouteState::available);
+}
+
+TEST_F(AirPlayRoutesTest, LateEventOfAClosedSink_ChangesNothing) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  const auto first = output.sinkOf("Terraza");
+  routes->select("Terraza", false);
+  output.handlers.failed(first, "late");
+  output.handlers.connected(first);
+  EXPECT_EQ(route("Terraza").state, RouteState::available);
+  EXPECT_EQ(queue.activeTimers(), 0);
+}
+
+TEST_F(AirPlayRoutesTest, ReceiverLeavingDnsSd_StaysListedOnlyWhileChosen) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  output.connect("Terraza");
+  publish("_raop._tcp", {});
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Terraza"}));
+  EXPECT_EQ(route("Terraza").state, RouteState::playing);
+  routes->select("Terraza", false);
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+}
+
+TEST_F(AirPlayRoutesTest, ChosenOnTheCommandLine_AreTickedWhenFound) {
+  routes->choose({"Terraza", "Nadie"});
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  publishNetwork();
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza"}));
+  // Once chosen, the command line's wish is spent: the user may untick it for good.
+  routes->select("Terraza", false);
+  publishNetwork();
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+}
+
+TEST_F(AirPlayRoutesTest, Volume_BelongsToEachReceiverAndSurvivesAReconnect) {
+  publishNetwork();
+  routes->setVolume("Terraza", 0.25);
+  routes->setVolume("Estudio", 7);
+  routes->select("Terraza", true);
+  routes->select("Estudio", true);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.25);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Estudio")), 1.0);
+  routes->setVolume("Terraza", 0.5);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+  EXPECT_EQ(route("Terraza").volume, 0.5);
+  output.fail("Terraza");
+  queue.advance(5s);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+}
+
+TEST_F(AirPlayRoutesTest, Destruction_ClosesTheSinksAndGivesThePlayerBack) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  routes.reset();
+  EXPECT_TRUE(output.openNames().empty());
+  EXPECT_EQ(output.route, OutputRoute::computer);
+}
+
+TEST(RouteLineTest, RouteLine_KeepsEachRouteOnOneLine) {
+  Route route;
+  route.name = "Este ordenador";
+  route.state = RouteState::playing;
+  EXPECT_EQ(routeLine(route), "Este ordenador\tplaying");
+  route.name = "a\tb\nc";
+  route.state = RouteState::unreachable;
+  EXPECT_EQ(routeLine(route), "a\\x09b\\x0ac\tunreachable");
+}
+
+TEST(CollectRoutesTest, CollectRoutes_ListsWhatIsFoundWithinTheWait) {
+  fakes::VirtualMainQueue queue;
+  fakes::FakeServiceBrowser browser;
+  fakes::FoldingCollator collator;
+  fakes::RecordingLog log;
+  std::optional<std::vector<Route>> listed;
+  collectRoutes(browser, queue, collator, log, 2s, [&](std::vector<Route> routes) { listed = std::move(routes); });
+  for (auto& [type, handlers] : browser.browsed)
+    if (type == "_raop._tcp") handlers.resultsChanged({raop("AA@Terraza", "127.0.0.1", 5101)});
+  queue.advance(1999ms);
+  EXPECT_FALSE(listed);
+  queue.advance(1ms);
+  ASSERT_TRUE(listed);
+  ASSERT_EQ(listed->size(), 2u);
+  EXPECT_EQ(routeLine((*listed)[1]), "Terraza\tavailable");
+}
+
+}  // namespace
+}  // namespace brontide
