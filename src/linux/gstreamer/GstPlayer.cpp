@@ -1,0 +1,385 @@
+#include "linux/gstreamer/GstPlayer.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "base/Format.h"
+
+namespace brontide {
+
+namespace {
+
+constexpr const char* kApplicationId = "brontide.player";
+constexpr const char* kApplicationName = "Brontide";
+// ~3 s without bytes, or buffering that long, is a stall.
+constexpr gint64 kStallAfterUs = 3 * G_USEC_PER_SEC;
+constexpr guint kStallWatchPeriodMs = 250;
+// Backstop: souphttpsrc gives up on a silent connection with an ERROR after this long.
+constexpr guint kSourceTimeoutSeconds = 5;
+// playsink's own audio queue holds 1 s, doubling the forward buffer's latency.
+constexpr guint64 kSinkQueueNs = 100 * GST_MSECOND;
+
+// For the %llu of log lines.
+unsigned long long number(Player::ItemId item) { return item; }
+
+std::string nodeNameFor(Player::ItemId item) {
+  return formatString("brontide.player.%d.%llu", static_cast<int>(::getpid()), number(item));
+}
+
+}  // namespace
+
+namespace gst {
+// What the HTTP source's streaming thread reports; read by the stall watch.
+struct SourceActivity {
+  std::atomic<gint64> lastBytesUs{0};
+  std::atomic<bool> ended{false};
+};
+}  // namespace gst
+
+// One item's pipeline and what its bus has said. Player thread only, except `source`.
+struct GstPlayer::Stream {
+  GstPlayer* owner = nullptr;
+  ItemId item = 0;
+  gst::SourceActivity source;
+  gint64 playingSinceUs = 0;
+  gint64 bufferingSinceUs = 0;
+  bool prerolled = false;
+  bool buffering = false;
+  bool finished = false;
+  bool stallReported = false;
+  GstState requested = GST_STATE_VOID_PENDING;
+  // Destroyed in reverse: the bus watch is removed first, then the pipeline reaches NULL (its streaming
+  // threads, which hold `source`, are gone) and is released.
+  gst::Pipeline pipeline;
+  gst::AttachedSource busWatch;
+};
+
+namespace {
+
+GstPadProbeReturn onSourceData(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  // Streaming thread: only stamp the stream's atomics.
+  auto* activity = static_cast<gst::SourceActivity*>(data);
+  if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) activity->ended = true;
+  } else {
+    activity->lastBytesUs.store(g_get_monotonic_time(), std::memory_order_relaxed);
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "timeout") != nullptr) {
+    g_object_set(source, "timeout", kSourceTimeoutSeconds, nullptr);
+  }
+  gst::Pad pad{gst_element_get_static_pad(source, "src")};
+  if (!pad) return;
+  gst_pad_add_probe(pad.get(),
+                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                 GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                    &onSourceData, data, nullptr);
+}
+
+void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+  GstElementFactory* factory = gst_element_get_factory(element);
+  if (factory == nullptr || g_strcmp0(GST_OBJECT_NAME(factory), "queue") != 0) return;
+  gst::String name{gst_object_get_name(GST_OBJECT(element))};
+  if (!g_str_has_prefix(name.get(), "aqueue")) return;
+  g_object_set(element, "max-size-time", kSinkQueueNs, "max-size-buffers", 0u, "max-size-bytes", 0u, nullptr);
+}
+
+}  // namespace
+
+GstPlayer::GstPlayer(MainQueue& mainQueue, Log& log) : mainQueue_(mainQueue), log_(log) {
+  context_.reset(g_main_context_new());
+  loop_.reset(g_main_loop_new(context_.get(), FALSE));
+  stallWatch_.reset(g_timeout_source_new(kStallWatchPeriodMs));
+  g_source_set_callback(stallWatch_.get(), &GstPlayer::checkStall, this, nullptr);
+  g_source_attach(stallWatch_.get(), context_.get());
+  thread_ = std::thread([this] {
+    pthread_setname_np(pthread_self(), "brontide.player");
+    g_main_context_push_thread_default(context_.get());
+    g_main_loop_run(loop_.get());
+    g_main_context_pop_thread_default(context_.get());
+  });
+}
+
+GstPlayer::~GstPlayer() {
+  // Tear down on the player thread, where the bus watch and the stall watch run.
+  invoke([this] {
+    stream_.reset();
+    stallWatch_.reset();
+    g_main_loop_quit(loop_.get());
+  });
+  thread_.join();
+}
+
+void GstPlayer::setAllowsExternalPlayback(bool allowed) { allowsExternalPlayback_ = allowed; }
+
+void GstPlayer::setAutomaticallyWaitsToMinimizeStalling(bool waits) {
+  invoke([this, waits] {
+    waitsToMinimizeStalling_ = waits;
+    if (stream_) applyState(*stream_);
+  });
+}
+
+Player::ItemId GstPlayer::makeItem(const std::string& address, double preferredForwardBufferSeconds) {
+  const ItemId item = ++lastItem_;
+  items_.emplace(item, ItemSpec{address, preferredForwardBufferSeconds});
+  return item;
+}
+
+void GstPlayer::replaceCurrentItem(ItemId item) {
+  if (item == observers_->current) return;
+  std::optional<ItemSpec> spec;
+  if (item != 0) {
+    const auto found = items_.find(item);
+    if (found == items_.end()) {
+      log_.notice(formatString("player: unknown item %llu, dropping the current one", number(item)));
+      item = 0;
+    } else {
+      spec = found->second;
+      // Items made before this one are never played again: forget them.
+      items_.erase(items_.begin(), found);
+    }
+  }
+  observers_->current = item;
+  auto target = allowsExternalPlayback_ ? routeTarget_ : std::nullopt;
+  invoke([this, item, spec = std::move(spec), target = std::move(target)] {
+    stream_.reset();
+    if (spec) stream_ = startStream(item, *spec, target);
+  });
+  currentNodeNameChanged.notify(currentNodeName());
+}
+
+Player::ItemId GstPlayer::currentItem() const { return observers_->current; }
+
+void GstPlayer::play() {
+  invoke([this] {
+    if (playing_) return;
+    playing_ = true;
+    if (!stream_) return;
+    stream_->playingSinceUs = g_get_monotonic_time();
+    applyState(*stream_);
+  });
+}
+
+void GstPlayer::pause() {
+  invoke([this] {
+    playing_ = false;
+    if (stream_) applyState(*stream_);
+  });
+}
+
+Player::ObservationToken GstPlayer::observe(ItemId item, ItemEvent event, std::function<void()> handler) {
+  const auto token = ++observers_->lastToken;
+  observers_->byToken.emplace(token, Observation{item, event, std::move(handler)});
+  return token;
+}
+
+void GstPlayer::removeObservation(ObservationToken token) { observers_->byToken.erase(token); }
+
+void GstPlayer::setRouteTarget(std::optional<std::string> sinkNodeName) { routeTarget_ = std::move(sinkNodeName); }
+
+std::optional<std::string> GstPlayer::currentNodeName() const {
+  if (observers_->current == 0) return std::nullopt;
+  return nodeNameFor(observers_->current);
+}
+
+void GstPlayer::invoke(std::function<void()> work) {
+  bool wake = false;
+  {
+    std::lock_guard lock(commandsMutex_);
+    wake = commands_.empty();
+    commands_.push_back(std::move(work));
+  }
+  if (!wake) return;
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, &GstPlayer::drainCommands, this, nullptr);
+  g_source_attach(source, context_.get());
+  g_source_unref(source);
+}
+
+gboolean GstPlayer::drainCommands(gpointer self) {
+  auto* player = static_cast<GstPlayer*>(self);
+  std::deque<std::function<void()>> batch;
+  {
+    std::lock_guard lock(player->commandsMutex_);
+    batch.swap(player->commands_);
+  }
+  for (auto& work : batch) work();
+  return G_SOURCE_REMOVE;
+}
+
+std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const ItemSpec& spec,
+                                                          const std::optional<std::string>& target) {
+  auto stream = std::make_unique<Stream>();
+  stream->owner = this;
+  stream->item = item;
+  const gint64 now = g_get_monotonic_time();
+  stream->source.lastBytesUs = now;
+  stream->playingSinceUs = now;
+
+  GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+  GstElement* sink = gst_element_factory_make("pipewiresink", nullptr);
+  if (playbin == nullptr || sink == nullptr) {
+    if (playbin != nullptr) gst_object_unref(gst_object_ref_sink(playbin));
+    if (sink != nullptr) gst_object_unref(gst_object_ref_sink(sink));
+    log_.notice(
+        formatString("player: item %llu failed: GStreamer's playbin or pipewiresink is not installed", number(item)));
+    finish(*stream, ItemEvent::failedToPlayToEnd);
+    return stream;
+  }
+  stream->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+
+  // No media.role: WirePlumber would give this stream the volume and mute saved for that role.
+  const std::string nodeName = nodeNameFor(item);
+  gst::Structure properties{gst_structure_new("props",                                              //
+                                              "application.id", G_TYPE_STRING, kApplicationId,      //
+                                              "application.name", G_TYPE_STRING, kApplicationName,  //
+                                              "node.name", G_TYPE_STRING, nodeName.c_str(),         //
+                                              "node.description", G_TYPE_STRING, kApplicationName,  //
+                                              nullptr)};
+  g_object_set(sink, "stream-properties", properties.get(), nullptr);
+  // Only read when the stream connects; later moves go through the "default" metadata.
+  if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
+
+  g_object_set(playbin, "uri", spec.address.c_str(), "buffer-duration",
+               static_cast<gint64>(spec.forwardBufferSeconds * GST_SECOND), "audio-sink", sink, nullptr);
+  // soft-volume keeps playsink's audioconvert in the chain: pipewiresink takes avdec_aac's planar
+  // samples for interleaved ones and plays the tone an octave up.
+  gst_util_set_object_arg(G_OBJECT(playbin), "flags", "audio+soft-volume");
+  g_signal_connect(playbin, "source-setup", G_CALLBACK(onSourceSetup), &stream->source);
+  g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onDeepElementAdded), nullptr);
+
+  gst::Bus bus{gst_element_get_bus(playbin)};
+  stream->busWatch.reset(gst_bus_create_watch(bus.get()));
+  g_source_set_callback(stream->busWatch.get(), G_SOURCE_FUNC(&GstPlayer::onBusMessage), stream.get(), nullptr);
+  g_source_attach(stream->busWatch.get(), context_.get());
+
+  stream->requested = GST_STATE_PAUSED;
+  if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+    log_.notice(formatString("player: item %llu failed: %s would not start", number(item), spec.address.c_str()));
+    finish(*stream, ItemEvent::failedToPlayToEnd);
+  }
+  applyState(*stream);
+  return stream;
+}
+
+// Waiting to minimise stalling: hold in PAUSED until prerolled and the forward buffer is full.
+// PLAYING on an empty buffer would play on with none and never rebuffer.
+void GstPlayer::applyState(Stream& stream) {
+  if (!stream.pipeline || stream.requested == GST_STATE_NULL) return;
+  const bool ready = stream.prerolled && !stream.buffering;
+  const GstState wanted = playing_ && (ready || !waitsToMinimizeStalling_) ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+  if (wanted == stream.requested) return;
+  stream.requested = wanted;
+  gst_element_set_state(stream.pipeline.get(), wanted);
+}
+
+gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+  auto& stream = *static_cast<Stream*>(data);
+  GstPlayer& player = *stream.owner;
+  switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR: {
+      // A reset connection brings several errors; the item fails once.
+      if (stream.finished) break;
+      GError* rawError = nullptr;
+      gchar* rawDebug = nullptr;
+      gst_message_parse_error(message, &rawError, &rawDebug);
+      gst::Error error{rawError};
+      gst::String debug{rawDebug};
+      player.log_.notice(formatString("player: item %llu failed: %s (%s)", number(stream.item),
+                                      error ? error->message : "unknown error", debug ? debug.get() : ""));
+      player.finish(stream, ItemEvent::failedToPlayToEnd);
+      // Release the connection and the PipeWire stream; a failed item never plays again.
+      stream.requested = GST_STATE_NULL;
+      gst_element_set_state(stream.pipeline.get(), GST_STATE_NULL);
+      break;
+    }
+    case GST_MESSAGE_EOS:
+      if (stream.finished) break;
+      player.log_.notice(formatString("player: item %llu played to its end", number(stream.item)));
+      player.finish(stream, ItemEvent::didPlayToEnd);
+      break;
+    case GST_MESSAGE_WARNING: {
+      GError* rawError = nullptr;
+      gst_message_parse_warning(message, &rawError, nullptr);
+      gst::Error error{rawError};
+      player.log_.notice(
+          formatString("player: item %llu warning: %s", number(stream.item), error ? error->message : ""));
+      break;
+    }
+    case GST_MESSAGE_BUFFERING: {
+      gint percent = 0;
+      gst_message_parse_buffering(message, &percent);
+      if (percent < 100) {
+        if (!stream.buffering) stream.bufferingSinceUs = g_get_monotonic_time();
+        stream.buffering = true;
+      } else {
+        stream.buffering = false;
+        stream.stallReported = false;
+      }
+      player.applyState(stream);
+      break;
+    }
+    case GST_MESSAGE_ASYNC_DONE:
+      if (GST_MESSAGE_SRC(message) == GST_OBJECT(stream.pipeline.get()) && !stream.prerolled) {
+        stream.prerolled = true;
+        player.applyState(stream);
+      }
+      break;
+    default:
+      break;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean GstPlayer::checkStall(gpointer self) {
+  auto& player = *static_cast<GstPlayer*>(self);
+  if (!player.stream_ || !player.playing_) return G_SOURCE_CONTINUE;
+  Stream& stream = *player.stream_;
+  if (stream.finished || stream.stallReported || stream.requested == GST_STATE_NULL) return G_SOURCE_CONTINUE;
+  const gint64 now = g_get_monotonic_time();
+  const gint64 quietUs = stream.source.ended ? 0
+                                             : now - std::max(stream.source.lastBytesUs.load(std::memory_order_relaxed),
+                                                              stream.playingSinceUs);
+  const gint64 bufferingUs = stream.buffering ? now - std::max(stream.bufferingSinceUs, stream.playingSinceUs) : 0;
+  if (quietUs < kStallAfterUs && bufferingUs < kStallAfterUs) return G_SOURCE_CONTINUE;
+  stream.stallReported = true;
+  player.log_.notice(formatString("player: item %llu stalled: no data for %.1f s, buffering for %.1f s",
+                                  number(stream.item), quietUs / 1e6, bufferingUs / 1e6));
+  player.deliver(stream.item, ItemEvent::playbackStalled);
+  return G_SOURCE_CONTINUE;
+}
+
+void GstPlayer::finish(Stream& stream, ItemEvent event) {
+  if (stream.finished) return;
+  stream.finished = true;
+  deliver(stream.item, event);
+}
+
+void GstPlayer::deliver(ItemId item, ItemEvent event) {
+  // Only the item that is current when the event reaches the main thread hears it.
+  mainQueue_.post([weak = std::weak_ptr(observers_), item, event] {
+    const auto observers = weak.lock();
+    if (!observers || observers->current != item) return;
+    std::vector<ObservationToken> tokens;
+    for (const auto& [token, observation] : observers->byToken) {
+      if (observation.item == item && observation.event == event) tokens.push_back(token);
+    }
+    for (const auto token : tokens) {
+      // A handler may remove later observations or replace the item.
+      const auto found = observers->byToken.find(token);
+      if (found == observers->byToken.end() || observers->current != item) continue;
+      auto handler = found->second.handler;
+      handler();
+    }
+  });
+}
+
+}  // namespace brontide

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "base/Log.h"
+#include "base/MainQueue.h"
+#include "base/Signal.h"
+#include "controller/Player.h"
+#include "linux/gstreamer/Handles.h"
+
+namespace brontide {
+
+// Player on GStreamer playbin, each item playing into its own PipeWire stream (pipewiresink).
+// Public members: main thread only. Pipelines, bus watches and the stall watch run on the
+// "brontide.player" thread with its own GMainContext; item events reach the main thread via MainQueue.
+// gst_init must have run before construction.
+class GstPlayer final : public Player {
+ public:
+  GstPlayer(MainQueue& mainQueue, Log& log);
+  ~GstPlayer() override;
+  GstPlayer(const GstPlayer&) = delete;
+  GstPlayer& operator=(const GstPlayer&) = delete;
+
+  void setAllowsExternalPlayback(bool allowed) override;
+  void setAutomaticallyWaitsToMinimizeStalling(bool waits) override;
+  [[nodiscard]] ItemId makeItem(const std::string& address, double preferredForwardBufferSeconds) override;
+  void replaceCurrentItem(ItemId item) override;
+  [[nodiscard]] ItemId currentItem() const override;
+  void play() override;
+  void pause() override;
+  [[nodiscard]] ObservationToken observe(ItemId item, ItemEvent event, std::function<void()> handler) override;
+  void removeObservation(ObservationToken token) override;
+
+  // The sink (its node.name) that each item made current from now on plays to; nullopt = the
+  // session's default. Needs external playback allowed. pipewiresink ignores a target changed while
+  // playing: to move the current item, write its node's target in the "default" metadata.
+  void setRouteTarget(std::optional<std::string> sinkNodeName);
+  // node.name of the current item's PipeWire stream (a new one for every item); nullopt without an item.
+  [[nodiscard]] std::optional<std::string> currentNodeName() const;
+  // Emitted on the main thread whenever the current item, and so currentNodeName(), changes.
+  Signal<std::optional<std::string>> currentNodeNameChanged;
+
+ private:
+  struct ItemSpec {
+    std::string address;
+    double forwardBufferSeconds = 0;
+  };
+  struct Observation {
+    ItemId item;
+    ItemEvent event;
+    std::function<void()> handler;
+  };
+  // Main-thread bookkeeping, shared so that events posted to the main queue can outlive the player.
+  struct Observers {
+    ItemId current = 0;
+    ObservationToken lastToken = 0;
+    std::map<ObservationToken, Observation> byToken;
+  };
+  struct Stream;
+
+  // Player thread.
+  void invoke(std::function<void()> work);
+  static gboolean drainCommands(gpointer self);
+  static gboolean checkStall(gpointer self);
+  static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer stream);
+  std::unique_ptr<Stream> startStream(ItemId item, const ItemSpec& spec, const std::optional<std::string>& target);
+  void applyState(Stream& stream);
+  void finish(Stream& stream, ItemEvent event);
+  void deliver(ItemId item, ItemEvent event);
+
+  MainQueue& mainQueue_;
+  Log& log_;
+
+  // Main thread.
+  std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
+  std::map<ItemId, ItemSpec> items_;
+  ItemId lastItem_ = 0;
+  bool allowsExternalPlayback_ = false;
+  std::optional<std::string> routeTarget_;
+
+  std::mutex commandsMutex_;
+  std::deque<std::function<void()>> commands_;
+
+  // Player thread, after construction.
+  bool playing_ = false;
+  bool waitsToMinimizeStalling_ = true;
+  std::unique_ptr<Stream> stream_;
+
+  gst::MainContext context_;
+  gst::MainLoop loop_;
+  gst::AttachedSource stallWatch_;
+  std::thread thread_;
+};
+
+}  // namespace brontide

@@ -1,0 +1,200 @@
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "linux/gstreamer/AdtsServer.h"
+#include "linux/gstreamer/AudioSession.h"
+#include "linux/gstreamer/GstPlayer.h"
+#include "linux/gstreamer/PumpedMainQueue.h"
+#include "linux/gstreamer/SinkRecorder.h"
+
+namespace brontide {
+namespace {
+
+using namespace std::chrono_literals;
+using Event = Player::ItemEvent;
+
+rig::AudioSession* audioSession = nullptr;  // set up by main before any test
+
+const std::vector<rig::AdtsFrame>& toneFrames() {
+  static const auto frames = rig::encodeAdts("sine=frequency=440:sample_rate=48000:duration=10");
+  return frames;
+}
+
+struct Counts {
+  int failed = 0;
+  int ended = 0;
+  int stalled = 0;
+  [[nodiscard]] int total() const { return failed + ended + stalled; }
+};
+
+class GstPlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(toneFrames().empty()) << "ffmpeg could not encode the test tone";
+    ASSERT_NE(server.port(), 0);
+    player.setAllowsExternalPlayback(true);
+    player.setAutomaticallyWaitsToMinimizeStalling(true);
+  }
+
+  // What the controller does for a new stream: a new item, its three observations, current, play.
+  Player::ItemId load(Counts& counts) {
+    const auto item = player.makeItem(server.address(), 1.0);
+    (void)player.observe(item, Event::failedToPlayToEnd, [&counts] { ++counts.failed; });
+    (void)player.observe(item, Event::didPlayToEnd, [&counts] { ++counts.ended; });
+    (void)player.observe(item, Event::playbackStalled, [&counts] { ++counts.stalled; });
+    player.replaceCurrentItem(item);
+    player.play();
+    return item;
+  }
+
+  // The deadline only guards against hangs.
+  bool eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline = 10s) {
+    return queue.pumpUntil(done, deadline);
+  }
+
+  std::string logText() const {
+    std::string text;
+    for (const auto& line : log.lines()) text += line + "\n";
+    return text;
+  }
+
+  rig::PumpedMainQueue queue;
+  rig::RecordingLog log;
+  rig::AdtsServer server{toneFrames()};
+  rig::SinkRecorder speaker{rig::kDefaultSink};
+  GstPlayer player{queue, log};
+};
+
+TEST_F(GstPlayerTest, PlaysTheStreamAsItsOwnNodeWithoutRole) {
+  Counts counts;
+  load(counts);
+  ASSERT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+
+  const auto node = player.currentNodeName();
+  ASSERT_TRUE(node);
+  EXPECT_EQ(audioSession->nodeProperty(*node, "application.id"), "brontide.player");
+  EXPECT_EQ(audioSession->nodeProperty(*node, "application.name"), "Brontide");
+  EXPECT_EQ(audioSession->nodeProperty(*node, "media.class"), "Stream/Output/Audio");
+  EXPECT_EQ(audioSession->nodeProperty(*node, "media.role"), std::nullopt);
+
+  player.pause();
+  EXPECT_TRUE(eventually([&] { return speaker.hearsSilence(); }));
+  player.play();
+  EXPECT_TRUE(eventually([&] { return speaker.hearsTone(); }));
+
+  player.replaceCurrentItem(0);
+  EXPECT_EQ(player.currentNodeName(), std::nullopt);
+  EXPECT_TRUE(eventually([&] { return !audioSession->nodeExists(*node) && speaker.hearsSilence(); }));
+  EXPECT_EQ(counts.total(), 0) << logText();
+}
+
+TEST_F(GstPlayerTest, CleanCloseEndsTheItemAfterItsBuffer) {
+  Counts counts;
+  load(counts);
+  ASSERT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+
+  server.closeClients();
+  ASSERT_TRUE(eventually([&] { return counts.ended > 0; })) << logText();
+  queue.pumpFor(500ms);  // room for a stray second event
+  EXPECT_EQ(counts.ended, 1);
+  EXPECT_EQ(counts.failed + counts.stalled, 0) << logText();
+}
+
+TEST_F(GstPlayerTest, ResetFailsTheItemOnceAndSaysWhy) {
+  Counts counts;
+  load(counts);
+  ASSERT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+
+  server.resetClients();
+  ASSERT_TRUE(eventually([&] { return counts.failed > 0; })) << logText();
+  queue.pumpFor(1500ms);  // a reset brings several errors
+  EXPECT_EQ(counts.failed, 1);
+  EXPECT_EQ(counts.ended + counts.stalled, 0) << logText();
+  EXPECT_TRUE(log.contains("failed: ")) << logText();
+}
+
+TEST_F(GstPlayerTest, SilentServerStallsAndPlayResumesOnceTheBufferRefills) {
+  Counts counts;
+  load(counts);
+  ASSERT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+
+  server.setSending(false);
+  ASSERT_TRUE(eventually([&] { return counts.stalled > 0; })) << logText();
+  EXPECT_TRUE(speaker.hearsSilence());
+
+  // The controller's answer to a stall: play, keeping the item.
+  server.setSending(true);
+  player.play();
+  EXPECT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+  EXPECT_EQ(counts.stalled, 1);
+  EXPECT_EQ(counts.failed + counts.ended, 0) << logText();
+  EXPECT_EQ(server.requests(), 1);
+}
+
+TEST_F(GstPlayerTest, EventsOfAReplacedItemNeverFire) {
+  Counts first;
+  const auto old = load(first);
+  ASSERT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+
+  // The failure reaches the main queue before the item is replaced, and is delivered after.
+  server.resetClients();
+  const auto failedLine = "item " + std::to_string(old) + " failed";
+  for (int i = 0; i < 1000 && !(log.contains(failedLine) && speaker.hearsSilence()); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(log.contains(failedLine) && speaker.hearsSilence()) << logText();
+
+  Counts second;
+  load(second);
+  ASSERT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+  EXPECT_EQ(first.total(), 0);
+  EXPECT_EQ(second.total(), 0) << logText();
+}
+
+TEST_F(GstPlayerTest, RouteTargetSendsEveryNewItemToThatSink) {
+  constexpr auto kRoute = "brontide-test-route";
+  ASSERT_TRUE(audioSession->addNullSink(kRoute));
+  rig::SinkRecorder routed{kRoute};
+  player.setRouteTarget(kRoute);
+
+  Counts counts;
+  load(counts);
+  ASSERT_TRUE(eventually([&] { return routed.hearsTone(); })) << logText();
+  EXPECT_TRUE(speaker.hearsSilence());
+
+  // A reload gets a new node, routed the same way.
+  load(counts);
+  const auto node = *player.currentNodeName();
+  EXPECT_TRUE(eventually([&] {
+    return audioSession->nodeProperty(node, "target.object") == kRoute && routed.hearsTone() && speaker.hearsSilence();
+  })) << logText();
+
+  player.setRouteTarget(std::nullopt);
+  load(counts);
+  EXPECT_TRUE(eventually([&] { return speaker.hearsTone() && routed.hearsSilence(); })) << logText();
+  EXPECT_EQ(counts.total(), 0) << logText();
+}
+
+}  // namespace
+}  // namespace brontide
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // The session's environment must be in place before GStreamer's PipeWire elements connect.
+  brontide::rig::AudioSession session;
+  if (!session.running()) {
+    std::fprintf(stderr, "%s\n", session.error().c_str());
+    return 1;
+  }
+  brontide::audioSession = &session;
+  // souphttpsrc's proxy lookup reaches dconf over the session bus, and GLib raises SIGTERM when
+  // that bus goes away with the session at exit.
+  ::setenv("GSETTINGS_BACKEND", "memory", 1);
+  gst_init(&argc, &argv);
+  return RUN_ALL_TESTS();
+}
