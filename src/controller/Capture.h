@@ -4,6 +4,7 @@
 #include <expected>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ class CaptureTap {
 class Capture {
  public:
   virtual ~Capture() = default;
+  // Why no capture is possible at all right now (no sound server to talk to), else nothing.
+  // Asked before every lookup; an implementation may try to reconnect here.
+  [[nodiscard]] virtual std::optional<TapError> unavailable() { return std::nullopt; }
   // The audio process objects whose identity begins with `bundlePrefix`, in the system's order.
   [[nodiscard]] virtual std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) = 0;
   [[nodiscard]] virtual std::unique_ptr<CaptureTap> makeTap(std::vector<AudioObjectID> processObjects,

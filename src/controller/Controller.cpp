@@ -370,6 +370,10 @@ void Controller::trackSilence(float peak) {
 
 void Controller::testCapture(std::function<void(std::optional<std::string> failure)> done) {
   auto& d = *d_;
+  if (const auto problem = d.deps.capture.unavailable()) {
+    done(problem->errorDescription());
+    return;
+  }
   auto processes = d.deps.capture.audioProcessObjects(selectedBundle());
   const bool global = processes.empty();
   // Shared: the delayed stop below keeps it alive; the live tap is never touched.
@@ -406,6 +410,17 @@ void Controller::reportUnmovableApplications() {
 void Controller::attachTapIfPossible() {
   auto& d = *d_;
   if (!d.running || d.port == 0) return;
+  if (const auto problem = d.deps.capture.unavailable()) {
+    // A tap on a vanished sound server delivers nothing and never recovers: drop it, keep the encoder.
+    if (d.tap) {
+      d.tap->stop();
+      d.tap.reset();
+    }
+    const auto& message = problem->errorDescription();
+    assign(*this, Field::state, d.state, CaptureState::error(message));
+    assign(*this, Field::detail, d.detail, message);
+    return;
+  }
   auto processes = d.deps.capture.audioProcessObjects(selectedBundle());
   if (processes.empty()) {
     if (d.tap) return;

@@ -186,6 +186,38 @@ TEST_F(Controller_Attach, AFailedStartShowsTheMessageAndRetriesOnTheNextTick) {
   EXPECT_EQ(capture.liveTaps(), 1);
 }
 
+TEST_F(Controller_Attach, WithoutASoundServerShowsWhyDropsTheTapAndRecoversOnALaterTick) {
+  const std::string message = "Brontide necesita PipeWire para captar el audio de una app.";
+  addSource(7);
+  capture.unavailability = TapError(message);
+  auto& c = startReady();
+  EXPECT_EQ(c.state(), CaptureState::error(message));
+  EXPECT_EQ(c.detail(), message);
+  EXPECT_TRUE(capture.taps.empty());
+  EXPECT_EQ(capture.queries, 0) << "a dead server's stale lookup must not count";
+
+  capture.unavailability.reset();
+  queue.advance(2s);
+  ASSERT_EQ(c.state(), CaptureState::live());
+  const auto encoder = encoders.latest();
+
+  capture.unavailability = TapError(message);  // the server goes away while live
+  queue.advance(2s);
+  EXPECT_EQ(c.state(), CaptureState::error(message));
+  EXPECT_EQ(capture.liveTaps(), 0);
+  std::optional<std::string> failure;
+  c.testCapture([&](std::optional<std::string> f) { failure = f; });
+  EXPECT_EQ(failure, message);
+  EXPECT_EQ(capture.taps.size(), 1u);
+
+  capture.unavailability.reset();  // back with the same process set: a fresh tap, same encoder, same item
+  queue.advance(2s);
+  EXPECT_EQ(c.state(), CaptureState::live());
+  EXPECT_EQ(capture.liveTaps(), 1);
+  EXPECT_EQ(encoders.latest(), encoder);
+  EXPECT_EQ(player.items.size(), 1u);
+}
+
 TEST_F(Controller_Attach, TheSinkFeedsEncoderAndMeterAndFramesReachOnlyTheirServer) {
   addSource(7);
   auto& c = startReady();

@@ -90,6 +90,8 @@ class FakeCapture final : public Capture {
     std::string bundleID;
   };
 
+  std::optional<TapError> unavailable() override { return unavailability; }
+
   std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) override {
     ++queries;
     std::vector<AudioObjectID> found;
@@ -124,6 +126,7 @@ class FakeCapture final : public Capture {
   std::vector<Process> processes;
   double sampleRate = 48000;           // the format of the next tap
   std::vector<TapError> failures;      // the next starts fail with these, in order
+  std::optional<TapError> unavailability;  // what unavailable() reports
   std::vector<std::shared_ptr<TapRecord>> taps;
   int queries = 0;
 };
