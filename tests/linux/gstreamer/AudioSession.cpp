@@ -64,6 +64,16 @@ bool AudioSession::nodeExists(const std::string& nodeName) const {
          std::string::npos;
 }
 
+std::string AudioSession::nodeState(const std::string& nodeName) const {
+  // pw-cli prints it as `*\tstate: "running"`.
+  const auto info = runCommand("pw-cli info '" + nodeName + "' 2>/dev/null");
+  const std::string marker = "state: \"";
+  const auto at = info.find(marker);
+  if (at == std::string::npos) return {};
+  const auto end = info.find('"', at + marker.size());
+  return info.substr(at + marker.size(), end - at - marker.size());
+}
+
 std::optional<std::string> AudioSession::nodeProperty(const std::string& nodeName, const std::string& key) const {
   // pw-cli prints each property as `*\t\tkey = "value"`.
   std::istringstream lines(runCommand("pw-cli info '" + nodeName + "' 2>/dev/null"));

@@ -22,6 +22,8 @@ class AudioSession {
   // One property of the node named `nodeName` (pw-cli info); nullopt when the node or key is absent.
   [[nodiscard]] std::optional<std::string> nodeProperty(const std::string& nodeName, const std::string& key) const;
   [[nodiscard]] bool nodeExists(const std::string& nodeName) const;
+  // "running" while the node plays; "idle", "suspended" or "error" otherwise; empty when absent.
+  [[nodiscard]] std::string nodeState(const std::string& nodeName) const;
 
  private:
   std::string script_;

@@ -127,10 +127,16 @@ TEST_F(GstPlayerTest, SilentServerStallsAndPlayResumesOnceTheBufferRefills) {
   ASSERT_TRUE(eventually([&] { return counts.stalled > 0; })) << logText();
   EXPECT_TRUE(speaker.hearsSilence());
 
-  // The controller's answer to a stall: play, keeping the item.
-  server.setSending(true);
+  // The controller's answer to a stall: play at once, keeping the item. With nothing buffered the
+  // stream stays paused: playing it empty would leave it without a forward buffer for good.
   player.play();
+  queue.pumpFor(500ms);
+  const auto node = *player.currentNodeName();
+  EXPECT_NE(audioSession->nodeState(node), "running");
+
+  server.setSending(true);
   EXPECT_TRUE(eventually([&] { return speaker.hearsTone(); })) << logText();
+  EXPECT_EQ(audioSession->nodeState(node), "running");
   EXPECT_EQ(counts.stalled, 1);
   EXPECT_EQ(counts.failed + counts.ended, 0) << logText();
   EXPECT_EQ(server.requests(), 1);
