@@ -1,0 +1,64 @@
+#pragma once
+
+#include <pipewire/pipewire.h>
+
+#include <memory>
+
+namespace brontide::pw {
+
+template <auto Free>
+struct FreeWith {
+  template <class T>
+  void operator()(T* p) const noexcept {
+    Free(p);
+  }
+};
+template <class T, auto Free>
+using Owned = std::unique_ptr<T, FreeWith<Free>>;
+
+using PwThreadLoop = Owned<pw_thread_loop, pw_thread_loop_destroy>;
+using PwContext = Owned<pw_context, pw_context_destroy>;
+using PwProperties = Owned<pw_properties, pw_properties_free>;
+using PwStream = Owned<pw_stream, pw_stream_destroy>;
+using PwProxy = Owned<pw_proxy, pw_proxy_destroy>;
+
+inline void disconnectCore(pw_core* core) { pw_core_disconnect(core); }
+using PwCore = Owned<pw_core, disconnectCore>;
+
+// Removes a listener hook on destruction; the object it listens to must still exist then.
+class HookGuard {
+ public:
+  HookGuard() { spa_zero(hook_); }
+  ~HookGuard() { remove(); }
+  HookGuard(const HookGuard&) = delete;
+  HookGuard& operator=(const HookGuard&) = delete;
+
+  spa_hook* get() { return &hook_; }
+  // Marks the hook as added (the add_listener call has filled it in).
+  spa_hook* arm() {
+    armed_ = true;
+    return &hook_;
+  }
+  void remove() {
+    if (armed_) spa_hook_remove(&hook_);
+    armed_ = false;
+  }
+
+ private:
+  spa_hook hook_;
+  bool armed_ = false;
+};
+
+// Holds a thread loop's lock for a scope. Never from the loop's own thread.
+class LoopLock {
+ public:
+  explicit LoopLock(pw_thread_loop* loop) : loop_(loop) { pw_thread_loop_lock(loop_); }
+  ~LoopLock() { pw_thread_loop_unlock(loop_); }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  pw_thread_loop* loop_;
+};
+
+}  // namespace brontide::pw

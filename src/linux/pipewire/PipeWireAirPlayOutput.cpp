@@ -1,0 +1,711 @@
+#include "linux/pipewire/PipeWireAirPlayOutput.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/impl.h>
+#include <pthread.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "linux/pipewire/Handles.h"
+
+namespace brontide::pw {
+
+namespace {
+
+constexpr int kProbeTimeoutSeconds = 3;
+constexpr int kReconnectSeconds = 1;
+// A running sink with no RTSP session for this many checks (1 s apart) has lost its receiver: 0.3.65's
+// raop-sink only logs the dropped session and keeps consuming, so the session is looked for directly.
+constexpr int kMissedChecks = 3;
+constexpr const char* kPlayerTargetKey = "target.object";
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+const char* encryptionArgument(AirPlayEncryption encryption) {
+  switch (encryption) {
+    case AirPlayEncryption::rsa: return "RSA";
+    case AirPlayEncryption::authSetup: return "auth_setup";
+    case AirPlayEncryption::none: break;
+  }
+  return "none";
+}
+
+timespec seconds(int s) { return timespec{.tv_sec = s, .tv_nsec = 0}; }
+
+// Established TCP connections of this process, as remote "address:port". The raop sinks live in this process,
+// so their RTSP sessions are among these sockets.
+std::set<std::string> establishedPeers() {
+  std::set<std::string> inodes;
+  if (DIR* fds = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(fds)) {
+      char target[64];
+      const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+      const auto n = ::readlink(path.c_str(), target, sizeof target - 1);
+      if (n <= 0) continue;
+      target[n] = 0;
+      if (std::strncmp(target, "socket:[", 8) == 0) inodes.insert(std::string(target + 8, std::strlen(target + 8) - 1));
+    }
+    ::closedir(fds);
+  }
+  std::set<std::string> peers;
+  std::ifstream table("/proc/self/net/tcp");
+  std::string line;
+  std::getline(table, line);  // header
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state != "01" || !inodes.contains(inode)) continue;  // 01: ESTABLISHED
+    const auto colon = remote.find(':');
+    if (colon == std::string::npos) continue;
+    in_addr address{};
+    address.s_addr = static_cast<in_addr_t>(std::stoul(remote.substr(0, colon), nullptr, 16));
+    char text[INET_ADDRSTRLEN];
+    if (!::inet_ntop(AF_INET, &address, text, sizeof text)) continue;
+    peers.insert(std::string(text) + ":" + std::to_string(std::stoul(remote.substr(colon + 1), nullptr, 16)));
+  }
+  return peers;
+}
+
+}  // namespace
+
+// Main-thread side: what posted events reach.
+struct PipeWireAirPlayOutput::Relay {
+  Handlers handlers;
+};
+
+// Everything below runs on the loop thread, or on the main thread before the loop starts and after it stops.
+struct PipeWireAirPlayOutput::Engine {
+  struct Sink {
+    Engine* engine = nullptr;
+    SinkId id = 0;
+    AirPlayReceiver receiver;
+    double volume = 1;
+    // Reachability probe before the module is loaded.
+    int probeFd = -1;
+    spa_source* probeIo = nullptr;
+    spa_source* probeTimer = nullptr;
+    std::optional<std::string> probeResult;  // empty string: reachable
+    // The sink itself.
+    pw_impl_module* module = nullptr;
+    HookGuard moduleHook;
+    bool moduleGone = false;
+    std::uint32_t nodeId = SPA_ID_INVALID;
+    PwProxy node;
+    HookGuard nodeHook;
+    bool running = false;
+    bool streamingSaid = false;
+    int missedChecks = 0;
+  };
+
+  Engine(MainQueue& queue, Log& log, std::weak_ptr<Relay> relay) : queue(queue), log(log), relay(std::move(relay)) {}
+
+  void notice(const std::string& line) { log.notice("airplay: " + line); }
+
+  void post(std::function<void(Relay&)> work) {
+    queue.post([weak = relay, work = std::move(work)] {
+      if (const auto r = weak.lock()) work(*r);
+    });
+  }
+
+  pw_loop* pwLoop() const { return pw_thread_loop_get_loop(loop.get()); }
+
+  // --- commands from the main thread -------------------------------------------------------------------------
+
+  void push(std::function<void(Engine&)> work) {
+    {
+      std::lock_guard lock(commandsMutex);
+      commands.push_back(std::move(work));
+    }
+    pw_loop_signal_event(pwLoop(), wake);
+  }
+
+  static void onWake(void* self, std::uint64_t) { static_cast<Engine*>(self)->settle(); }
+
+  // Runs queued commands, then every change callbacks only recorded.
+  void settle() {
+    std::deque<std::function<void(Engine&)>> work;
+    {
+      std::lock_guard lock(commandsMutex);
+      work.swap(commands);
+    }
+    for (auto& w : work) w(*this);
+    if (broken) {
+      dropGraph("the sound server went away");
+      return;
+    }
+    std::vector<SinkId> ids;
+    for (const auto& [id, sink] : sinks) ids.push_back(id);
+    for (const auto id : ids) {
+      auto it = sinks.find(id);
+      if (it == sinks.end()) continue;
+      Sink& sink = *it->second;
+      if (sink.moduleGone) {
+        fail(sink, "the sink closed itself");
+      } else if (sink.probeResult) {
+        const auto result = *sink.probeResult;
+        sink.probeResult.reset();
+        endProbe(sink);
+        if (result.empty()) {
+          loadSink(sink);
+        } else {
+          fail(sink, result);
+        }
+      }
+    }
+    if (combineGone) {
+      combineGone = false;
+      combineHook.remove();
+      combine = nullptr;
+      if (toReceivers && core) loadCombine();
+    }
+  }
+
+  // --- connection --------------------------------------------------------------------------------------------
+
+  void connect() {
+    core = pw_context_connect(context.get(), nullptr, 0);
+    if (!core) {
+      notice(std::string("cannot reach the PipeWire daemon (") + std::strerror(errno) + "), retrying");
+      armReconnect();
+      return;
+    }
+    static const pw_core_events kCoreEvents = [] {
+      pw_core_events events{};
+      events.version = PW_VERSION_CORE_EVENTS;
+      events.error = &Engine::onCoreError;
+      return events;
+    }();
+    pw_core_add_listener(core, coreHook.arm(), &kCoreEvents, this);
+    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    static const pw_registry_events kRegistryEvents = [] {
+      pw_registry_events events{};
+      events.version = PW_VERSION_REGISTRY_EVENTS;
+      events.global = &Engine::onGlobal;
+      events.global_remove = &Engine::onGlobalRemove;
+      return events;
+    }();
+    pw_registry_add_listener(registry, registryHook.arm(), &kRegistryEvents, this);
+    if (toReceivers) loadCombine();
+  }
+
+  void armReconnect() {
+    auto when = seconds(kReconnectSeconds);
+    pw_loop_update_timer(pwLoop(), reconnectTimer, &when, nullptr, false);
+  }
+
+  static void onReconnect(void* self, std::uint64_t) { static_cast<Engine*>(self)->connect(); }
+
+  static void onCoreError(void* self, std::uint32_t id, int, int res, const char* message) {
+    auto& e = *static_cast<Engine*>(self);
+    if (id == PW_ID_CORE && res == -EPIPE) {
+      e.broken = true;
+      pw_loop_signal_event(e.pwLoop(), e.wake);
+      return;
+    }
+    e.notice("error on object " + std::to_string(id) + ": " + (message ? message : "") + " (" +
+             std::strerror(-res) + ")");
+  }
+
+  // Fails every sink and forgets the graph; with `reconnect`, connects again shortly.
+  void dropGraph(const std::string& reason, bool reconnect = true) {
+    broken = false;
+    while (!sinks.empty()) fail(*sinks.begin()->second, reason);
+    destroyCombine();
+    metadataHook.remove();
+    metadata.reset();
+    metadataId = SPA_ID_INVALID;
+    nodeNames.clear();
+    playerId = SPA_ID_INVALID;
+    playerTargetWritten.reset();
+    registryHook.remove();
+    if (registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    registry = nullptr;
+    coreHook.remove();
+    if (core) pw_core_disconnect(core);
+    core = nullptr;
+    if (reconnect) {
+      notice("lost the PipeWire daemon (" + reason + "), reconnecting");
+      armReconnect();
+    }
+  }
+
+  // --- registry ----------------------------------------------------------------------------------------------
+
+  static void onGlobal(void* self, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                       const spa_dict* props) {
+    static_cast<Engine*>(self)->global(id, type, props);
+  }
+
+  void global(std::uint32_t id, const char* type, const spa_dict* props) {
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+      const char* name = props ? spa_dict_lookup(props, PW_KEY_NODE_NAME) : nullptr;
+      if (!name) return;
+      nodeNames[id] = name;
+      for (auto& [sinkId, sink] : sinks)
+        if (sinkNodeName(sinkId) == name && !sink->node) bindSinkNode(*sink, id);
+      if (playerName && *playerName == name) {
+        playerId = id;
+        playerTargetWritten.reset();
+      }
+      routePlayer();
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
+      const char* name = props ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
+      if (!name || std::strcmp(name, "default") != 0 || metadata) return;
+      metadata.reset(static_cast<pw_proxy*>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Metadata,
+                                                             PW_VERSION_METADATA, 0)));
+      metadataId = id;
+      playerTargetWritten.reset();
+      routePlayer();
+    }
+  }
+
+  static void onGlobalRemove(void* self, std::uint32_t id) { static_cast<Engine*>(self)->globalRemove(id); }
+
+  void globalRemove(std::uint32_t id) {
+    nodeNames.erase(id);
+    if (id == playerId) {
+      playerId = SPA_ID_INVALID;
+      playerTargetWritten.reset();
+    }
+    if (id == metadataId) {
+      metadataHook.remove();
+      metadata.reset();
+      metadataId = SPA_ID_INVALID;
+    }
+    for (auto& [sinkId, sink] : sinks) {
+      if (sink->nodeId != id) continue;
+      sink->nodeHook.remove();
+      sink->node.reset();
+      sink->nodeId = SPA_ID_INVALID;
+      sink->running = false;
+    }
+  }
+
+  // --- the player's route ------------------------------------------------------------------------------------
+
+  void routePlayer() {
+    if (!metadata || playerId == SPA_ID_INVALID) return;
+    // "-1" makes the session manager follow the default output even if the stream was made with a target.
+    const std::string target = toReceivers ? kCombineSinkName : "-1";
+    if (playerTargetWritten == target) return;
+    if (!toReceivers && !playerTargetWritten) {
+      // Made while routed to the computer: nothing to undo.
+      playerTargetWritten = target;
+      return;
+    }
+    pw_metadata_set_property(reinterpret_cast<pw_metadata*>(metadata.get()), playerId, kPlayerTargetKey,
+                             toReceivers ? "Spa:String" : "Spa:Id", target.c_str());
+    playerTargetWritten = target;
+  }
+
+  void loadCombine() {
+    if (combine || !core) return;
+    const std::string args =
+        std::string("{ combine.mode = sink node.name = ") + jsonString(kCombineSinkName) +
+        " node.description = \"Brontide AirPlay\""
+        // Never the session's default sink; never suspended (a suspended sink is destroyed racily by the
+        // session manager), positions of the player's stereo.
+        " combine.props = { audio.position = [ FL FR ] priority.session = 0 priority.driver = 0"
+        " session.suspend-timeout-seconds = 0 }"
+        " stream.props = { session.suspend-timeout-seconds = 0 }"
+        " stream.rules = [ { matches = [ { media.class = \"Audio/Sink\""
+        " node.name = \"~^brontide\\\\.airplay\\\\.[0-9]+$\" } ] actions = { create-stream = { } } } ] }";
+    combine = pw_context_load_module(context.get(), "libpipewire-module-combine-stream", args.c_str(), nullptr);
+    if (!combine) {
+      notice(std::string("cannot load the combine-stream module (") + std::strerror(errno) + ")");
+      return;
+    }
+    static const pw_impl_module_events kEvents = [] {
+      pw_impl_module_events events{};
+      events.version = PW_VERSION_IMPL_MODULE_EVENTS;
+      events.destroy = [](void* self) {
+        auto& e = *static_cast<Engine*>(self);
+        e.combineGone = true;
+        pw_loop_signal_event(e.pwLoop(), e.wake);
+      };
+      return events;
+    }();
+    pw_impl_module_add_listener(combine, combineHook.arm(), &kEvents, this);
+  }
+
+  void destroyCombine() {
+    combineHook.remove();
+    if (combine && !combineGone) pw_impl_module_destroy(combine);
+    combine = nullptr;
+    combineGone = false;
+  }
+
+  // --- sinks -------------------------------------------------------------------------------------------------
+
+  void open(SinkId id, AirPlayReceiver receiver, double volume) {
+    auto sink = std::make_unique<Sink>();
+    sink->engine = this;
+    sink->id = id;
+    sink->receiver = std::move(receiver);
+    sink->volume = volume;
+    Sink& s = *sink;
+    sinks.emplace(id, std::move(sink));
+    if (!core) {
+      fail(s, "no PipeWire daemon");
+      return;
+    }
+    startProbe(s);
+  }
+
+  void startProbe(Sink& s) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(s.receiver.port);
+    if (::inet_pton(AF_INET, s.receiver.address.c_str(), &address.sin_addr) != 1) {
+      s.probeResult = "\"" + s.receiver.address + "\" is not a numeric IPv4 address";
+      pw_loop_signal_event(pwLoop(), wake);
+      return;
+    }
+    s.probeFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s.probeFd < 0) {
+      s.probeResult = std::string("socket: ") + std::strerror(errno);
+      pw_loop_signal_event(pwLoop(), wake);
+      return;
+    }
+    if (::connect(s.probeFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      s.probeResult = "";
+      pw_loop_signal_event(pwLoop(), wake);
+      return;
+    }
+    if (errno != EINPROGRESS) {
+      s.probeResult = std::string("connect: ") + std::strerror(errno);
+      pw_loop_signal_event(pwLoop(), wake);
+      return;
+    }
+    s.probeIo = pw_loop_add_io(pwLoop(), s.probeFd, SPA_IO_OUT | SPA_IO_ERR | SPA_IO_HUP, false, &Engine::onProbeIo, &s);
+    s.probeTimer = pw_loop_add_timer(pwLoop(), &Engine::onProbeTimeout, &s);
+    auto when = seconds(kProbeTimeoutSeconds);
+    pw_loop_update_timer(pwLoop(), s.probeTimer, &when, nullptr, false);
+  }
+
+  static void onProbeIo(void* sink, int fd, std::uint32_t) {
+    auto& s = *static_cast<Sink*>(sink);
+    if (s.probeResult) return;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) < 0) error = errno;
+    s.probeResult = error == 0 ? std::string() : std::string("connect: ") + std::strerror(error);
+    // Sources are destroyed outside their own callbacks.
+    pw_loop_update_io(s.engine->pwLoop(), s.probeIo, 0);
+    pw_loop_signal_event(s.engine->pwLoop(), s.engine->wake);
+  }
+
+  static void onProbeTimeout(void* sink, std::uint64_t) {
+    auto& s = *static_cast<Sink*>(sink);
+    if (s.probeResult) return;
+    s.probeResult = "no answer within " + std::to_string(kProbeTimeoutSeconds) + " s";
+    pw_loop_signal_event(s.engine->pwLoop(), s.engine->wake);
+  }
+
+  void endProbe(Sink& s) {
+    if (s.probeIo) pw_loop_destroy_source(pwLoop(), s.probeIo);
+    if (s.probeTimer) pw_loop_destroy_source(pwLoop(), s.probeTimer);
+    if (s.probeFd >= 0) ::close(s.probeFd);
+    s.probeIo = nullptr;
+    s.probeTimer = nullptr;
+    s.probeFd = -1;
+  }
+
+  void loadSink(Sink& s) {
+    const auto& r = s.receiver;
+    std::string args = "{ raop.hostname = " + jsonString(r.address) + " raop.port = " + std::to_string(r.port) +
+                       " raop.transport = " + (r.transport == AirPlayTransport::tcp ? "tcp" : "udp") +
+                       " raop.encryption.type = " + encryptionArgument(r.encryption) + " raop.audio.codec = PCM";
+    if (r.password) args += " raop.password = " + jsonString(*r.password);
+    // Never the session's default sink; never suspended (see loadCombine).
+    args += " stream.props = { node.name = " + jsonString(sinkNodeName(s.id)) +
+            " node.description = " + jsonString(r.name) +
+            " priority.session = 0 priority.driver = 0 session.suspend-timeout-seconds = 0 } }";
+    s.module = pw_context_load_module(context.get(), "libpipewire-module-raop-sink", args.c_str(), nullptr);
+    if (!s.module) {
+      fail(s, std::string("cannot load the raop-sink module (") + std::strerror(errno) + ")");
+      return;
+    }
+    static const pw_impl_module_events kEvents = [] {
+      pw_impl_module_events events{};
+      events.version = PW_VERSION_IMPL_MODULE_EVENTS;
+      events.destroy = [](void* sink) {
+        auto& gone = *static_cast<Sink*>(sink);
+        gone.moduleHook.remove();
+        gone.module = nullptr;
+        gone.moduleGone = true;
+        pw_loop_signal_event(gone.engine->pwLoop(), gone.engine->wake);
+      };
+      return events;
+    }();
+    pw_impl_module_add_listener(s.module, s.moduleHook.arm(), &kEvents, &s);
+    for (const auto& [id, name] : nodeNames)
+      if (name == sinkNodeName(s.id)) bindSinkNode(s, id);
+    const auto id = s.id;
+    post([id](Relay& relay) {
+      if (relay.handlers.connected) relay.handlers.connected(id);
+    });
+  }
+
+  void bindSinkNode(Sink& s, std::uint32_t id) {
+    s.nodeId = id;
+    s.node.reset(static_cast<pw_proxy*>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0)));
+    static const pw_node_events kEvents = [] {
+      pw_node_events events{};
+      events.version = PW_VERSION_NODE_EVENTS;
+      events.info = [](void* sink, const pw_node_info* info) {
+        auto& changed = *static_cast<Sink*>(sink);
+        if (!(info->change_mask & PW_NODE_CHANGE_MASK_STATE)) return;
+        changed.running = info->state == PW_NODE_STATE_RUNNING;
+        if (!changed.running) {
+          changed.missedChecks = 0;
+          changed.streamingSaid = false;
+        }
+      };
+      return events;
+    }();
+    pw_node_add_listener(reinterpret_cast<pw_node*>(s.node.get()), s.nodeHook.arm(), &kEvents, &s);
+    applyVolume(s);
+  }
+
+  void applyVolume(Sink& s) {
+    if (!s.node) return;
+    // Cubic, as desktop volume sliders map their position to the software gain.
+    float gain = static_cast<float>(std::pow(std::clamp(s.volume, 0.0, 1.0), 3.0));
+    float volumes[2] = {gain, gain};
+    std::uint8_t buffer[256];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    spa_pod_frame frame;
+    spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+    spa_pod_builder_prop(&builder, SPA_PROP_channelVolumes, 0);
+    spa_pod_builder_array(&builder, sizeof(float), SPA_TYPE_Float, 2, volumes);
+    const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &frame));
+    pw_node_set_param(reinterpret_cast<pw_node*>(s.node.get()), SPA_PARAM_Props, 0, pod);
+  }
+
+  static void onCheck(void* self, std::uint64_t) { static_cast<Engine*>(self)->check(); }
+
+  void check() {
+    bool anyRunning = false;
+    for (const auto& [id, sink] : sinks) anyRunning = anyRunning || (sink->module && sink->running);
+    if (!anyRunning) return;
+    const auto peers = establishedPeers();
+    std::vector<SinkId> lost;
+    for (auto& [id, sink] : sinks) {
+      if (!sink->module || !sink->running) continue;
+      if (peers.contains(sink->receiver.address + ":" + std::to_string(sink->receiver.port))) {
+        sink->missedChecks = 0;
+        if (!sink->streamingSaid) {
+          sink->streamingSaid = true;
+          post([id = id](Relay& relay) {
+            if (relay.handlers.streaming) relay.handlers.streaming(id);
+          });
+        }
+      } else if (++sink->missedChecks >= kMissedChecks) {
+        lost.push_back(id);
+      }
+    }
+    for (const auto id : lost) fail(*sinks.at(id), "the receiver ended the session");
+  }
+
+  // Closes the sink and tells the main thread; `s` is gone afterwards.
+  void fail(Sink& s, const std::string& reason) {
+    const auto id = s.id;
+    close(id);
+    post([id, reason](Relay& relay) {
+      if (relay.handlers.failed) relay.handlers.failed(id, reason);
+    });
+  }
+
+  void close(SinkId id) {
+    const auto it = sinks.find(id);
+    if (it == sinks.end()) return;
+    Sink& s = *it->second;
+    endProbe(s);
+    s.nodeHook.remove();
+    s.node.reset();
+    s.moduleHook.remove();
+    if (s.module) pw_impl_module_destroy(s.module);
+    sinks.erase(it);
+  }
+
+  void setVolume(SinkId id, double volume) {
+    const auto it = sinks.find(id);
+    if (it == sinks.end()) return;
+    it->second->volume = volume;
+    applyVolume(*it->second);
+  }
+
+  MainQueue& queue;
+  Log& log;
+  std::weak_ptr<Relay> relay;
+
+  std::mutex commandsMutex;
+  std::deque<std::function<void(Engine&)>> commands;
+
+  // Members in creation order: destruction (after the loop has stopped) runs in reverse.
+  PwThreadLoop loop;
+  PwContext context;
+  spa_source* wake = nullptr;
+  spa_source* checkTimer = nullptr;
+  spa_source* reconnectTimer = nullptr;
+  pw_core* core = nullptr;
+  HookGuard coreHook;
+  pw_registry* registry = nullptr;
+  HookGuard registryHook;
+  PwProxy metadata;
+  HookGuard metadataHook;
+  std::uint32_t metadataId = SPA_ID_INVALID;
+  pw_impl_module* combine = nullptr;
+  HookGuard combineHook;
+  bool combineGone = false;
+  std::map<SinkId, std::unique_ptr<Sink>> sinks;
+  std::map<std::uint32_t, std::string> nodeNames;  // every node of the graph
+  bool toReceivers = false;
+  std::optional<std::string> playerName;
+  std::uint32_t playerId = SPA_ID_INVALID;
+  std::optional<std::string> playerTargetWritten;
+  bool broken = false;
+};
+
+PipeWireAirPlayOutput::PipeWireAirPlayOutput(MainQueue& mainQueue, Log& log, Options options)
+    : mainQueue_(mainQueue), options_(std::move(options)), relay_(std::make_shared<Relay>()),
+      engine_(std::make_unique<Engine>(mainQueue, log, relay_)) {
+  auto& e = *engine_;
+  e.loop.reset(pw_thread_loop_new("brontide.airplay", nullptr));
+  if (!e.loop) {
+    e.notice("cannot create the PipeWire loop: AirPlay output is off");
+    return;
+  }
+  e.context.reset(pw_context_new(e.pwLoop(), nullptr, 0));
+  if (!e.context) {
+    e.notice("cannot create the PipeWire context: AirPlay output is off");
+    e.loop.reset();
+    return;
+  }
+  e.wake = pw_loop_add_event(e.pwLoop(), &Engine::onWake, &e);
+  e.checkTimer = pw_loop_add_timer(e.pwLoop(), &Engine::onCheck, &e);
+  e.reconnectTimer = pw_loop_add_timer(e.pwLoop(), &Engine::onReconnect, &e);
+  auto period = seconds(1);
+  pw_loop_update_timer(e.pwLoop(), e.checkTimer, &period, &period, false);
+  if (pw_thread_loop_start(e.loop.get()) < 0) {
+    e.notice("cannot start the PipeWire loop: AirPlay output is off");
+    e.context.reset();
+    e.loop.reset();
+    return;
+  }
+  e.push([](Engine& engine) {
+    pthread_setname_np(pthread_self(), "brontide.airpl");
+    engine.connect();
+  });
+}
+
+PipeWireAirPlayOutput::~PipeWireAirPlayOutput() {
+  auto& e = *engine_;
+  if (!e.loop) return;
+  {
+    LoopLock lock(e.loop.get());
+    e.dropGraph("closing", false);
+  }
+  pw_thread_loop_stop(e.loop.get());
+  pw_loop_destroy_source(e.pwLoop(), e.wake);
+  pw_loop_destroy_source(e.pwLoop(), e.checkTimer);
+  pw_loop_destroy_source(e.pwLoop(), e.reconnectTimer);
+  e.context.reset();
+  e.loop.reset();
+}
+
+void PipeWireAirPlayOutput::command(std::function<void(Engine&)> work) {
+  if (engine_->loop) engine_->push(std::move(work));
+}
+
+void PipeWireAirPlayOutput::setPlayerNode(std::optional<std::string> nodeName) {
+  command([nodeName = std::move(nodeName)](Engine& e) {
+    if (e.playerName == nodeName) return;
+    e.playerName = nodeName;
+    e.playerId = SPA_ID_INVALID;
+    e.playerTargetWritten.reset();
+    if (nodeName)
+      for (const auto& [id, name] : e.nodeNames)
+        if (name == *nodeName) e.playerId = id;
+    e.routePlayer();
+  });
+}
+
+void PipeWireAirPlayOutput::setHandlers(Handlers handlers) { relay_->handlers = std::move(handlers); }
+
+AirPlayOutput::SinkId PipeWireAirPlayOutput::open(const AirPlayReceiver& receiver) {
+  const SinkId id = ++lastSink_;
+  if (!engine_->loop) {
+    mainQueue_.post([weak = std::weak_ptr(relay_), id] {
+      if (const auto r = weak.lock(); r && r->handlers.failed) r->handlers.failed(id, "no PipeWire loop");
+    });
+    return id;
+  }
+  command([id, receiver](Engine& e) { e.open(id, receiver, 1.0); });
+  return id;
+}
+
+void PipeWireAirPlayOutput::close(SinkId sink) {
+  command([sink](Engine& e) { e.close(sink); });
+}
+
+void PipeWireAirPlayOutput::setVolume(SinkId sink, double volume) {
+  command([sink, volume](Engine& e) { e.setVolume(sink, volume); });
+}
+
+void PipeWireAirPlayOutput::routeToReceivers() {
+  if (options_.routeNewItems) options_.routeNewItems(std::string(kCombineSinkName));
+  command([](Engine& e) {
+    e.toReceivers = true;
+    e.loadCombine();
+    e.routePlayer();
+  });
+}
+
+void PipeWireAirPlayOutput::routeToDefault() {
+  if (options_.routeNewItems) options_.routeNewItems(std::nullopt);
+  command([](Engine& e) {
+    e.toReceivers = false;
+    e.routePlayer();
+    e.destroyCombine();
+  });
+}
+
+std::string PipeWireAirPlayOutput::sinkNodeName(SinkId sink) { return "brontide.airplay." + std::to_string(sink); }
+
+}  // namespace brontide::pw

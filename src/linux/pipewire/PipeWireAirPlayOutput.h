@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/Log.h"
+#include "base/MainQueue.h"
+#include "speaker_browser/AirPlayOutput.h"
+
+namespace brontide::pw {
+
+// AirPlay output through PipeWire inside Brontide's own process: one libpipewire-module-raop-sink per open
+// receiver and one libpipewire-module-combine-stream sink that feeds exactly those, which the player is routed
+// to ("target.object" in the "default" metadata, and on each new item through `routeNewItems`). Public calls:
+// main thread, never waiting for PipeWire. Everything PipeWire runs on the "brontide.airplay" loop thread;
+// events reach the main thread through MainQueue. Reconnects when the PipeWire daemon restarts.
+// Needs pw_init() beforehand.
+class PipeWireAirPlayOutput final : public AirPlayOutput {
+ public:
+  // node.name of the combination sink the player plays to while receivers are chosen.
+  static constexpr const char* kCombineSinkName = "brontide.airplay";
+
+  struct Options {
+    // Sets the sink (node.name) each new player item plays to; nullopt = the default output. Main thread.
+    std::function<void(std::optional<std::string>)> routeNewItems;
+  };
+
+  PipeWireAirPlayOutput(MainQueue& mainQueue, Log& log, Options options);
+  ~PipeWireAirPlayOutput() override;
+  PipeWireAirPlayOutput(const PipeWireAirPlayOutput&) = delete;
+  PipeWireAirPlayOutput& operator=(const PipeWireAirPlayOutput&) = delete;
+
+  // The player's current stream (its node.name), routed like every one before it. Call on every change.
+  void setPlayerNode(std::optional<std::string> nodeName);
+
+  void setHandlers(Handlers handlers) override;
+  [[nodiscard]] SinkId open(const AirPlayReceiver& receiver) override;
+  void close(SinkId sink) override;
+  void setVolume(SinkId sink, double volume) override;
+  void routeToReceivers() override;
+  void routeToDefault() override;
+
+  // node.name of an open sink (for tests and benchmarks); the name stays the same across the sink's life.
+  [[nodiscard]] static std::string sinkNodeName(SinkId sink);
+
+ private:
+  struct Engine;
+  struct Relay;
+  void command(std::function<void(Engine&)> work);
+
+  MainQueue& mainQueue_;
+  Options options_;
+  SinkId lastSink_ = 0;
+  std::shared_ptr<Relay> relay_;  // main-thread side; posted events hold it weakly
+  std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace brontide::pw

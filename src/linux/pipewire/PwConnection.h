@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "linux/pipewire/Handles.h"
+
+namespace brontide::pw {
+
+// One connection to the PipeWire daemon: a named thread loop, its context and core. Any thread; the
+// loop's callbacks run on its own thread with the loop lock held. Needs pw_init() beforehand.
+class PwConnection {
+ public:
+  // Starts the loop thread and connects; check connected() afterwards. Linux keeps 15 characters of a
+  // thread name and drops a longer one, so `threadName` must fit.
+  PwConnection(const std::string& threadName, pw_properties* coreProperties = nullptr);
+  ~PwConnection();
+
+  PwConnection(const PwConnection&) = delete;
+  PwConnection& operator=(const PwConnection&) = delete;
+
+  [[nodiscard]] bool connected() const { return core_ != nullptr; }
+  // The negative errno of the failed connection, or of the last core error.
+  [[nodiscard]] int lastError() const { return lastError_; }
+  [[nodiscard]] pw_thread_loop* threadLoop() const { return loop_.get(); }
+  [[nodiscard]] pw_loop* loop() const { return pw_thread_loop_get_loop(loop_.get()); }
+  [[nodiscard]] pw_core* core() const { return core_.get(); }
+  [[nodiscard]] bool inLoopThread() const { return pw_thread_loop_in_thread(loop_.get()); }
+  // True once the daemon hung up (EPIPE).
+  [[nodiscard]] bool daemonGone() const { return daemonGone_; }
+
+  // Waits, with the loop lock held by the caller, until the daemon has handled everything sent so far.
+  // Returns 0, the core error that arrived meanwhile, or -ETIMEDOUT.
+  [[nodiscard]] int roundTrip(std::chrono::milliseconds timeout);
+  // Waits with the lock held until `done()` or the timeout; wakes on any signal of the loop.
+  template <class Predicate>
+  bool waitUntil(Predicate done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return done();
+      timedWait(left);
+    }
+    return true;
+  }
+  // Wakes every waiter; callbacks call it after recording something a waiter may want.
+  void signal() { pw_thread_loop_signal(loop_.get(), false); }
+
+  // Called on the loop thread for a core error on an object (the core itself is id 0).
+  std::function<void(std::uint32_t id, int res, const std::string& message)> onError;
+
+ private:
+  void timedWait(std::chrono::milliseconds timeout);
+  static void handleDone(void* data, std::uint32_t id, int seq);
+  static void handleError(void* data, std::uint32_t id, int seq, int res, const char* message);
+
+  PwThreadLoop loop_;
+  PwContext context_;
+  PwCore core_;
+  HookGuard coreListener_;
+  int lastSeq_ = -1;
+  int lastError_ = 0;
+  int errorCount_ = 0;
+  bool daemonGone_ = false;
+};
+
+}  // namespace brontide::pw
