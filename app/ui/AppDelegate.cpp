@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QtGlobal>
 
+#include "app/ui/AppConfig.h"
 #include "app/ui/QmlSetup.h"
 #include "controller/Controller.h"
 
@@ -21,11 +22,14 @@ const QString kModule = QStringLiteral("qrc:/qt/qml/Brontide/");
 }  // namespace
 
 AppDelegate::AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser& speakers, Workspace& workspace,
-                         QObject* parent)
+                         AirPlayRoutes* routes, QObject* parent)
     : QObject(parent),
       controller_(std::move(controller)),
+      workspace_(workspace),
+      updates_(AppConfig::appcastURL(), AppConfig::currentVersion(), workspace),
       controllerModel_(controller_, workspace),
-      speakersModel_(speakers) {
+      speakersModel_(speakers),
+      routesModel_(routes) {
   // The tray utility lives on with no window open.
   QGuiApplication::setQuitOnLastWindowClosed(false);
   prepareEngine(engine_);
@@ -33,6 +37,7 @@ AppDelegate::AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser&
   connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) togglePanel();
   });
+  connect(&updates_, &Updates::checked, this, &AppDelegate::showUpdateResult);
   tray_.setToolTip(QStringLiteral("Brontide"));
   updateTrayIcon();
 }
@@ -40,6 +45,8 @@ AppDelegate::AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser&
 AppDelegate::~AppDelegate() {
   delete panel_;
   delete onboarding_;
+  delete onboardingFlow_;
+  delete updateWindow_;
 }
 
 void AppDelegate::launch() {
@@ -65,10 +72,10 @@ void AppDelegate::showPanel() {
   if (!panel_) {
     panel_ = createWindow("PanelWindow.qml", {{QStringLiteral("controller"), QVariant::fromValue(&controllerModel_)},
                                               {QStringLiteral("speakers"), QVariant::fromValue(&speakersModel_)},
-                                              {QStringLiteral("updates"), QVariant::fromValue(&updates_)}});
+                                              {QStringLiteral("updates"), QVariant::fromValue(&updates_)},
+                                              {QStringLiteral("routes"), QVariant::fromValue(&routesModel_)}});
     if (!panel_) return;
     connect(panel_, SIGNAL(quitRequested()), this, SLOT(quit()));
-    connect(panel_, SIGNAL(chooseSpeakers()), this, SIGNAL(chooseSpeakers()));
     connect(panel_, &QWindow::activeChanged, this, &AppDelegate::panelActiveChanged);
     // The panel grows and shrinks with its content: keep it against its anchor.
     connect(panel_, &QWindow::heightChanged, this, [this] {
@@ -120,8 +127,16 @@ void AppDelegate::panelActiveChanged() {
 
 void AppDelegate::showOnboarding() {
   if (!onboarding_) {
-    onboarding_ = createWindow("OnboardingWindow.qml", {{QStringLiteral("controller"), QVariant::fromValue(&controllerModel_)}});
-    if (!onboarding_) return;
+    // A fresh window starts on page 0 with the capture test not run.
+    auto* flow = new OnboardingModel(controller_, workspace_, this);
+    onboarding_ = createWindow("OnboardingWindow.qml", {{QStringLiteral("controller"), QVariant::fromValue(&controllerModel_)},
+                                                        {QStringLiteral("flow"), QVariant::fromValue(flow)}});
+    if (!onboarding_) {
+      delete flow;
+      return;
+    }
+    onboardingFlow_ = flow;
+    connect(flow, &OnboardingModel::done, this, &AppDelegate::finishOnboarding);
     if (auto* screen = QGuiApplication::primaryScreen()) {
       const QRect available = screen->availableGeometry();
       onboarding_->setPosition(available.center() - QPoint(onboarding_->width() / 2, onboarding_->height() / 2));
@@ -130,6 +145,30 @@ void AppDelegate::showOnboarding() {
   onboarding_->show();
   onboarding_->raise();
   onboarding_->requestActivate();
+}
+
+void AppDelegate::finishOnboarding() {
+  if (onboarding_) onboarding_->close();
+  // Released from the event loop: the click that got here is still being delivered to the window.
+  if (onboarding_) onboarding_->deleteLater();
+  if (onboardingFlow_) onboardingFlow_->deleteLater();
+  onboarding_.clear();
+  onboardingFlow_.clear();
+}
+
+void AppDelegate::showUpdateResult() {
+  if (!updateWindow_) {
+    updateWindow_ = createWindow("UpdateWindow.qml", {{QStringLiteral("updates"), QVariant::fromValue(&updates_)}});
+    if (!updateWindow_) return;
+    if (auto* screen = QGuiApplication::primaryScreen()) {
+      const QRect available = screen->availableGeometry();
+      updateWindow_->setPosition(available.center() - QPoint(updateWindow_->width() / 2, updateWindow_->height() / 2));
+    }
+  }
+  // Brontide comes to the front with the answer, even when another application is active.
+  updateWindow_->show();
+  updateWindow_->raise();
+  updateWindow_->requestActivate();
 }
 
 void AppDelegate::updateTrayIcon() {

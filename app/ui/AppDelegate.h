@@ -10,11 +10,14 @@
 #include <memory>
 
 #include "app/ui/ControllerModel.h"
+#include "app/ui/OnboardingModel.h"
 #include "app/ui/PanelPlacement.h"
+#include "app/ui/RouteListModel.h"
 #include "app/ui/SpeakerListModel.h"
 #include "app/ui/Updates.h"
 
 namespace brontide {
+class AirPlayRoutes;
 class Controller;
 class SpeakerBrowser;
 class Workspace;
@@ -27,8 +30,9 @@ namespace brontide::ui {
 class AppDelegate final : public QObject {
   Q_OBJECT
  public:
+  // Without `routes` the AirPlay menu offers only "Este ordenador". `routes` must outlive the delegate.
   AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser& speakers, Workspace& workspace,
-              QObject* parent = nullptr);
+              AirPlayRoutes* routes = nullptr, QObject* parent = nullptr);
   ~AppDelegate() override;
 
   // Shows the tray icon, the onboarding window on a first launch, and the panel when there is no tray.
@@ -40,29 +44,37 @@ class AppDelegate final : public QObject {
 
   [[nodiscard]] QQuickWindow* panel() const { return panel_; }
   [[nodiscard]] QQuickWindow* onboardingWindow() const { return onboarding_; }
+  [[nodiscard]] QQuickWindow* updateWindow() const { return updateWindow_; }
+  [[nodiscard]] Updates& updates() { return updates_; }
+
+  // Opens the onboarding window, or brings it forward when it is already open.
+  void showOnboarding();
 
  public slots:
   // Stops streaming, then ends the process.
   void quit();
 
- signals:
-  // The "Elegir altavoces" row was clicked.
-  void chooseSpeakers();
-
  private:
-  void showOnboarding();
+  // "Entendido": the onboarding window closes for good.
+  void finishOnboarding();
+  void showUpdateResult();
   void updateTrayIcon();
   void placePanel();
   void panelActiveChanged();
   [[nodiscard]] QQuickWindow* createWindow(const char* file, const QVariantMap& properties);
 
   std::shared_ptr<Controller> controller_;
+  Workspace& workspace_;
   Updates updates_;
   ControllerModel controllerModel_;
   SpeakerListModel speakersModel_;
+  RouteListModel routesModel_;
   QQmlEngine engine_;
   QPointer<QQuickWindow> panel_;
   QPointer<QQuickWindow> onboarding_;
+  // The onboarding window's state; lives exactly as long as that window.
+  QPointer<OnboardingModel> onboardingFlow_;
+  QPointer<QQuickWindow> updateWindow_;
   QSystemTrayIcon tray_;
   PanelPlacement::Mode panelMode_ = PanelPlacement::Mode::window;
   QElapsedTimer hiddenByFocusLoss_;

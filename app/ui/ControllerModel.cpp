@@ -49,7 +49,8 @@ void ControllerModel::pull(Controller::Field field) {
       QVariantList apps;
       for (const auto& app : c.apps()) {
         apps.append(QVariantMap{{QStringLiteral("bundleID"), fromStd(app.bundleID)},
-                                {QStringLiteral("name"), fromStd(app.name)}});
+                                {QStringLiteral("name"), fromStd(app.name)},
+                                {QStringLiteral("icon"), iconUrl(app.icon(workspace_))}});
       }
       assign(this, apps_, std::move(apps), &ControllerModel::appsChanged);
       pullSource();

@@ -20,7 +20,7 @@ namespace brontide::ui {
 // plus the panel's derived texts. Main thread; fed by the controller's `changed` signal.
 class ControllerModel final : public QObject {
   Q_OBJECT
-  // Each entry: {bundleID, name}.
+  // Each entry: {bundleID, name, icon (an image URL)}.
   Q_PROPERTY(QVariantList apps READ apps NOTIFY appsChanged)
   Q_PROPERTY(QString selectedBundle READ selectedBundle WRITE setSelectedBundle NOTIFY selectedBundleChanged)
   // The row of `apps` holding the selected bundle, -1 when none does.

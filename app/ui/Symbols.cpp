@@ -14,7 +14,7 @@ namespace brontide::ui {
 namespace {
 
 // Rounded, weight 400; the "-fill" file where the symbol name ends in ".fill".
-constexpr std::array<std::pair<const char*, const char*>, 26> kSymbols{{
+constexpr std::array<std::pair<const char*, const char*>, 28> kSymbols{{
     {"app.dashed", "select"},
     {"appletv.fill", "tv-fill"},
     {"arrow.clockwise", "refresh"},
@@ -41,6 +41,8 @@ constexpr std::array<std::pair<const char*, const char*>, 26> kSymbols{{
     {"gearshape", "settings"},
     {"laptopcomputer", "laptop_mac"},
     {"wifi", "wifi"},
+    {"square", "check_box_outline_blank"},
+    {"xmark", "close"},
 }};
 
 constexpr int kDefaultSize = 24;

@@ -105,11 +105,13 @@ int main(int argc, char** argv) {
     std::unique_ptr<QObject> speakers(
         make(engine, stubs + "StubSpeakers.qml", {{"speakers", scene.speakers}, {"searching", scene.searching}}));
     std::unique_ptr<QObject> updates(make(engine, stubs + "StubUpdates.qml", {}));
+    std::unique_ptr<QObject> routes(make(engine, stubs + "StubRoutes.qml", {}));
     QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Brontide/PanelWindow.qml")));
     std::unique_ptr<QObject> object(component.createWithInitialProperties(
         {{"controller", QVariant::fromValue(controller.get())},
          {"speakers", QVariant::fromValue(speakers.get())},
-         {"updates", QVariant::fromValue(updates.get())}}));
+         {"updates", QVariant::fromValue(updates.get())},
+         {"routes", QVariant::fromValue(routes.get())}}));
     auto* window = qobject_cast<QQuickWindow*>(object.get());
     if (!window) qFatal("PanelWindow.qml: %s", qPrintable(component.errorString()));
     window->setFlags(Qt::Tool | Qt::FramelessWindowHint);

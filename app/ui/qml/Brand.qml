@@ -158,4 +158,68 @@ QtObject {
     readonly property color controlBorder: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.2)
     readonly property color track: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.14)
     readonly property color hover: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.07)
+
+    // Onboarding.
+    readonly property int pagePaddingH: 28
+    readonly property int bottomBarPadding: 20
+    readonly property int pageAnimation: 250
+    // Ease-in-out, as a cubic Bézier.
+    readonly property var easeInOut: [0.42, 0, 0.58, 1, 1, 1]
+    readonly property int dotSpacing: 6
+    readonly property int dotHeight: 6
+    readonly property int dotCurrentWidth: 18
+    readonly property real dotCurrentOpacity: 0.9
+    readonly property real dotOpacity: 0.25
+    // A critically damped spring of 0.3 s response: stiffness (2π/0.3)² and damping 2·√stiffness, per 16 ms
+    // step of SpringAnimation.
+    readonly property real dotSpring: 7.0
+    readonly property real dotDamping: 0.67
+    readonly property real backOpacity: 0.7
+    readonly property int welcomeSpacing: 18
+    readonly property int welcomeIcon: 120
+    readonly property color welcomeShadow: Qt.rgba(violet.r, violet.g, violet.b, 0.6)
+    readonly property int welcomeShadowRadius: 30
+    readonly property real noteOpacity: 0.6
+    readonly property int sourceListHeight: 170
+    readonly property int sourceListSpacing: 4
+    readonly property int sourceRowIcon: 24
+    readonly property int sourceRowPaddingH: 12
+    readonly property int sourceRowPaddingV: 8
+    readonly property int sourceRowRadius: 10
+    readonly property color sourceRowSelectedFill: Qt.rgba(1, 1, 1, 0.14)
+    readonly property color sourceRowFill: Qt.rgba(1, 1, 1, 0.05)
+    readonly property int illustrationCircle: 36
+    readonly property real illustrationArrowOpacity: 0.5
+    readonly property int symbolTitle3: 19
+    readonly property int menuBarWidth: 260
+    readonly property int menuBarHeight: 34
+    readonly property int menuBarRadius: 10
+    readonly property color menuBarFill: Qt.rgba(1, 1, 1, 0.08)
+    readonly property int menuBarInset: 12
+    readonly property int menuBarSpacing: 14
+    readonly property int menuBarBelow: 30
+    readonly property int trayTilePadding: 5
+    readonly property int trayTileRadius: 6
+    readonly property int trayArrowDrop: 38
+    readonly property int closeButton: 20
+    readonly property int closeButtonInset: 12
+    readonly property color closeButtonFill: Qt.rgba(1, 1, 1, 0.12)
+
+    // AirPlay menu.
+    readonly property int routePickerSize: 28
+    readonly property int routeMenuWidth: 300
+    readonly property int routeMenuGap: 6
+    readonly property int routeMenuMargin: 8
+    readonly property int routeMenuPadding: 8
+    readonly property int routeMenuMaxHeight: 320
+    readonly property int routeRowSpacing: 2
+    readonly property int routeRowPaddingH: 8
+    readonly property int routeRowPaddingV: 6
+    readonly property int routeRowRadius: 6
+    readonly property int routeSliderIndent: 61
+
+    // Update check window.
+    readonly property int updateWindowWidth: 320
+    readonly property int updateWindowPadding: 20
+    readonly property int updateIcon: 48
 }

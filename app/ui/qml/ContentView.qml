@@ -8,8 +8,8 @@ ColumnLayout {
     required property QtObject controller
     required property QtObject speakers
     required property QtObject updates
-    // The "Elegir altavoces" row was clicked.
-    signal chooseSpeakers()
+    // The AirPlay menu's rows (RouteListModel).
+    required property QtObject routes
     signal quitRequested()
 
     width: Brand.panelWidth
@@ -208,7 +208,16 @@ ColumnLayout {
                     subtitle: qsTr("Abre el menú de AirPlay")
                     trailing: "chevron.up.chevron.down"
                     help: qsTr("Abrir el menú de AirPlay")
-                    onClicked: root.chooseSpeakers()
+                    down: routePicker.pressed
+
+                    // A click anywhere on the row opens the AirPlay menu.
+                    RoutePicker {
+                        id: routePicker
+                        objectName: "routePicker"
+                        anchors.fill: parent
+                        routes: root.routes
+                        transparent: true
+                    }
                 }
                 ColumnLayout {
                     objectName: "hints"

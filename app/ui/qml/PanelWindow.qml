@@ -6,7 +6,7 @@ Window {
     required property QtObject controller
     required property QtObject speakers
     required property QtObject updates
-    signal chooseSpeakers()
+    required property QtObject routes
     signal quitRequested()
 
     title: Brand.productName
@@ -23,7 +23,7 @@ Window {
         controller: window.controller
         speakers: window.speakers
         updates: window.updates
-        onChooseSpeakers: window.chooseSpeakers()
+        routes: window.routes
         onQuitRequested: window.quitRequested()
     }
 }

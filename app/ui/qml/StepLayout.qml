@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 
-// The frame of one onboarding step: a tinted symbol tile, a title, a text and extra content.
+// The frame of one onboarding step: a tinted symbol tile, a title, a text and extra content, in white.
 ColumnLayout {
     id: root
     required property string symbol
@@ -32,7 +32,7 @@ ColumnLayout {
         wrapMode: Text.Wrap
         font.pixelSize: Brand.title2
         font.bold: true
-        color: Brand.text
+        color: Brand.white
     }
     Text {
         Layout.fillWidth: true
@@ -41,11 +41,12 @@ ColumnLayout {
         wrapMode: Text.Wrap
         font.pixelSize: Brand.body
         opacity: Brand.stepTextOpacity
-        color: Brand.text
+        color: Brand.white
     }
     ColumnLayout {
         id: extraColumn
-        Layout.alignment: Qt.AlignHCenter
+        // Full width, so a list can fill it; each piece centres itself.
+        Layout.fillWidth: true
         Layout.topMargin: Brand.stepExtraPadding
         spacing: Brand.stepExtraSpacing
     }

@@ -29,6 +29,15 @@ PanelWindow {
         ]
     }
     updates: StubUpdates {}
+    routes: StubRoutes {
+        function select(name, on) {
+            for (let i = 0; i < count; ++i) if (get(i).name === name) setProperty(i, "selected", on)
+            active = get(1).selected || get(2).selected
+        }
+        function setVolume(name, volume) {
+            for (let i = 0; i < count; ++i) if (get(i).name === name) setProperty(i, "volume", volume)
+        }
+    }
     onQuitRequested: Qt.quit()
 
     Timer {

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QString>
+
+#include <cstddef>
+#include <vector>
+
+#include "speaker_browser/AirPlayRoutes.h"
+
+namespace brontide::ui {
+
+// The AirPlay menu's rows: "Este ordenador" and every receiver, each with its state text, tick, volume and
+// whether it can be chosen. Without a route catalogue only "Este ordenador" is listed. Main thread; the
+// catalogue must outlive the model.
+class RouteListModel final : public QAbstractListModel {
+  Q_OBJECT
+  // Some receiver is chosen: the player's sound goes to AirPlay.
+  Q_PROPERTY(bool active READ active NOTIFY activeChanged)
+
+ public:
+  enum Role {
+    nameRole = Qt::UserRole + 1,
+    stateTextRole,  // "No responde", "Requiere contraseña" or empty
+    selectedRole,
+    choosableRole,  // false for receivers that want a password
+    volumeRole,     // 0…1
+    localRole,      // "Este ordenador", which has no volume of its own here
+    symbolRole,
+  };
+
+  explicit RouteListModel(AirPlayRoutes* routes, QObject* parent = nullptr);
+  ~RouteListModel() override;
+
+  [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+  [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
+
+  [[nodiscard]] bool active() const { return active_; }
+
+  // Ticks or unticks a row.
+  Q_INVOKABLE void select(const QString& name, bool on);
+  Q_INVOKABLE void setVolume(const QString& name, double volume);
+
+ signals:
+  void activeChanged();
+
+ private:
+  void pull();
+
+  AirPlayRoutes* routes_;
+  std::size_t connection_ = 0;
+  std::vector<Route> shown_;
+  bool active_ = false;
+};
+
+}  // namespace brontide::ui

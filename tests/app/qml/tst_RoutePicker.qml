@@ -1,0 +1,94 @@
+import QtQuick
+import QtTest
+import Brontide
+import "../stubs"
+
+// The AirPlay picker and its menu on a stub route list.
+Item {
+    id: stage
+    width: 400
+    height: 600
+
+    TestCase {
+        name: "RoutePicker"
+        when: windowShown
+
+        Component {
+            id: pickerComponent
+            RoutePicker {
+                x: 150
+                y: 20
+                routes: StubRoutes {}
+                transparent: false
+            }
+        }
+
+        function make(transparent) {
+            const picker = createTemporaryObject(pickerComponent, stage, { transparent: transparent })
+            return picker
+        }
+        function menuRows(picker) {
+            const menu = findChild(picker, "routeMenu")
+            const rows = []
+            const find = (item) => {
+                for (let i = 0; i < item.children.length; ++i) {
+                    const child = item.children[i]
+                    if (child.objectName === "routeRow") rows.push(child)
+                    else find(child)
+                }
+            }
+            find(menu.contentItem)
+            return rows
+        }
+
+        function test_only_a_click_opens_the_menu_with_every_route() {
+            const picker = make(false)
+            const menu = findChild(picker, "routeMenu")
+            verify(!menu.opened)
+            mouseClick(picker)
+            tryVerify(() => menu.opened)
+            const rows = menuRows(picker)
+            compare(rows.map(r => r.name), ["Este ordenador", "Cocina", "Dormitorio"])
+            compare(rows.map(r => findChild(r, "box").name), ["checkmark.square.fill", "square", "square"])
+            compare(rows.map(r => findChild(r, "routeState").visible), [false, false, true])
+            compare(findChild(rows[2], "routeState").text, "Requiere contraseña")
+            // "Este ordenador" has no volume of its own here; every receiver has one.
+            compare(rows.map(r => findChild(r, "routeVolume").visible), [false, true, true])
+        }
+
+        function test_ticks_and_volumes_reach_the_model_but_not_for_a_disabled_receiver() {
+            const picker = make(true)
+            mouseClick(picker)
+            const rows = menuRows(picker)
+            mouseClick(findChild(rows[1], "routeCheck"))
+            mouseClick(findChild(rows[2], "routeCheck"))
+            mouseClick(findChild(rows[0], "routeCheck"))
+            compare(picker.routes.selects, [["Cocina", true], ["Este ordenador", false]])
+            verify(!findChild(rows[2], "routeCheck").enabled)
+            verify(!findChild(rows[2], "routeVolume").enabled)
+
+            const slider = findChild(rows[1], "routeVolume")
+            compare(slider.value, 0.5)
+            mouseClick(slider, slider.width - slider.rightPadding - 1, slider.height / 2)
+            compare(picker.routes.volumes.length, 1)
+            compare(picker.routes.volumes[0][0], "Cocina")
+            verify(picker.routes.volumes[0][1] > 0.9)
+        }
+
+        function test_colour_modes() {
+            const plain = make(false)
+            const symbol = findChild(plain, "pickerSymbol")
+            verify(symbol.visible)
+            compare(plain.tint.toString(), Brand.white.toString())
+            plain.routes.active = true
+            compare(plain.tint.toString(), Brand.mint.toString())
+
+            const invisible = make(true)
+            verify(!findChild(invisible, "pickerSymbol").visible)
+            invisible.routes.active = true
+            compare(invisible.tint.a, 0)
+            mouseClick(invisible)
+            tryVerify(() => findChild(invisible, "routeMenu").opened)
+        }
+    }
+}
