@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "base/Format.h"
 
@@ -190,6 +191,7 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
     (void)connection_->roundTrip(kRelinkTimeout);
     waitForSinkUnlinked(kRelinkTimeout);
     destroySink();
+    ownLinks_.clear();
     taps_.clear();
     if (timer_) pw_loop_destroy_source(connection_->loop(), timer_);
     timer_ = nullptr;
@@ -223,7 +225,10 @@ void PipeWireAudioSystem::onGlobal(void* data, std::uint32_t id, std::uint32_t, 
   } else if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
     const char* node = props ? spa_dict_lookup(props, PW_KEY_NODE_ID) : nullptr;
     if (node) {
-      self->ports_[id] = std::uint32_t(std::strtoul(node, nullptr, 10));
+      const char* direction = spa_dict_lookup(props, PW_KEY_PORT_DIRECTION);
+      const char* channel = spa_dict_lookup(props, PW_KEY_AUDIO_CHANNEL);
+      self->ports_[id] = Port{std::uint32_t(std::strtoul(node, nullptr, 10)), direction && std::strcmp(direction, "out") == 0,
+                              text(channel)};
       self->checkSinkReady();
     }
   } else if (std::strcmp(type, PW_TYPE_INTERFACE_Link) == 0) {
@@ -348,11 +353,14 @@ void PipeWireAudioSystem::metadataChanged(Metadata& metadata, std::uint32_t subj
     int nonGlobal = 0;
     for (auto& [id, tap] : taps_) nonGlobal += tap->global ? 0 : 1;
     log_.notice("capture: session manager is back; rebuilding the tap");
-    if (nonGlobal > 0) {
-      std::uint32_t rate = taps_.begin()->second->rate;
-      if (createSink(rate) == 0) sink_->refs = nonGlobal;
-    } else {
-      reconnectCaptureStreams();
+    linksByHand_ = true;
+    nextLinkCheck_ = std::chrono::steady_clock::now() + 300ms;
+    armTimer();
+    if (sink_) {
+      sink_->announced = false;
+      checkSinkReady();
+    } else if (nonGlobal > 0 && createSink(taps_.begin()->second->rate) == 0) {
+      sink_->refs = nonGlobal;
     }
   }
   connection_->signal();
@@ -360,14 +368,15 @@ void PipeWireAudioSystem::metadataChanged(Metadata& metadata, std::uint32_t subj
 
 void PipeWireAudioSystem::defaultMetadataGone() {
   defaultMetadata_.reset();
-  // Its keys went with it: nothing to restore. The session manager's links went too, so the sink
-  // and the capture streams are rebuilt once it returns.
+  // Its keys went with it: nothing to restore. The session manager's links went too; once it is back
+  // the streams are moved and the capture streams linked again. The sink stays: the session manager
+  // restores our target on the apps' streams at once, and a missing target makes it fail those streams.
   mover_.reset();
   moveChecks_.clear();
   if (taps_.empty()) return;
   log_.notice("capture: session manager gone; the tap waits for it");
   for (auto& [id, tap] : taps_) tap->unmovable.clear();
-  destroySink();
+  if (sink_) sink_->announced = false;
   rebuildPending_ = true;
 }
 
@@ -448,7 +457,7 @@ std::vector<AudioClient> PipeWireAudioSystem::audioClients() {
 bool PipeWireAudioSystem::sinkReady() const {
   if (!sink_ || sink_->id == SPA_ID_INVALID) return false;
   // Two playback and two monitor ports: before that a capture stream would be linked elsewhere.
-  return std::ranges::count_if(ports_, [&](const auto& port) { return port.second == sink_->id; }) >= 4;
+  return std::ranges::count_if(ports_, [&](const auto& port) { return port.second.node == sink_->id; }) >= 4;
 }
 
 int PipeWireAudioSystem::createSink(std::uint32_t rate) {
@@ -503,7 +512,9 @@ void PipeWireAudioSystem::checkSinkReady() {
   clearLeftovers();
   for (auto& [id, tap] : taps_)
     if (!tap->global) moveStreams(*tap);
-  reconnectCaptureStreams();
+  // A capture stream made before the sink existed waits for it; after a session manager restart the
+  // existing capture streams are linked by hand instead.
+  if (!linksByHand_) reconnectCaptureStreams();
 }
 
 void PipeWireAudioSystem::clearLeftovers() {
@@ -581,12 +592,24 @@ void PipeWireAudioSystem::onTimer(void* data, std::uint64_t) {
   auto* self = static_cast<PipeWireAudioSystem*>(data);
   if (self->closing_) return;
   const auto now = std::chrono::steady_clock::now();
+  if (self->linksByHand_) {
+    for (auto& [node, object] : self->objects_)
+      if (object->isNode && self->mover_.isMoved(node)) self->givenBack_.push_back(node);
+  }
   self->mover_.expire(now);
+  if (self->linksByHand_) {
+    std::erase_if(self->givenBack_, [&](std::uint32_t node) { return self->mover_.isMoved(node); });
+    if (!self->givenBack_.empty() && !self->nextLinkCheck_) self->nextLinkCheck_ = now + 300ms;
+  }
   auto checks = std::move(self->moveChecks_);
   self->moveChecks_.clear();
   for (const auto& check : checks) {
     if (check.at <= now) self->checkMoved(check.tap, check.node);
     else self->moveChecks_.push_back(check);
+  }
+  if (self->nextLinkCheck_ && *self->nextLinkCheck_ <= now) {
+    self->nextLinkCheck_.reset();
+    self->checkLinksByHand();
   }
   if (auto& sink = self->sink_; sink && sink->refs == 0 && sink->idleSince && now >= *sink->idleSince + StreamMover::kGrace) {
     // Destroy the sink once the given-back streams are relinked elsewhere (or after a bound, so a dead
@@ -605,6 +628,7 @@ void PipeWireAudioSystem::armTimer() {
     if (!next || at < *next) next = at;
   };
   for (const auto& check : moveChecks_) consider(check.at);
+  if (nextLinkCheck_) consider(*nextLinkCheck_);
   if (sink_ && sink_->refs == 0 && sink_->idleSince) {
     const auto graceEnd = *sink_->idleSince + StreamMover::kGrace;
     consider(std::max(graceEnd, std::chrono::steady_clock::now() + kUnlinkPoll));
@@ -624,6 +648,78 @@ void PipeWireAudioSystem::waitForSinkUnlinked(std::chrono::milliseconds timeout)
   connection_->waitUntil(
       [&] { return std::ranges::none_of(links_, [&](const auto& link) { return link.second.inputNode == sinkId; }); },
       timeout);
+}
+
+bool PipeWireAudioSystem::linked(std::uint32_t output, std::uint32_t input) const {
+  return std::ranges::any_of(links_, [&](const auto& l) { return l.second.outputNode == output && l.second.inputNode == input; });
+}
+
+bool PipeWireAudioSystem::hasLinks(std::uint32_t node, bool asOutput) const {
+  return std::ranges::any_of(links_, [&](const auto& l) { return (asOutput ? l.second.outputNode : l.second.inputNode) == node; });
+}
+
+std::optional<std::uint32_t> PipeWireAudioSystem::nodeIdByName(const std::string& name) const {
+  for (const auto& [id, object] : objects_)
+    if (object->isNode && property(object->props, PW_KEY_NODE_NAME) == name) return id;
+  return std::nullopt;
+}
+
+void PipeWireAudioSystem::linkNodes(std::uint32_t output, std::uint32_t input) {
+  std::vector<std::pair<std::uint32_t, const Port*>> outs, ins;
+  for (const auto& [id, port] : ports_) {
+    if (port.node == output && port.output) outs.emplace_back(id, &port);
+    if (port.node == input && !port.output) ins.emplace_back(id, &port);
+  }
+  for (const auto& [outId, out] : outs) {
+    for (const auto& [inId, in] : ins) {
+      if (out->channel != in->channel && out->channel != "MONO" && in->channel != "MONO") continue;
+      auto props = PwProperties(pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr));
+      pw_properties_setf(props.get(), PW_KEY_LINK_OUTPUT_NODE, "%u", output);
+      pw_properties_setf(props.get(), PW_KEY_LINK_OUTPUT_PORT, "%u", outId);
+      pw_properties_setf(props.get(), PW_KEY_LINK_INPUT_NODE, "%u", input);
+      pw_properties_setf(props.get(), PW_KEY_LINK_INPUT_PORT, "%u", inId);
+      auto* proxy = static_cast<pw_proxy*>(pw_core_create_object(connection_->core(), "link-factory", PW_TYPE_INTERFACE_Link,
+                                                                 PW_VERSION_LINK, &props->dict, 0));
+      if (proxy) ownLinks_.emplace_back(proxy);
+    }
+  }
+}
+
+void PipeWireAudioSystem::checkLinksByHand() {
+  bool again = false;
+  if (sink_ && sink_->announced) {
+    for (auto& [id, tap] : taps_) {
+      for (auto node : mover_.streamsOf(id)) {
+        if (!linked(node, sink_->id) && objects_.contains(node)) {
+          log_.notice(formatString("capture: linking stream %u into the tap by hand", node));
+          linkNodes(node, sink_->id);
+          again = true;
+        }
+      }
+    }
+  }
+  // Our capture streams: linked from their target's monitor.
+  for (const auto& [id, object] : objects_) {
+    if (!object->isNode || property(object->props, PW_KEY_NODE_NAME) != "Brontide-Tap" ||
+        property(object->props, PW_KEY_MEDIA_CLASS) != "Stream/Input/Audio" || hasLinks(id, false))
+      continue;
+    auto client = numberProperty(object->props, PW_KEY_CLIENT_ID);
+    auto owner = client ? objects_.find(*client) : objects_.end();
+    if (owner == objects_.end() || numberProperty(owner->second->props, "pipewire.sec.pid") != std::uint32_t(::getpid()))
+      continue;
+    if (auto source = nodeIdByName(property(object->props, PW_KEY_TARGET_OBJECT))) {
+      log_.notice(formatString("capture: linking the capture stream %u by hand", id));
+      linkNodes(*source, id);
+      again = true;
+    }
+  }
+  if (auto defaultSink = defaultSinkName(); defaultSink) {
+    auto target = nodeIdByName(*defaultSink);
+    for (auto node : std::exchange(givenBack_, {})) {
+      if (target && objects_.contains(node) && !mover_.isMoved(node) && !hasLinks(node, true)) linkNodes(node, *target);
+    }
+  }
+  if (again && !taps_.empty()) nextLinkCheck_ = std::chrono::steady_clock::now() + 500ms;
 }
 
 std::expected<AudioObjectID, AudioStatus> PipeWireAudioSystem::createProcessTap(const TapDescription& description) {

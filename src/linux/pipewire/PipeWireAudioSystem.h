@@ -97,6 +97,11 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
   int connectCapture(Aggregate& aggregate);
   void armTimer();
   void waitForSinkUnlinked(std::chrono::milliseconds timeout);
+  [[nodiscard]] bool linked(std::uint32_t output, std::uint32_t input) const;
+  [[nodiscard]] bool hasLinks(std::uint32_t node, bool asOutput) const;
+  void linkNodes(std::uint32_t output, std::uint32_t input);
+  void checkLinksByHand();
+  [[nodiscard]] std::optional<std::uint32_t> nodeIdByName(const std::string& name) const;
 
   Log& log_;
   Options options_;
@@ -112,7 +117,12 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
   // Loop state, guarded by the "brontide.pipewire" loop lock.
   std::uint64_t nextOrder_ = 0;
   std::map<std::uint32_t, std::unique_ptr<Object>> objects_;  // nodes and clients by id
-  std::map<std::uint32_t, std::uint32_t> ports_;              // port id → node id
+  struct Port {
+    std::uint32_t node;
+    bool output;
+    std::string channel;
+  };
+  std::map<std::uint32_t, Port> ports_;
   struct Link {
     std::uint32_t outputNode;
     std::uint32_t inputNode;
@@ -124,6 +134,12 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
   std::map<AudioObjectID, std::unique_ptr<Tap>> taps_;
   StreamMover mover_{*this};
   bool rebuildPending_ = false;
+  // After a session manager restart it never links nodes that existed before it (WirePlumber 0.4.13):
+  // the tap then links its own streams and gives them back to the default sink itself.
+  bool linksByHand_ = false;
+  std::optional<TimePoint> nextLinkCheck_;
+  std::vector<std::uint32_t> givenBack_;  // streams to link to the default sink if left unlinked
+  std::vector<PwProxy> ownLinks_;
   struct MoveCheck {
     TimePoint at;
     AudioObjectID tap;

@@ -13,7 +13,11 @@ void StreamMover::want(std::uint64_t tap, std::uint32_t node) {
   stream.savedObject = backend_.read(node, kTargetObject);
   // Our own sink as the "previous" target is a leftover (a killed instance, or the session manager
   // re-applying what it saved from our write): giving it back would keep the stream captured.
-  if (stream.savedObject && pointsAtTarget(*stream.savedObject)) stream.savedObject.reset();
+  if (stream.savedObject && pointsAtTarget(*stream.savedObject)) {
+    stream.savedObject.reset();
+    // Rewriting the same value changes nothing, so the session manager would not look at the stream again.
+    backend_.write(node, kTargetObject, std::nullopt);
+  }
   backend_.write(node, kTargetObject, MetadataValue{"Spa:String", target_});
   if (stream.savedNode) backend_.write(node, kTargetNode, std::nullopt);
 }

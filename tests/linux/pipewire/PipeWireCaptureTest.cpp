@@ -24,7 +24,6 @@ struct TestLog final : Log {
   void notice(const std::string& line) override {
     std::lock_guard lock(mutex);
     lines.push_back(line);
-    std::fprintf(stderr, "log: %s\n", line.c_str());
   }
 };
 
@@ -257,6 +256,7 @@ TEST_F(PipeWireCaptureTest, Tap_SurvivesASessionManagerRestart) {
       << "the tap did not capture again after the restart";
   EXPECT_TRUE(eventually([&] { return sinkLevel(440) < kAbsent; }));
   tap->stop();
+  EXPECT_TRUE(eventually([&] { return sinkLevel(440) > kPresent; })) << "the app did not come back after stop";
 }
 
 TEST_F(PipeWireCaptureTest, GlobalTap_CapturesTheDefaultOutputAndMovesNothing) {

@@ -1,0 +1,195 @@
+#include "linux/pipewire/PipeWireAirPlayOutput.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "linux/gstreamer/PumpedMainQueue.h"
+#include "linux/avahi/Rig.h"
+#include "support/AudioSession.h"
+
+namespace brontide::pw {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::AudioSession;
+using testsupport::ChildProcess;
+
+constexpr auto kLimit = 20s;  // guards against hangs only
+constexpr const char* kPlayerNode = "brontide.test.player";
+constexpr double kReceiverRate = 44100;
+
+// What one shairport-sync receiver of the test network has played: S16LE stereo at 44.1 kHz.
+class ReceiverTap {
+ public:
+  explicit ReceiverTap(std::string name) : path_(std::string(std::getenv("BRONTIDE_RECEIVERS_DIR")) + "/" + name + ".pcm") {
+    mark();
+  }
+  void mark() { start_ = size(); }
+  [[nodiscard]] double secondsSinceMark() const { return double(size() - start_) / (4 * kReceiverRate); }
+  // The left channel of the last `seconds` played.
+  [[nodiscard]] std::vector<float> last(double seconds) const {
+    const auto end = size() / 4 * 4;
+    const auto bytes = std::min<std::uintmax_t>(end - start_, std::uintmax_t(seconds * kReceiverRate) * 4);
+    std::ifstream in(path_, std::ios::binary);
+    in.seekg(std::streamoff(end - bytes));
+    std::vector<std::int16_t> samples(bytes / 2);
+    in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(bytes));
+    std::vector<float> left;
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) left.push_back(float(samples[i]) / 32768.f);
+    return left;
+  }
+  [[nodiscard]] double tone(double seconds = 0.5) const {
+    return testsupport::toneAmplitude(last(seconds), 440, kReceiverRate);
+  }
+
+ private:
+  [[nodiscard]] std::uintmax_t size() const {
+    struct stat info {};
+    return ::stat(path_.c_str(), &info) == 0 ? std::uintmax_t(info.st_size) : 0;
+  }
+  std::string path_;
+  std::uintmax_t start_ = 0;
+};
+
+AirPlayReceiver receiver(std::string name, std::uint16_t port) {
+  AirPlayReceiver r;
+  r.name = std::move(name);
+  r.address = "127.0.0.1";
+  r.port = port;
+  r.encryption = AirPlayEncryption::rsa;  // what the test receivers advertise (et=0,1)
+  return r;
+}
+
+class PipeWireAirPlayOutputTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    rig::useNetwork();
+    session = std::make_unique<AudioSession>(false);
+    tone = testsupport::writeToneWav(session->dir() + "/tone440.wav", 440, 60, 0.5);
+  }
+  static void TearDownTestSuite() { session.reset(); }
+
+  void SetUp() override {
+    ASSERT_NE(std::getenv("BRONTIDE_RECEIVERS_DIR"), nullptr) << "no AirPlay receivers: scripts/airplay-network up";
+    for (const char* name : {"Terraza", "Estudio"}) ASSERT_EQ(rig::command(std::string("start-receiver ") + name), 0);
+    output = std::make_unique<PipeWireAirPlayOutput>(queue, log, PipeWireAirPlayOutput::Options{});
+    output->setHandlers({.connected = [this](AirPlayOutput::SinkId id) { connected.insert(id); },
+                         .streaming = [this](AirPlayOutput::SinkId id) { streaming.insert(id); },
+                         .failed = [this](AirPlayOutput::SinkId id, const std::string&) { failed.insert(id); }});
+  }
+  void TearDown() override {
+    player.reset();
+    output.reset();
+    queue.pumpFor(100ms);
+    rig::command("start-receiver Terraza");
+  }
+
+  // Plays the 440 Hz tone as an application whose stream is the "player", routed by the output under test.
+  void play() {
+    output->setPlayerNode(kPlayerNode);
+    player = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"pw-play", "-P", std::string("{ node.name = ") + kPlayerNode + " }", tone});
+  }
+  AirPlayOutput::SinkId openAndStream(const AirPlayReceiver& r) {
+    const auto id = output->open(r);
+    EXPECT_TRUE(queue.pumpUntil([&] { return streaming.contains(id) || failed.contains(id); }, kLimit));
+    EXPECT_TRUE(streaming.contains(id)) << r.name << " never took the stream";
+    return id;
+  }
+  bool playsFor(ReceiverTap& tap, double seconds) {
+    tap.mark();
+    return queue.pumpUntil([&] { return tap.secondsSinceMark() >= seconds; }, kLimit);
+  }
+  static double localTone() {
+    return testsupport::toneAmplitude(testsupport::recordSinkMonitor("headless_out", 0.6, session->dir()), 440);
+  }
+
+  static inline std::unique_ptr<AudioSession> session;
+  static inline std::string tone;
+  rig::PumpedMainQueue queue;
+  rig::TestLog log;
+  std::unique_ptr<PipeWireAirPlayOutput> output;
+  std::unique_ptr<ChildProcess> player;
+  std::set<AirPlayOutput::SinkId> connected, streaming, failed;
+};
+
+TEST_F(PipeWireAirPlayOutputTest, OneReceiver_CarriesThePlayersToneAndNothingPlaysLocally) {
+  output->routeToReceivers();
+  const auto terraza = output->open(receiver("Terraza", 5101));
+  ASSERT_TRUE(queue.pumpUntil([&] { return connected.contains(terraza); }, kLimit));
+  play();
+  ASSERT_TRUE(queue.pumpUntil([&] { return streaming.contains(terraza); }, kLimit));
+  ReceiverTap tap("Terraza");
+  ASSERT_TRUE(playsFor(tap, 1.0));
+  EXPECT_GT(tap.tone(), 0.2);
+  EXPECT_LT(localTone(), 0.01);
+}
+
+TEST_F(PipeWireAirPlayOutputTest, TwoReceivers_BothCarryTheToneAndEachHasItsOwnVolume) {
+  output->routeToReceivers();
+  play();
+  const auto terraza = openAndStream(receiver("Terraza", 5101));
+  openAndStream(receiver("Estudio", 5102));
+  ReceiverTap terrazaTap("Terraza"), estudioTap("Estudio");
+  ASSERT_TRUE(playsFor(terrazaTap, 1.0));
+  ASSERT_TRUE(playsFor(estudioTap, 0.5));
+  EXPECT_GT(terrazaTap.tone(), 0.2);
+  EXPECT_GT(estudioTap.tone(), 0.2);
+
+  output->setVolume(terraza, 0.5);
+  queue.pumpFor(300ms);  // the receivers' own buffers still hold sound at the old volume
+  ASSERT_TRUE(playsFor(terrazaTap, 1.0));
+  const double lowered = terrazaTap.tone(), full = estudioTap.tone();
+  EXPECT_GT(lowered, 0.01);
+  EXPECT_LT(lowered, 0.5 * full);
+  EXPECT_GT(full, 0.2);
+}
+
+TEST_F(PipeWireAirPlayOutputTest, DroppedReceiver_FailsAloneAndReopensOnceBack) {
+  output->routeToReceivers();
+  play();
+  const auto terraza = openAndStream(receiver("Terraza", 5101));
+  openAndStream(receiver("Estudio", 5102));
+
+  ASSERT_EQ(rig::command("stop-receiver Terraza"), 0);
+  ASSERT_TRUE(queue.pumpUntil([&] { return failed.contains(terraza); }, kLimit));
+  ReceiverTap estudioTap("Estudio");
+  ASSERT_TRUE(playsFor(estudioTap, 1.0));
+  EXPECT_GT(estudioTap.tone(), 0.2);
+  EXPECT_LT(localTone(), 0.01);
+
+  ASSERT_EQ(rig::command("start-receiver Terraza"), 0);
+  ReceiverTap terrazaTap("Terraza");
+  openAndStream(receiver("Terraza", 5101));
+  ASSERT_TRUE(playsFor(terrazaTap, 1.0));
+  EXPECT_GT(terrazaTap.tone(), 0.2);
+}
+
+TEST_F(PipeWireAirPlayOutputTest, ReceiverNotListening_FailsWithoutTouchingTheOthers) {
+  output->routeToReceivers();
+  play();
+  openAndStream(receiver("Estudio", 5102));
+  const auto nobody = output->open(receiver("Nadie", 5199));
+  ASSERT_TRUE(queue.pumpUntil([&] { return failed.contains(nobody); }, kLimit));
+  ReceiverTap estudioTap("Estudio");
+  ASSERT_TRUE(playsFor(estudioTap, 0.5));
+  EXPECT_GT(estudioTap.tone(), 0.2);
+}
+
+TEST_F(PipeWireAirPlayOutputTest, BackToTheComputer_PlaysTheToneLocallyAgain) {
+  output->routeToReceivers();
+  play();
+  openAndStream(receiver("Estudio", 5102));
+  output->routeToDefault();
+  queue.pumpFor(300ms);
+  EXPECT_GT(localTone(), 0.2);
+}
+
+}  // namespace
+}  // namespace brontide::pw
