@@ -14,8 +14,13 @@ Item {
 
     implicitWidth: Brand.onboardingWidth
     implicitHeight: Brand.onboardingHeight
+
     // Every change of page replaces the page area with the slide-and-fade transition.
-    onCurrentPageChanged: pageArea.replace(currentPage)
+    Connections {
+        target: root.flow
+        function onStepChanged() { pageArea.replace(root.currentPage) }
+        function onFinishedChanged() { pageArea.replace(root.currentPage) }
+    }
 
     Shortcut {
         sequences: ["Return", "Enter"]

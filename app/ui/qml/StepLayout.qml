@@ -45,8 +45,9 @@ ColumnLayout {
     }
     ColumnLayout {
         id: extraColumn
-        // Full width, so a list can fill it; each piece centres itself.
+        // Full width when a piece fills it (a list); otherwise as wide as its pieces, centred.
         Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Layout.topMargin: Brand.stepExtraPadding
         spacing: Brand.stepExtraSpacing
     }

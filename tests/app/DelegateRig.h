@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+
+#include <memory>
+
+#include "app/ui/AppDelegate.h"
+#include "controller/Controller.h"
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeEncoder.h"
+#include "fakes/FakeLoginItems.h"
+#include "fakes/FakePlayer.h"
+#include "fakes/FakeServer.h"
+#include "fakes/FakeSpeakerDiscovery.h"
+#include "fakes/FakeWorkspace.h"
+#include "fakes/MemoryPreferences.h"
+#include "fakes/RecordingLog.h"
+#include "fakes/SimpleCollator.h"
+#include "fakes/VirtualMainQueue.h"
+#include "speaker_browser/AirPlayRoutes.h"
+#include "speaker_browser/FakeAirPlayOutput.h"
+#include "speaker_browser/FakeServiceBrowser.h"
+#include "speaker_browser/SpeakerBrowser.h"
+
+namespace brontide::ui::testing {
+
+// The tray application's delegate with the real controller, route catalogue and views, on fakes.
+struct DelegateRig {
+  DelegateRig() {
+    workspace.addApp("com.spotify.client", "Spotify");
+    workspace.addApp("org.mozilla.firefox", "Firefox");
+    workspace.addApp("org.gnome.Rhythmbox3", "Rhythmbox");
+    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
+                                                             player, capture, discovery, servers.make(),
+                                                             encoders.make()});
+    delegate = std::make_unique<AppDelegate>(controller, speakers, workspace, &routes);
+  }
+  ~DelegateRig() {
+    delegate.reset();
+    controller.reset();
+  }
+
+  // Two receivers, and with `locked` one that wants a password, appear on the network.
+  void discoverReceivers(bool locked = true) {
+    routes.start();
+    using Txt = std::map<std::string, std::string>;
+    const auto raop = [](std::string name, std::uint16_t port, Txt txt) {
+      return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = false, .address = "127.0.0.1",
+                           .port = port};
+    };
+    std::vector<ServiceResult> found{raop("AA@Cocina", 5001, {{"et", "0,1"}}), raop("BB@Salón", 5002, {{"et", "0,1"}})};
+    if (locked) found.push_back(raop("CC@Dormitorio", 5003, {{"pw", "true"}}));
+    routeBrowser.browsed[0].second.resultsChanged(std::move(found));
+    routeBrowser.browsed[1].second.resultsChanged(
+        {ServiceResult{.name = "Cocina", .txt = Txt{{"model", "AudioAccessory5,1"}}, .local = false,
+                       .address = "127.0.0.1", .port = 7000},
+         ServiceResult{.name = "Salón", .txt = Txt{{"model", "AudioAccessory1,1"}}, .local = false,
+                       .address = "127.0.0.1", .port = 7001}});
+    queue.runReady();
+  }
+
+  fakes::VirtualMainQueue queue;
+  fakes::MemoryPreferences preferences;
+  fakes::RecordingLog log;
+  fakes::SimpleCollator collator;
+  fakes::FakeWorkspace workspace;
+  fakes::FakeLoginItems loginItems;
+  fakes::FakePlayer player;
+  fakes::FakeCapture capture;
+  fakes::FakeSpeakerDiscovery discovery;
+  fakes::FakeServerFactory servers;
+  fakes::FakeEncoderFactory encoders;
+  fakes::FakeServiceBrowser speakerServices;
+  SpeakerBrowser speakers{speakerServices, queue, collator, "Portátil"};
+  fakes::FakeServiceBrowser routeBrowser;
+  fakes::FakeAirPlayOutput output;
+  AirPlayRoutes routes{routeBrowser, output, queue, collator, log, "Portátil"};
+  std::shared_ptr<Controller> controller;
+  std::unique_ptr<AppDelegate> delegate;
+};
+
+// Every item called `name` under `root`, in the visual tree (popups live in the window's overlay).
+inline void itemsNamed(QQuickItem* root, const QString& name, QList<QQuickItem*>& found) {
+  for (auto* child : root->childItems()) {
+    if (child->objectName() == name) found.append(child);
+    itemsNamed(child, name, found);
+  }
+}
+
+// The visible items called `name` in `window`, once there is one or the deadline passes.
+inline QList<QQuickItem*> visibleItems(QQuickWindow* window, const char* name) {
+  QList<QQuickItem*> visible;
+  [[maybe_unused]] const bool appeared = QTest::qWaitFor([&] {
+    QList<QQuickItem*> all;
+    itemsNamed(window->contentItem(), QLatin1String(name), all);
+    visible.clear();
+    for (auto* item : all)
+      if (item->isVisible()) visible.append(item);
+    return !visible.isEmpty();
+  }, 5000);
+  return visible;
+}
+
+inline QQuickItem* visibleItem(QQuickWindow* window, const char* name) {
+  const auto items = visibleItems(window, name);
+  return items.isEmpty() ? nullptr : items.front();
+}
+
+// A real mouse click in the middle of the item, through the window.
+inline bool click(QQuickWindow* window, QQuickItem* item) {
+  if (!item) return false;
+  const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+  return true;
+}
+
+// Waits until the onboarding page area has finished its transition.
+inline bool pageSettled(QQuickWindow* window) {
+  return QTest::qWaitFor([&] {
+    QList<QQuickItem*> areas;
+    itemsNamed(window->contentItem(), QStringLiteral("pageArea"), areas);
+    return !areas.isEmpty() && !areas.front()->property("busy").toBool();
+  }, 5000);
+}
+
+}  // namespace brontide::ui::testing
