@@ -229,7 +229,7 @@ struct Feed {
   std::int32_t statusWhenDry = kAudioConverterMoreInput;
   int calls = 0;
 
-  static std::int32_t proc(std::uint32_t& frames, AudioBuffer& data, void* user) {
+  static std::int32_t proc(std::uint32_t& frames, ConverterBuffer& data, void* user) {
     auto& self = *static_cast<Feed*>(user);
     ++self.calls;
     if (self.framesLeft == 0) {
@@ -252,7 +252,7 @@ TEST_F(FFmpegAudioConverterTest, Fill_StopsOnTheInputStatusAndNeverOverrunsTheOu
 
   // Nothing to give: the input status comes back with no packet.
   std::uint32_t packets = 1;
-  AudioBuffer buffer{2, 1536, out.data()};
+  ConverterBuffer buffer{2, 1536, out.data()};
   EXPECT_EQ(converter->fillComplexBuffer(Feed::proc, &feed, packets, buffer, nullptr), kStop);
   EXPECT_EQ(packets, 0u);
 
