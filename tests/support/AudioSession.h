@@ -111,7 +111,7 @@ class ChildProcess {
 class AudioSession {
  public:
   explicit AudioSession(bool pulse = true) {
-    dir_ = trimmed(runCommand(script() + " start" + (pulse ? " --pulse" : "")));
+    dir_ = trimmed(runCommand(script() + " start --owner " + std::to_string(::getpid()) + (pulse ? " --pulse" : "")));
     if (dir_.empty() || ::access((dir_ + "/run/pipewire-0").c_str(), F_OK) != 0)
       throw std::runtime_error("the private audio session did not start (scripts/audio-session/session start)");
     ::setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
@@ -215,6 +215,7 @@ class MonitorRecording {
     auto data = bytes.find("data");
     if (data == std::string::npos || data + 8 > bytes.size()) return {};
     std::vector<float> samples((bytes.size() - data - 8) / sizeof(float));
+    if (samples.empty()) return {};
     std::memcpy(samples.data(), bytes.data() + data + 8, samples.size() * sizeof(float));
     const std::size_t skip = std::min<std::size_t>(samples.size(), 2400);
     samples.erase(samples.begin(), samples.begin() + long(skip));

@@ -21,7 +21,7 @@ namespace brontide::pw {
 // The AudioSystem on PipeWire. A live mirror of clients, nodes, ports, links and the "default" and
 // "settings" metadata is kept on the "brontide.pipewire" loop; taps are a private virtual sink into which
 // the tapped clients' output streams are moved, and their capture streams run on "brontide.tap.io".
-// Public calls come from the main thread (audioClients from any thread). Needs pw_init() beforehand.
+// Public calls come from the main thread. Needs pw_init() beforehand.
 class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backend {
  public:
   struct Options {
