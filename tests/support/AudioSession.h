@@ -131,6 +131,12 @@ class AudioSession {
   AudioSession& operator=(const AudioSession&) = delete;
 
   [[nodiscard]] const std::string& dir() const { return dir_; }
+  // Stops every process of the session and starts them again in the same folder.
+  bool restart() {
+    int status = 0;
+    runCommand(script() + " restart " + dir_, &status);
+    return status == 0;
+  }
   void stopWirePlumber() { runCommand(script() + " stop-wireplumber " + dir_); }
   // Returns once WirePlumber has published the default sink again.
   bool startWirePlumber() {

@@ -151,18 +151,15 @@ PipeWireAudioSystem::PipeWireAudioSystem(Log& log, Options options)
   if (!io_->connected()) log_.notice(formatString("pipewire: capture connection failed (%s)", std::strerror(-io_->lastError())));
 
   LoopLock lock(connection_->threadLoop());
-  static const pw_registry_events kRegistryEvents = [] {
-    pw_registry_events events{};
-    events.version = PW_VERSION_REGISTRY_EVENTS;
-    events.global = &PipeWireAudioSystem::onGlobal;
-    events.global_remove = &PipeWireAudioSystem::onGlobalRemove;
-    return events;
-  }();
-  registry_ = pw_core_get_registry(connection_->core(), PW_VERSION_REGISTRY, 0);
-  if (registry_) pw_registry_add_listener(registry_, registryListener_.arm(), &kRegistryEvents, this);
+  addRegistry();
   timer_ = pw_loop_add_timer(connection_->loop(), &PipeWireAudioSystem::onTimer, this);
   connection_->onError = [this](std::uint32_t id, int res, const std::string& message) {
     if (id == PW_ID_CORE) log_.notice(formatString("pipewire: %s (%d)", message.c_str(), res));
+    if (id == PW_ID_CORE && res == -EPIPE && !closing_ && !reconnectAt_) {
+      log_.notice("pipewire: the sound server has gone; reconnecting");
+      reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
+      armTimer();
+    }
     if (sink_ && sink_->proxy && pw_proxy_get_id(sink_->proxy.get()) == id) sink_->error = res;
   };
   // Two round trips: the first brings the globals, the second the info of the objects bound meanwhile.
@@ -204,6 +201,48 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
   }
   io_.reset();
   connection_.reset();
+}
+
+void PipeWireAudioSystem::addRegistry() {
+  static const pw_registry_events kRegistryEvents = [] {
+    pw_registry_events events{};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global = &PipeWireAudioSystem::onGlobal;
+    events.global_remove = &PipeWireAudioSystem::onGlobalRemove;
+    return events;
+  }();
+  registry_ = pw_core_get_registry(connection_->core(), PW_VERSION_REGISTRY, 0);
+  if (registry_) pw_registry_add_listener(registry_, registryListener_.arm(), &kRegistryEvents, this);
+}
+
+void PipeWireAudioSystem::reconnectDaemon() {
+  // Every proxy of the old core goes before the core itself. Taps made before stay recorded until
+  // their owners stop them; their objects went with the server.
+  moveChecks_.clear();
+  mover_.reset();
+  ownLinks_.clear();
+  givenBack_.clear();
+  destroySink();
+  defaultMetadata_.reset();
+  settingsMetadata_.reset();
+  objects_.clear();
+  ports_.clear();
+  links_.clear();
+  registryListener_.remove();
+  if (registry_) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+  registry_ = nullptr;
+  rebuildPending_ = false;
+  linksByHand_ = false;
+  nextLinkCheck_.reset();
+  if (const int res = connection_->reconnect(); res < 0) {
+    reconnectDelay_ = std::min(reconnectDelay_ * 2, std::chrono::milliseconds(4000));
+    reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
+    return;
+  }
+  reconnectAt_.reset();
+  reconnectDelay_ = std::chrono::milliseconds(250);
+  addRegistry();
+  log_.notice("pipewire: reconnected to the sound server");
 }
 
 bool PipeWireAudioSystem::available() const {
@@ -592,6 +631,12 @@ void PipeWireAudioSystem::onTimer(void* data, std::uint64_t) {
   auto* self = static_cast<PipeWireAudioSystem*>(data);
   if (self->closing_) return;
   const auto now = std::chrono::steady_clock::now();
+  if (self->reconnectAt_ && *self->reconnectAt_ <= now) {
+    self->reconnectDaemon();
+    self->armTimer();
+    self->connection_->signal();
+    return;
+  }
   if (self->linksByHand_) {
     for (auto& [node, object] : self->objects_)
       if (object->isNode && self->mover_.isMoved(node)) self->givenBack_.push_back(node);
@@ -629,6 +674,7 @@ void PipeWireAudioSystem::armTimer() {
   };
   for (const auto& check : moveChecks_) consider(check.at);
   if (nextLinkCheck_) consider(*nextLinkCheck_);
+  if (reconnectAt_) consider(*reconnectAt_);
   if (sink_ && sink_->refs == 0 && sink_->idleSince) {
     const auto graceEnd = *sink_->idleSince + StreamMover::kGrace;
     consider(std::max(graceEnd, std::chrono::steady_clock::now() + kUnlinkPoll));
@@ -851,6 +897,11 @@ std::expected<AudioObjectID, AudioStatus> PipeWireAudioSystem::createAggregateDe
   aggregate->rate = rate;
 
   LoopLock lock(io_->threadLoop());
+  if (io_->daemonGone()) {
+    // The capture connection is renewed once no stream of the old one is left.
+    if (!aggregates_.empty()) return std::unexpected(-EPIPE);
+    if (const int res = io_->reconnect(); res < 0) return std::unexpected(res);
+  }
   auto props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_NODE_NAME,
                                  description.name.c_str(), PW_KEY_NODE_DESCRIPTION, description.name.c_str(),
                                  PW_KEY_APP_NAME, "Brontide", PW_KEY_STREAM_CAPTURE_SINK, "true",

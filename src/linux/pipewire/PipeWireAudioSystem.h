@@ -76,6 +76,8 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
   static void onGlobalRemove(void* data, std::uint32_t id);
   static void onTimer(void* data, std::uint64_t expirations);
 
+  void addRegistry();
+  void reconnectDaemon();
   void bindObject(std::uint32_t id, const char* type, std::uint32_t version, const spa_dict* props);
   void bindMetadata(std::uint32_t id, std::uint32_t version, const std::string& name);
   void objectPropsChanged(Object& object);
@@ -140,6 +142,9 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
   std::optional<TimePoint> nextLinkCheck_;
   std::vector<std::uint32_t> givenBack_;  // streams to link to the default sink if left unlinked
   std::vector<PwProxy> ownLinks_;
+  // The daemon hung up: the mirror is dropped and the connection retried with a growing delay.
+  std::optional<TimePoint> reconnectAt_;
+  std::chrono::milliseconds reconnectDelay_{250};
   struct MoveCheck {
     TimePoint at;
     AudioObjectID tap;

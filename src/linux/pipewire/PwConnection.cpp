@@ -16,7 +16,8 @@ const pw_core_events kCoreEvents = [] {
 }  // namespace
 
 PwConnection::PwConnection(const std::string& threadName, pw_properties* coreProperties)
-    : loop_(pw_thread_loop_new(threadName.c_str(), nullptr)) {
+    : coreProperties_(coreProperties ? pw_properties_copy(coreProperties) : nullptr),
+      loop_(pw_thread_loop_new(threadName.c_str(), nullptr)) {
   if (!loop_) {
     if (coreProperties) pw_properties_free(coreProperties);
     lastError_ = -errno;
@@ -34,19 +35,35 @@ PwConnection::PwConnection(const std::string& threadName, pw_properties* corePro
     lastError_ = -errno;
     return;
   }
-  static pw_core_events events = [] {
-    pw_core_events e = kCoreEvents;
-    e.done = &PwConnection::handleDone;
-    e.error = &PwConnection::handleError;
-    return e;
-  }();
-  pw_core_add_listener(core_.get(), coreListener_.arm(), &events, this);
+  addCoreListener();
   if (pw_thread_loop_start(loop_.get()) < 0) {
     lastError_ = -errno;
     coreListener_.remove();
     core_.reset();
     return;
   }
+}
+
+void PwConnection::addCoreListener() {
+  static const pw_core_events events = [] {
+    pw_core_events e = kCoreEvents;
+    e.done = &PwConnection::handleDone;
+    e.error = &PwConnection::handleError;
+    return e;
+  }();
+  pw_core_add_listener(core_.get(), coreListener_.arm(), &events, this);
+}
+
+int PwConnection::reconnect() {
+  coreListener_.remove();
+  core_.reset();
+  core_.reset(pw_context_connect(context_.get(), coreProperties_ ? pw_properties_copy(coreProperties_) : nullptr, 0));
+  if (!core_) return lastError_ = -errno;
+  addCoreListener();
+  daemonGone_ = false;
+  lastError_ = 0;
+  lastSeq_ = -1;
+  return 0;
 }
 
 PwConnection::~PwConnection() {
@@ -60,6 +77,7 @@ PwConnection::~PwConnection() {
   }
   context_.reset();
   loop_.reset();
+  if (coreProperties_) pw_properties_free(coreProperties_);
 }
 
 int PwConnection::roundTrip(std::chrono::milliseconds timeout) {

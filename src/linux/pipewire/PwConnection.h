@@ -48,6 +48,10 @@ class PwConnection {
   // Wakes every waiter; callbacks call it after recording something a waiter may want.
   void signal() { pw_thread_loop_signal(loop_.get(), false); }
 
+  // Replaces a core whose daemon has gone by a new connection; with the loop lock held, after every proxy of
+  // the old core has been destroyed. Returns 0 or the negative errno of the failed connection.
+  int reconnect();
+
   // Called on the loop thread for a core error on an object (the core itself is id 0).
   std::function<void(std::uint32_t id, int res, const std::string& message)> onError;
 
@@ -56,6 +60,9 @@ class PwConnection {
   static void handleDone(void* data, std::uint32_t id, int seq);
   static void handleError(void* data, std::uint32_t id, int seq, int res, const char* message);
 
+  void addCoreListener();
+
+  pw_properties* coreProperties_ = nullptr;  // a copy for reconnecting; freed in the destructor
   PwThreadLoop loop_;
   PwContext context_;
   PwCore core_;

@@ -259,6 +259,23 @@ TEST_F(PipeWireCaptureTest, Tap_SurvivesASessionManagerRestart) {
   EXPECT_TRUE(eventually([&] { return sinkLevel(440) > kPresent; })) << "the app did not come back after stop";
 }
 
+TEST_F(PipeWireCaptureTest, AudioSystem_ReconnectsAfterTheSoundServerRestarts) {
+  auto before = play("org.brontide.test.before", 1000);
+  auto old = capture.makeTap(waitForObjects("org.brontide.test.before"), false);
+  ASSERT_TRUE(started(*old));
+
+  ASSERT_TRUE(session_->restart());
+  old->stop();  // its objects went with the server: stopping must still be safe
+  auto after = play("org.brontide.test.after", 440);
+  auto objects = waitForObjects("org.brontide.test.after");
+  ASSERT_EQ(objects.size(), 1u) << "the lookup did not see the new server";
+  EXPECT_TRUE(system.available());
+  auto tap = capture.makeTap(objects, false);
+  ASSERT_TRUE(started(*tap));
+  EXPECT_TRUE(eventually([&] { return toneAmplitude(collector.next(0.3), 440) > kPresent; }));
+  tap->stop();
+}
+
 TEST_F(PipeWireCaptureTest, GlobalTap_CapturesTheDefaultOutputAndMovesNothing) {
   auto a = play("org.brontide.test.global", 1000);
   waitForObjects("org.brontide.test.global");
