@@ -136,7 +136,7 @@ TEST_F(PipeWireCaptureTest, Tap_CapturesOnlyTheTappedAppAndGivesItBack) {
   auto b = play("org.brontide.test.b", 1000);
   auto objects = waitForObjects("org.brontide.test.a");
   ASSERT_EQ(objects.size(), 1u);
-  EXPECT_EQ(waitForObjects("org.brontide.test").size(), 2u);
+  EXPECT_EQ(waitForObjects("org.brontide.test", 2).size(), 2u);
   EXPECT_TRUE(capture.audioProcessObjects("org.brontide.test.A").empty());
 
   const auto node = nodeIdOf("org.brontide.test.a");
