@@ -454,6 +454,9 @@ struct PipeWireAirPlayOutput::Engine {
     // Never the session's default sink; never suspended (see loadCombine).
     args += " stream.props = { node.name = " + jsonString(sinkNodeName(s.id)) +
             " node.description = " + jsonString(r.name) +
+            // WirePlumber 0.4.13 restores sink volumes by media.name, which the module makes "RAOP sink" for
+            // every receiver: name each after its receiver so one receiver's volume never lands on another.
+            " media.name = " + jsonString("AirPlay: " + r.name) +
             " priority.session = 0 priority.driver = 0 session.suspend-timeout-seconds = 0 } }";
     s.module = pw_context_load_module(context.get(), "libpipewire-module-raop-sink", args.c_str(), nullptr);
     if (!s.module) {
@@ -490,7 +493,10 @@ struct PipeWireAirPlayOutput::Engine {
       events.info = [](void* sink, const pw_node_info* info) {
         auto& changed = *static_cast<Sink*>(sink);
         if (!(info->change_mask & PW_NODE_CHANGE_MASK_STATE)) return;
+        const bool wasRunning = changed.running;
         changed.running = info->state == PW_NODE_STATE_RUNNING;
+        // The session manager may restore a saved volume after the node appears: ours wins once sound flows.
+        if (changed.running && !wasRunning) changed.engine->applyVolume(changed);
         if (!changed.running) {
           changed.missedChecks = 0;
           changed.streamingSaid = false;

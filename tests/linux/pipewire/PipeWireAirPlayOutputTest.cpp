@@ -1,6 +1,7 @@
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
 
 #include <gtest/gtest.h>
+#include <pipewire/pipewire.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -69,6 +70,7 @@ AirPlayReceiver receiver(std::string name, std::uint16_t port) {
 class PipeWireAirPlayOutputTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
+    pw_init(nullptr, nullptr);
     rig::useNetwork();
     session = std::make_unique<AudioSession>(false);
     tone = testsupport::writeToneWav(session->dir() + "/tone440.wav", 440, 60, 0.5);
@@ -98,6 +100,7 @@ class PipeWireAirPlayOutputTest : public testing::Test {
   }
   AirPlayOutput::SinkId openAndStream(const AirPlayReceiver& r) {
     const auto id = output->open(r);
+    output->setVolume(id, 1.0);  // as the route catalogue does for every sink it opens
     EXPECT_TRUE(queue.pumpUntil([&] { return streaming.contains(id) || failed.contains(id); }, kLimit));
     EXPECT_TRUE(streaming.contains(id)) << r.name << " never took the stream";
     return id;
