@@ -15,6 +15,7 @@ extern "C" {
 #include <QLocalSocket>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ extern "C" {
 #include "linux/qt/QtCollator.h"
 #include "linux/qt/QtMainQueue.h"
 #include "linux/systemd/JournalLog.h"
+#include "speaker_browser/AirPlayRoutes.h"
 #include "speaker_browser/SpeakerListing.h"
 
 #ifdef BRONTIDE_HAS_UI
@@ -103,6 +105,34 @@ int listSpeakers(int argc, char** argv, const Options& options) {
   return status;
 }
 
+int listRoutes(int argc, char** argv, const Options& options) {
+  QCoreApplication app(argc, argv);
+  brontide::systemd::JournalLog log;
+  brontide::qt::QtMainQueue mainQueue;
+  brontide::qt::QtCollator collator;
+  brontide::AvahiServiceBrowser browser(mainQueue, log);
+  brontide::collectRoutes(browser, mainQueue, collator, log,
+                          std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000)),
+                          [](std::vector<brontide::Route> routes) {
+                            for (const auto& route : routes) printLine(brontide::routeLine(route));
+                            QCoreApplication::quit();
+                          });
+  app.exec();
+  return 0;
+}
+
+// "route: <name> <state>" for every route whose state changed, and for each new one.
+void printRouteChanges(const brontide::AirPlayRoutes& routes, std::map<std::string, std::string>& printed,
+                       brontide::cli::HeadlessOutput& output) {
+  for (const auto& route : routes.routes()) {
+    const std::string state(brontide::stateToken(route.state));
+    auto& last = printed[route.name];
+    if (last == state) continue;
+    last = state;
+    output.print("route: " + route.name + " " + state);
+  }
+}
+
 void applyStreamingOptions(brontide::Controller& controller, const Options& options) {
   if (options.source) controller.setSelectedBundle(*options.source);
   if (options.volume) controller.setVolume(*options.volume);
@@ -121,6 +151,11 @@ int runHeadless(int argc, char** argv, const Options& options) {
   auto& controller = services.controller();
   applyStreamingOptions(controller, options);
   brontide::cli::HeadlessOutput output(controller, services.mainQueue(), stdout);
+  auto& routes = services.routes();
+  std::map<std::string, std::string> printedRoutes;
+  routes.changed.connect([&] { printRouteChanges(routes, printedRoutes, output); });
+  routes.start();
+  routes.choose(options.speakerNames);
   onTermination(&app, [&controller] {
     controller.stop();
     QCoreApplication::quit();
@@ -153,8 +188,11 @@ int runTray(int argc, char** argv, const Options& options) {
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = true});
   applyStreamingOptions(services.controller(), options);
+  services.routes().start();
+  services.routes().choose(options.speakerNames);
 #ifdef BRONTIDE_HAS_UI
-  brontide::ui::AppDelegate delegate(services.sharedController(), services.speakers(), services.workspace());
+  brontide::ui::AppDelegate delegate(services.sharedController(), services.speakers(), services.workspace(),
+                                     &services.routes());
   QLocalServer pings;
   const QString socketPath = QString::fromStdString(brontide::cli::SingleInstance::socketPath());
   QLocalServer::removeServer(socketPath);  // we hold the lock: any socket there is stale
@@ -197,8 +235,7 @@ int main(int argc, char** argv) {
     case Options::Mode::speakers:
       return listSpeakers(argc, argv, *options);
     case Options::Mode::routes:
-      std::fprintf(stderr, "brontide: --routes todavía no está disponible.\n");
-      return 1;
+      return listRoutes(argc, argv, *options);
     case Options::Mode::headless:
       return runHeadless(argc, argv, *options);
     case Options::Mode::tray:

@@ -7,6 +7,7 @@
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/ffmpeg/FFmpegAudioConverter.h"
 #include "linux/gstreamer/GstPlayer.h"
+#include "linux/pipewire/PipeWireAirPlayOutput.h"
 #include "linux/pipewire/PipeWireAudioSystem.h"
 #include "linux/qt/QSettingsPreferences.h"
 #include "linux/qt/QtCollator.h"
@@ -14,6 +15,7 @@
 #include "linux/systemd/JournalLog.h"
 #include "linux/xdg/XdgAutostartLoginItems.h"
 #include "linux/xdg/XdgWorkspace.h"
+#include "speaker_browser/AirPlayRoutes.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
 namespace brontide::app {
@@ -44,6 +46,8 @@ class Services {
   [[nodiscard]] AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
   [[nodiscard]] pw::PipeWireAudioSystem& audioSystem() { return audioSystem_; }
   [[nodiscard]] GstPlayer& player() { return player_; }
+  // The AirPlay menu's routes; browsing starts with routes().start().
+  [[nodiscard]] AirPlayRoutes& routes() { return routes_; }
 
  private:
   systemd::JournalLog log_;
@@ -59,6 +63,9 @@ class Services {
   GstPlayer player_;
   AvahiServiceBrowser serviceBrowser_;
   SpeakerBrowser speakers_;
+  pw::PipeWireAirPlayOutput airplayOutput_;
+  AirPlayRoutes routes_;
+  std::size_t playerNodeConnection_ = 0;
   std::shared_ptr<Controller> controller_;
 };
 
