@@ -416,6 +416,13 @@ void Controller::attachTapIfPossible() {
       d.tap->stop();
       d.tap.reset();
     }
+    // The player's output went with the server too; with no item, the attach that follows recovery reloads it.
+    if (d.deps.player.currentItem() != 0) {
+      d.deps.player.pause();
+      d.deps.player.replaceCurrentItem(0);
+      for (const auto token : d.observers) d.deps.player.removeObservation(token);
+      d.observers.clear();
+    }
     const auto& message = problem->errorDescription();
     assign(*this, Field::state, d.state, CaptureState::error(message));
     assign(*this, Field::detail, d.detail, message);

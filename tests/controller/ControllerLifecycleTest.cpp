@@ -205,17 +205,19 @@ TEST_F(Controller_Attach, WithoutASoundServerShowsWhyDropsTheTapAndRecoversOnALa
   queue.advance(2s);
   EXPECT_EQ(c.state(), CaptureState::error(message));
   EXPECT_EQ(capture.liveTaps(), 0);
+  EXPECT_EQ(player.currentItem(), 0u) << "nothing can play on a vanished server";
   std::optional<std::string> failure;
   c.testCapture([&](std::optional<std::string> f) { failure = f; });
   EXPECT_EQ(failure, message);
   EXPECT_EQ(capture.taps.size(), 1u);
 
-  capture.unavailability.reset();  // back with the same process set: a fresh tap, same encoder, same item
+  capture.unavailability.reset();  // back with the same process set: a fresh tap, the same encoder, a new item
   queue.advance(2s);
   EXPECT_EQ(c.state(), CaptureState::live());
   EXPECT_EQ(capture.liveTaps(), 1);
   EXPECT_EQ(encoders.latest(), encoder);
-  EXPECT_EQ(player.items.size(), 1u);
+  EXPECT_EQ(player.items.size(), 2u);
+  EXPECT_EQ(player.currentItem(), player.items.back().id);
 }
 
 TEST_F(Controller_Attach, TheSinkFeedsEncoderAndMeterAndFramesReachOnlyTheirServer) {
