@@ -6,7 +6,7 @@
 namespace brontide::app {
 namespace {
 
-xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireAudioSystem*& audioClientsSource) {
+xdg::XdgWorkspace::Options workspaceOptions(PipeWireCapture*& audioClientsSource) {
   auto options = xdg::XdgWorkspace::Options::forThisSession();
   // The audio system is built after the workspace (it identifies applications with the workspace's lookups).
   options.audioClients = [&audioClientsSource] {
@@ -26,8 +26,7 @@ pw::PipeWireAudioSystem::Options audioSystemOptions(const xdg::XdgWorkspace& wor
 Services::Services(Options options)
     : workspace_(workspaceOptions(audioClientsSource_), log_),
       loginItems_(xdg::XdgDirs::fromEnvironment()),
-      audioSystem_(log_, audioSystemOptions(workspace_)),
-      capture_(audioSystem_),
+      capture_(log_, audioSystemOptions(workspace_)),
       player_(mainQueue_, log_),
       serviceBrowser_(mainQueue_, log_),
       // An empty own name: the browser leaves out the receiver advertised under the Avahi host name.
@@ -35,7 +34,7 @@ Services::Services(Options options)
       airplayOutput_(mainQueue_, log_,
                      {.routeNewItems = [this](std::optional<std::string> sink) { player_.setRouteTarget(sink); }}),
       routes_(serviceBrowser_, airplayOutput_, mainQueue_, collator_, log_, std::string()) {
-  audioClientsSource_ = &audioSystem_;
+  audioClientsSource_ = &capture_;
   // Every new item of the player is a new stream: route each like the one before.
   playerNodeConnection_ = player_.currentNodeNameChanged.connect(
       [this](std::optional<std::string> name) { airplayOutput_.setPlayerNode(std::move(name)); });

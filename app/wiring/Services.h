@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "audio_tap/AudioCapture.h"
+#include "app/wiring/PipeWireCapture.h"
 #include "controller/Controller.h"
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/ffmpeg/FFmpegAudioConverter.h"
@@ -44,7 +44,8 @@ class Services {
   [[nodiscard]] const Collator& collator() const { return collator_; }
   [[nodiscard]] xdg::XdgWorkspace& workspace() { return workspace_; }
   [[nodiscard]] AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
-  [[nodiscard]] pw::PipeWireAudioSystem& audioSystem() { return audioSystem_; }
+  // The connection to PipeWire; made again at each watch tick until one first gets through.
+  [[nodiscard]] pw::PipeWireAudioSystem& audioSystem() { return capture_.audioSystem(); }
   [[nodiscard]] GstPlayer& player() { return player_; }
   // The AirPlay menu's routes; browsing starts with routes().start().
   [[nodiscard]] AirPlayRoutes& routes() { return routes_; }
@@ -54,11 +55,10 @@ class Services {
   qt::QtMainQueue mainQueue_;
   qt::QSettingsPreferences preferences_;
   qt::QtCollator collator_;
-  pw::PipeWireAudioSystem* audioClientsSource_ = nullptr;  // set once the audio system exists
+  PipeWireCapture* audioClientsSource_ = nullptr;  // set once the capture exists
   xdg::XdgWorkspace workspace_;
   xdg::XdgAutostartLoginItems loginItems_;
-  pw::PipeWireAudioSystem audioSystem_;
-  AudioCapture capture_;
+  PipeWireCapture capture_;
   FFmpegAudioConverterFactory converters_;
   GstPlayer player_;
   AvahiServiceBrowser serviceBrowser_;
