@@ -1,0 +1,205 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+// `brontide --headless` as a child process whose line protocol (state:, detail:, port:, level:) the test
+// reads, and a loopback client of its stream. Shared by the end-to-end tests and the pipeline benchmark.
+namespace brontide::e2e {
+
+using Clock = std::chrono::steady_clock;
+
+class HeadlessBrontide {
+ public:
+  // `environment` entries override or add to this process's environment.
+  HeadlessBrontide(const std::string& executable, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment = {}) {
+    std::vector<std::string> argv{executable, "--headless"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry(*e);
+      if (!environment.contains(entry.substr(0, entry.find('=')))) env.push_back(entry);
+    }
+    for (const auto& [key, value] : environment) env.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    out_ = fds[0];
+  }
+  ~HeadlessBrontide() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+  HeadlessBrontide(const HeadlessBrontide&) = delete;
+  HeadlessBrontide& operator=(const HeadlessBrontide&) = delete;
+
+  [[nodiscard]] pid_t pid() const { return pid_; }
+
+  // The first line from the cursor on that satisfies `match`, reading more until `timeout` (a hang guard);
+  // the cursor moves past it. Lines passed over stay in lines().
+  std::optional<std::string> waitFor(const std::function<bool(const std::string&)>& match,
+                                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+      while (cursor_ < lines_.size()) {
+        const auto& line = lines_[cursor_++];
+        if (match(line)) return line;
+      }
+      if (!readMore(deadline)) return std::nullopt;
+    }
+  }
+  std::optional<std::string> waitForLine(const std::string& line,
+                                         std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return waitFor([&](const std::string& l) { return l == line; }, timeout);
+  }
+  // Every line read so far; reads whatever arrives within `for`.
+  const std::vector<std::string>& linesAfter(std::chrono::milliseconds wait) {
+    const auto deadline = Clock::now() + wait;
+    while (readMore(deadline)) {
+    }
+    return lines_;
+  }
+  [[nodiscard]] const std::vector<std::string>& lines() const { return lines_; }
+  [[nodiscard]] std::size_t cursor() const { return cursor_; }
+
+  // The stream's port from the "port: " line.
+  int port() {
+    if (port_ == 0) {
+      const auto saved = cursor_;
+      cursor_ = 0;
+      if (auto line = waitFor([](const std::string& l) { return l.starts_with("port: "); }))
+        port_ = std::stoi(line->substr(6));
+      cursor_ = std::max(saved, cursor_);
+    }
+    return port_;
+  }
+
+  // SIGTERM, then the exit status: 128 + the signal that ended it, or -1 when it was still running 10 s later.
+  int terminate() {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 1000; ++i) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      ::usleep(10000);
+    }
+    return -1;
+  }
+
+ private:
+  bool readMore(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || out_ < 0) return false;
+    pollfd pfd{out_, POLLIN, 0};
+    if (::poll(&pfd, 1, int(left)) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = ::read(out_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    partial_.append(buffer, std::size_t(n));
+    for (std::size_t end; (end = partial_.find('\n')) != std::string::npos;) {
+      lines_.push_back(partial_.substr(0, end));
+      partial_.erase(0, end + 1);
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string partial_;
+  std::vector<std::string> lines_;
+  std::size_t cursor_ = 0;
+  int port_ = 0;
+};
+
+// A client of the loopback stream: sends a request, then reads the response as it comes.
+class StreamClient {
+ public:
+  explicit StreamClient(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd_, kRequest, std::strlen(kRequest), MSG_NOSIGNAL) < 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~StreamClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  StreamClient(const StreamClient&) = delete;
+  StreamClient& operator=(const StreamClient&) = delete;
+
+  [[nodiscard]] bool connected() const { return fd_ >= 0; }
+  [[nodiscard]] int fd() const { return fd_; }
+
+  // Whatever arrives within `wait` (empty at the end of the stream or after `wait` of silence).
+  std::string read(std::chrono::milliseconds wait) {
+    std::string bytes;
+    if (fd_ < 0) return bytes;
+    pollfd pfd{fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, int(wait.count())) <= 0) return bytes;
+    char buffer[16384];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n > 0) bytes.assign(buffer, std::size_t(n));
+    return bytes;
+  }
+  // Reads for `duration`, stopping early at the end of the stream.
+  std::string readFor(std::chrono::milliseconds duration) {
+    std::string bytes;
+    const auto deadline = Clock::now() + duration;
+    while (Clock::now() < deadline) {
+      auto chunk = read(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()) +
+                        std::chrono::milliseconds(1));
+      if (chunk.empty()) break;
+      bytes += chunk;
+    }
+    return bytes;
+  }
+
+ private:
+  static constexpr const char* kRequest = "GET /live.aac HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  int fd_ = -1;
+};
+
+}  // namespace brontide::e2e

@@ -1,0 +1,289 @@
+// The whole pipeline in a private PipeWire session: real tone applications, the real brontide executable,
+// its loopback stream decoded with libavcodec and its player recorded on a sink of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "e2e/AacDecoder.h"
+#include "e2e/HeadlessBrontide.h"
+#include "support/AudioSession.h"
+
+namespace brontide::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::AudioSession;
+using testsupport::ChildProcess;
+using testsupport::eventually;
+using testsupport::runCommand;
+using testsupport::toneAmplitude;
+
+constexpr const char* kDefaultSink = "headless_out";
+constexpr const char* kTapSink = "brontide_tap";
+constexpr const char* kPlayerSink = "player_out";
+constexpr double kPresent = 0.2;  // the tones play at amplitude 0.5
+constexpr double kAbsent = 0.02;
+const std::string kHeader =
+    "HTTP/1.1 200 OK\r\nContent-Type: audio/aac\r\nCache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n";
+const std::string kNoPipeWire = "detail: Brontide necesita PipeWire para captar el audio de una app.";
+
+// A test application playing one tone under a known application id; its node is named after `name`.
+std::unique_ptr<ChildProcess> playTone(const std::string& appId, const std::string& name, int frequency) {
+  auto tone = std::make_unique<ChildProcess>(
+      std::vector<std::string>{TONE_SOURCE, appId, name, std::to_string(frequency)}, true);
+  tone->readLine();  // "playing"
+  return tone;
+}
+
+// The nodes that `node`'s output ports are linked into (by node name), from pw-link.
+std::set<std::string> linkedInto(const std::string& node) {
+  std::set<std::string> targets;
+  std::istringstream lines(runCommand("pw-link -l 2>/dev/null"));
+  std::string line;
+  bool ours = false;
+  while (std::getline(lines, line)) {
+    if (!line.starts_with(" ")) {
+      ours = line.starts_with(node + ":");
+    } else if (ours && line.find("|->") != std::string::npos) {
+      const auto start = line.find("|->") + 4;
+      targets.insert(line.substr(start, line.rfind(':') - start));
+    }
+  }
+  return targets;
+}
+
+// The id of the first node whose node.name begins with `prefix`, from pw-cli.
+std::optional<std::uint32_t> nodeId(const std::string& prefix) {
+  std::istringstream lines(runCommand("pw-cli ls Node 2>/dev/null"));
+  std::string line;
+  std::optional<std::uint32_t> id;
+  while (std::getline(lines, line)) {
+    if (auto at = line.find("id "); at != std::string::npos && line.find("type PipeWire:Interface:Node") != std::string::npos) {
+      id = std::uint32_t(std::stoul(line.substr(at + 3)));
+    } else if (line.find("node.name = \"" + prefix) != std::string::npos && id) {
+      return id;
+    }
+  }
+  return std::nullopt;
+}
+
+// The decoded left channel of `duration` of the stream, read by a client that has already got its header.
+std::vector<float> decodeStream(StreamClient& client, AacDecoder& decoder, std::chrono::milliseconds duration) {
+  const auto before = decoder.left().size();
+  decoder.decodeAll(client.readFor(duration));
+  return {decoder.left().begin() + long(before), decoder.left().end()};
+}
+
+class Pipeline : public ::testing::Test {
+ protected:
+  // CTest may start us with SIGCHLD ignored, which would reap the children before we read their status.
+  void SetUp() override { ::signal(SIGCHLD, SIG_DFL); }
+
+  // Starts brontide on `source`; returns once its stream is live with `detail`.
+  std::unique_ptr<HeadlessBrontide> startLive(const std::string& source, const std::string& detail) {
+    auto app = std::make_unique<HeadlessBrontide>(BRONTIDE_EXECUTABLE, std::vector<std::string>{"--source", source});
+    EXPECT_TRUE(app->waitForLine("detail: " + detail)) << "lines so far: " << joined(app->lines());
+    return app;
+  }
+  // A client of the stream that has read and checked the response header.
+  static std::unique_ptr<StreamClient> connectTo(HeadlessBrontide& app) {
+    auto client = std::make_unique<StreamClient>(app.port());
+    EXPECT_TRUE(client->connected());
+    std::string head;
+    while (head.size() < kHeader.size()) {
+      auto chunk = client->read(5s);
+      if (chunk.empty()) break;
+      head += chunk;
+    }
+    EXPECT_EQ(head.substr(0, kHeader.size()), kHeader);
+    return client;
+  }
+  static std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + " | ";
+    return text;
+  }
+  // Records `sink`'s monitor for `duration`.
+  std::vector<float> record(const std::string& sink, std::chrono::milliseconds duration) {
+    return testsupport::recordSinkMonitor(sink, double(duration.count()) / 1000, session.dir());
+  }
+
+  AudioSession session{false};
+};
+
+TEST_F(Pipeline, StreamsOnlyTheChosenAppToTheClientAndThePlayerAndGivesItBackOnSigterm) {
+  ASSERT_TRUE(nodeId(kDefaultSink));
+  runCommand(std::string("pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=") +
+             kPlayerSink + " media.class=Audio/Sink object.linger=true audio.position=[FL FR] priority.session=0 }'");
+  ASSERT_TRUE(eventually([] { return nodeId(kPlayerSink).has_value(); }));
+  auto chosen = playTone("org.example.tone440", "Tono 440", 440);
+  auto other = playTone("org.example.tone1000", "Tono 1000", 1000);
+
+  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 48 kHz \u00B7 AAC 256 kbps");
+  ASSERT_NE(app->port(), 0);
+
+  // The stream: 440 Hz at 48 kHz in stereo, no trace of the other app.
+  auto client = connectTo(*app);
+  AacDecoder decoder;
+  ASSERT_TRUE(decoder.ready());
+  decodeStream(*client, decoder, 500ms);  // the encoder's start-up
+  const auto streamed = decodeStream(*client, decoder, 1500ms);
+  EXPECT_EQ(decoder.errors(), 0);
+  EXPECT_EQ(decoder.sampleRate(), 48000);
+  EXPECT_EQ(decoder.channels(), 2);
+  ASSERT_GT(streamed.size(), 48000u);
+  EXPECT_GT(toneAmplitude(streamed, 440), kPresent);
+  EXPECT_LT(toneAmplitude(streamed, 1000), kAbsent);
+
+  // The chosen app plays into Brontide's sink alone; the other one stays on the output.
+  EXPECT_TRUE(eventually([] { return linkedInto("Tono 440") == std::set<std::string>{kTapSink}; }))
+      << "linked into: " << ::testing::PrintToString(linkedInto("Tono 440"));
+  EXPECT_EQ(linkedInto("Tono 1000"), std::set<std::string>{kDefaultSink});
+
+  // The player, moved to a sink of its own as a mixer would, plays the chosen app there.
+  std::optional<std::uint32_t> player;
+  ASSERT_TRUE(eventually([&] { return (player = nodeId("brontide.player.")).has_value(); }));
+  runCommand("pw-metadata -n default " + std::to_string(*player) + " target.object " + kPlayerSink + " >/dev/null");
+  ASSERT_TRUE(eventually([&] { return toneAmplitude(record(kPlayerSink, 500ms), 440) > kPresent; }, 15s))
+      << "the player never played the tone on " << kPlayerSink;
+  testsupport::MonitorRecording atPlayer(kPlayerSink, session.dir()), atOutput(kDefaultSink, session.dir());
+  std::this_thread::sleep_for(1s);
+  const auto played = atPlayer.finish(), heard = atOutput.finish();
+  EXPECT_GT(toneAmplitude(played, 440), kPresent);
+  EXPECT_LT(toneAmplitude(played, 1000), kAbsent);
+  EXPECT_LT(toneAmplitude(heard, 440), kAbsent) << "the chosen app is silent on the normal output";
+  EXPECT_GT(toneAmplitude(heard, 1000), kPresent);
+
+  EXPECT_EQ(app->terminate(), 0);
+  EXPECT_TRUE(eventually([] { return linkedInto("Tono 440") == std::set<std::string>{kDefaultSink}; }))
+      << "linked into: " << ::testing::PrintToString(linkedInto("Tono 440"));
+  EXPECT_GT(toneAmplitude(record(kDefaultSink, 500ms), 440), kPresent);
+  EXPECT_FALSE(nodeId(kTapSink)) << "Brontide's sink goes with it";
+}
+
+TEST_F(Pipeline, WaitsForAnAbsentSourcePicksItUpWhenItPlaysAndStaysLiveWhenItQuits) {
+  auto app = std::make_unique<HeadlessBrontide>(BRONTIDE_EXECUTABLE,
+                                                std::vector<std::string>{"--source", "org.example.late"});
+  ASSERT_TRUE(app->waitForLine("state: Esperando audio"));
+  ASSERT_TRUE(app->waitForLine("detail: Abre org.example.late y dale al play.")) << joined(app->lines());
+  auto client = connectTo(*app);
+
+  const auto started = Clock::now();
+  auto tone = playTone("org.example.late", "Tono tardío", 440);
+  ASSERT_TRUE(app->waitForLine("state: En directo", 10s));
+  ASSERT_TRUE(app->waitForLine("detail: org.example.late \u00B7 48 kHz \u00B7 AAC 256 kbps"));
+  std::printf("picked up %.2f s after the source began to play\n",
+              std::chrono::duration<double>(Clock::now() - started).count());
+  AacDecoder decoder;
+  decodeStream(*client, decoder, 500ms);
+  EXPECT_GT(toneAmplitude(decodeStream(*client, decoder, 1000ms), 440), kPresent);
+
+  // Quitting leaves a silent tap: still live, and the stream keeps flowing, now silent.
+  tone.reset();
+  ASSERT_TRUE(app->waitForLine("level: 0.000", 10s));
+  const auto after = app->cursor();
+  const auto silent = decodeStream(*client, decoder, 4500ms);  // more than two watch ticks
+  EXPECT_GT(silent.size(), 4 * 48000u);
+  EXPECT_LT(toneAmplitude(silent, 440), kAbsent);
+  const auto& lines = app->linesAfter(100ms);
+  for (auto i = after; i < lines.size(); ++i) EXPECT_FALSE(lines[i].starts_with("state: ")) << lines[i];
+  EXPECT_EQ(app->terminate(), 0);
+}
+
+TEST_F(Pipeline, AGraphAt44100HzIsStreamedAt44kHz) {
+  runCommand("pw-metadata -n settings 0 clock.force-rate 44100 >/dev/null");
+  auto tone = playTone("org.example.tone440", "Tono 440", 440);
+  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 44 kHz \u00B7 AAC 256 kbps");
+  auto client = connectTo(*app);
+  AacDecoder decoder;
+  decodeStream(*client, decoder, 500ms);
+  const auto streamed = decodeStream(*client, decoder, 1000ms);
+  EXPECT_EQ(decoder.sampleRate(), 44100);
+  EXPECT_GT(toneAmplitude(streamed, 440, 44100), kPresent);
+  EXPECT_EQ(app->terminate(), 0);
+}
+
+TEST_F(Pipeline, KeepsStreamingAcrossAWirePlumberRestart) {
+  auto tone = playTone("org.example.tone440", "Tono 440", 440);
+  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 48 kHz \u00B7 AAC 256 kbps");
+  auto client = connectTo(*app);
+
+  session.stopWirePlumber();
+  ASSERT_TRUE(session.startWirePlumber());
+  EXPECT_TRUE(eventually([] { return linkedInto("Tono 440") == std::set<std::string>{kTapSink}; }))
+      << "linked into: " << ::testing::PrintToString(linkedInto("Tono 440"));
+  AacDecoder decoder;
+  decodeStream(*client, decoder, 1000ms);
+  EXPECT_GT(toneAmplitude(decodeStream(*client, decoder, 1000ms), 440), kPresent);
+  EXPECT_LT(toneAmplitude(record(kDefaultSink, 500ms), 440), kAbsent) << "the app stays off the normal output";
+  const auto& lines = app->linesAfter(100ms);
+  EXPECT_TRUE(std::ranges::none_of(lines, [](const std::string& l) { return l.starts_with("state: Error"); }));
+  EXPECT_EQ(app->terminate(), 0);
+}
+
+// The session's pipewire daemon goes away and comes back (with a new WirePlumber and the app restarted).
+class PipelineWithoutPipeWire : public Pipeline {
+ protected:
+  void stopDaemon() {
+    session.stopWirePlumber();
+    const auto pid = recordedPid("pipewire");
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(eventually([&] { return ::kill(pid, 0) != 0; }));
+    runCommand("sed -i '/ pipewire$/d' " + session.dir() + "/pids");
+  }
+  void startDaemon() {
+    runCommand("cd " + session.dir() + " && { setsid pipewire >logs/pipewire-again.log 2>&1 </dev/null & echo \"$! pipewire\" >>pids; }");
+    ASSERT_TRUE(eventually([&] { return ::access((session.dir() + "/run/pipewire-0").c_str(), F_OK) == 0; }));
+    ASSERT_TRUE(session.startWirePlumber());
+  }
+  pid_t recordedPid(const std::string& name) {
+    std::ifstream pids(session.dir() + "/pids");
+    pid_t pid;
+    std::string what;
+    while (pids >> pid >> what)
+      if (what == name) return pid;
+    return -1;
+  }
+};
+
+TEST_F(PipelineWithoutPipeWire, SaysSoWhenNoneIsRunningAtAll) {
+  const std::string empty = session.dir() + "/no-pipewire";
+  ASSERT_EQ(::mkdir(empty.c_str(), 0700), 0);
+  HeadlessBrontide app(BRONTIDE_EXECUTABLE, {"--source", "org.example.tone440"}, {{"XDG_RUNTIME_DIR", empty}});
+  ASSERT_TRUE(app.waitForLine("state: Error")) << joined(app.lines());
+  EXPECT_TRUE(app.waitForLine(kNoPipeWire));
+  EXPECT_EQ(app.terminate(), 0);
+}
+
+TEST_F(PipelineWithoutPipeWire, ShowsTheErrorWhileTheDaemonIsGoneAndGoesLiveWhenItIsBack) {
+  auto tone = playTone("org.example.tone440", "Tono 440", 440);
+  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 48 kHz \u00B7 AAC 256 kbps");
+  auto client = connectTo(*app);
+
+  stopDaemon();
+  tone.reset();
+  ASSERT_TRUE(app->waitForLine("state: Error", 10s)) << joined(app->lines());
+  EXPECT_TRUE(app->waitForLine(kNoPipeWire));
+
+  startDaemon();
+  tone = playTone("org.example.tone440", "Tono 440", 440);
+  ASSERT_TRUE(app->waitForLine("state: En directo", 15s)) << joined(app->lines());
+  EXPECT_TRUE(app->waitForLine("detail: Tono 440 \u00B7 48 kHz \u00B7 AAC 256 kbps"));
+  // The same server and client: the stream carries the app again.
+  AacDecoder decoder;
+  decodeStream(*client, decoder, 1000ms);
+  EXPECT_GT(toneAmplitude(decodeStream(*client, decoder, 1000ms), 440), kPresent);
+  EXPECT_TRUE(eventually([] { return linkedInto("Tono 440") == std::set<std::string>{kTapSink}; }));
+  // The player is back too: the app is off the output, so what plays there is the player.
+  EXPECT_TRUE(eventually([&] { return toneAmplitude(record(kDefaultSink, 500ms), 440) > kPresent; }, 15s));
+  EXPECT_EQ(app->terminate(), 0);
+}
+
+}  // namespace
+}  // namespace brontide::e2e
