@@ -4,19 +4,9 @@
 #include <avahi-client/lookup.h>
 #include <avahi-common/thread-watch.h>
 
-#include <memory>
+#include "base/Owned.h"
 
 namespace brontide::avahi {
-
-template <auto Free>
-struct FreeWith {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
-template <class T, auto Free>
-using Owned = std::unique_ptr<T, FreeWith<Free>>;
 
 using ThreadedPoll = Owned<AvahiThreadedPoll, avahi_threaded_poll_free>;
 using Client = Owned<AvahiClient, avahi_client_free>;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <memory>
+#include "base/Owned.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -8,16 +8,6 @@ extern "C" {
 }
 
 namespace brontide::ffmpeg {
-
-template <auto Free>
-struct FreeWith {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
-template <class T, auto Free>
-using Owned = std::unique_ptr<T, FreeWith<Free>>;
 
 // FFmpeg's free functions take the address of the pointer.
 inline void freeCodecContext(AVCodecContext* p) noexcept { avcodec_free_context(&p); }

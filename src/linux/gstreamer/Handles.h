@@ -2,19 +2,9 @@
 
 #include <gst/gst.h>
 
-#include <memory>
+#include "base/Owned.h"
 
 namespace brontide::gst {
-
-template <auto Free>
-struct FreeWith {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
-template <class T, auto Free>
-using Owned = std::unique_ptr<T, FreeWith<Free>>;
 
 inline void unrefObject(gpointer object) noexcept { gst_object_unref(object); }
 // A pipeline must reach NULL before its last reference goes, or its streaming threads outlive it.

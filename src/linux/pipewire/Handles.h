@@ -2,19 +2,9 @@
 
 #include <pipewire/pipewire.h>
 
-#include <memory>
+#include "base/Owned.h"
 
 namespace brontide::pw {
-
-template <auto Free>
-struct FreeWith {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
-template <class T, auto Free>
-using Owned = std::unique_ptr<T, FreeWith<Free>>;
 
 using PwThreadLoop = Owned<pw_thread_loop, pw_thread_loop_destroy>;
 using PwContext = Owned<pw_context, pw_context_destroy>;
