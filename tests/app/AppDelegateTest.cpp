@@ -8,18 +8,7 @@
 #include <memory>
 
 #include "app/ui/AppDelegate.h"
-#include "controller/Controller.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEncoder.h"
-#include "fakes/FakeLoginItems.h"
-#include "fakes/FakePlayer.h"
-#include "fakes/FakeServer.h"
-#include "fakes/FakeSpeakerDiscovery.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/MemoryPreferences.h"
-#include "fakes/RecordingLog.h"
-#include "fakes/SimpleCollator.h"
-#include "fakes/VirtualMainQueue.h"
+#include "fakes/ControllerFakes.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
 namespace brontide::ui {
@@ -31,7 +20,7 @@ class QuietServiceBrowser final : public ServiceBrowser {
 };
 
 // The delegate with the real controller on fakes and the real views, on the test display.
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, protected fakes::ControllerFakes {
  protected:
   static void SetUpTestSuite() {
     static int argc = 1;
@@ -42,25 +31,12 @@ class AppDelegateTest : public ::testing::Test {
   }
 
   AppDelegate& make() {
-    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
-                                                             player, capture, discovery, servers.make(),
-                                                             encoders.make()});
+    controller = makeController();
     delegate = std::make_unique<AppDelegate>(controller, browser, workspace);
     return *delegate;
   }
 
   static inline QApplication* app = nullptr;
-  fakes::VirtualMainQueue queue;
-  fakes::MemoryPreferences preferences;
-  fakes::RecordingLog log;
-  fakes::SimpleCollator collator;
-  fakes::FakeWorkspace workspace;
-  fakes::FakeLoginItems loginItems;
-  fakes::FakePlayer player;
-  fakes::FakeCapture capture;
-  fakes::FakeSpeakerDiscovery discovery;
-  fakes::FakeServerFactory servers;
-  fakes::FakeEncoderFactory encoders;
   QuietServiceBrowser services;
   SpeakerBrowser browser{services, queue, collator, "Portátil"};
   std::shared_ptr<Controller> controller;

@@ -8,18 +8,7 @@
 #include <memory>
 
 #include "app/ui/AppDelegate.h"
-#include "controller/Controller.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEncoder.h"
-#include "fakes/FakeLoginItems.h"
-#include "fakes/FakePlayer.h"
-#include "fakes/FakeServer.h"
-#include "fakes/FakeSpeakerDiscovery.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/MemoryPreferences.h"
-#include "fakes/RecordingLog.h"
-#include "fakes/SimpleCollator.h"
-#include "fakes/VirtualMainQueue.h"
+#include "fakes/ControllerFakes.h"
 #include "speaker_browser/AirPlayRoutes.h"
 #include "speaker_browser/FakeAirPlayOutput.h"
 #include "speaker_browser/FakeServiceBrowser.h"
@@ -28,14 +17,12 @@
 namespace brontide::ui::testing {
 
 // The tray application's delegate with the real controller, route catalogue and views, on fakes.
-struct DelegateRig {
+struct DelegateRig : fakes::ControllerFakes {
   DelegateRig() {
     workspace.addApp("com.spotify.client", "Spotify");
     workspace.addApp("org.mozilla.firefox", "Firefox");
     workspace.addApp("org.gnome.Rhythmbox3", "Rhythmbox");
-    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
-                                                             player, capture, discovery, servers.make(),
-                                                             encoders.make()});
+    controller = makeController();
     delegate = std::make_unique<AppDelegate>(controller, speakers, workspace, &routes);
   }
   ~DelegateRig() {
@@ -62,17 +49,6 @@ struct DelegateRig {
     queue.runReady();
   }
 
-  fakes::VirtualMainQueue queue;
-  fakes::MemoryPreferences preferences;
-  fakes::RecordingLog log;
-  fakes::SimpleCollator collator;
-  fakes::FakeWorkspace workspace;
-  fakes::FakeLoginItems loginItems;
-  fakes::FakePlayer player;
-  fakes::FakeCapture capture;
-  fakes::FakeSpeakerDiscovery discovery;
-  fakes::FakeServerFactory servers;
-  fakes::FakeEncoderFactory encoders;
   fakes::FakeServiceBrowser speakerServices;
   SpeakerBrowser speakers{speakerServices, queue, collator, "Portátil"};
   fakes::FakeServiceBrowser routeBrowser;

@@ -14,30 +14,17 @@
 #include "app/ui/ControllerModel.h"
 #include "app/ui/OnboardingModel.h"
 #include "app/ui/QmlSetup.h"
-#include "controller/Controller.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEncoder.h"
-#include "fakes/FakeLoginItems.h"
-#include "fakes/FakePlayer.h"
-#include "fakes/FakeServer.h"
-#include "fakes/FakeSpeakerDiscovery.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/MemoryPreferences.h"
-#include "fakes/RecordingLog.h"
-#include "fakes/SimpleCollator.h"
-#include "fakes/VirtualMainQueue.h"
+#include "fakes/ControllerFakes.h"
 
 namespace {
 
 using namespace brontide;
 
 // One controller on fakes with its two view models; rebuilt by each test.
-struct Session {
+struct Session : fakes::ControllerFakes {
   explicit Session(const QString& source) {
     preferences.setValue("sourceBundle", source.toStdString());
-    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
-                                                             player, capture, discovery, servers.make(),
-                                                             encoders.make()});
+    controller = makeController();
     model = std::make_unique<ui::ControllerModel>(controller, workspace);
     flow = std::make_unique<ui::OnboardingModel>(controller, workspace);
   }
@@ -47,17 +34,6 @@ struct Session {
     controller.reset();
   }
 
-  fakes::VirtualMainQueue queue;
-  fakes::MemoryPreferences preferences;
-  fakes::RecordingLog log;
-  fakes::SimpleCollator collator;
-  fakes::FakeWorkspace workspace;
-  fakes::FakeLoginItems loginItems;
-  fakes::FakePlayer player;
-  fakes::FakeCapture capture;
-  fakes::FakeSpeakerDiscovery discovery;
-  fakes::FakeServerFactory servers;
-  fakes::FakeEncoderFactory encoders;
   std::shared_ptr<Controller> controller;
   std::unique_ptr<ui::ControllerModel> model;
   std::unique_ptr<ui::OnboardingModel> flow;

@@ -6,18 +6,7 @@
 
 #include "app/ui/ControllerModel.h"
 #include "app/ui/SpeakerListModel.h"
-#include "controller/Controller.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEncoder.h"
-#include "fakes/FakeLoginItems.h"
-#include "fakes/FakePlayer.h"
-#include "fakes/FakeServer.h"
-#include "fakes/FakeSpeakerDiscovery.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/MemoryPreferences.h"
-#include "fakes/RecordingLog.h"
-#include "fakes/SimpleCollator.h"
-#include "fakes/VirtualMainQueue.h"
+#include "fakes/ControllerFakes.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
 namespace brontide::ui {
@@ -26,27 +15,14 @@ namespace {
 using namespace std::chrono_literals;
 
 // The real controller on fakes, seen through its view model.
-class ControllerModelTest : public ::testing::Test {
+class ControllerModelTest : public ::testing::Test, protected fakes::ControllerFakes {
  protected:
   ControllerModel& make() {
-    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
-                                                             player, capture, speakers, servers.make(),
-                                                             encoders.make()});
+    controller = makeController();
     model = std::make_unique<ControllerModel>(controller, workspace);
     return *model;
   }
 
-  fakes::VirtualMainQueue queue;
-  fakes::MemoryPreferences preferences;
-  fakes::RecordingLog log;
-  fakes::SimpleCollator collator;
-  fakes::FakeWorkspace workspace;
-  fakes::FakeLoginItems loginItems;
-  fakes::FakePlayer player;
-  fakes::FakeCapture capture;
-  fakes::FakeSpeakerDiscovery speakers;
-  fakes::FakeServerFactory servers;
-  fakes::FakeEncoderFactory encoders;
   std::shared_ptr<Controller> controller;
   std::unique_ptr<ControllerModel> model;
 };

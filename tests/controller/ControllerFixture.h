@@ -5,31 +5,18 @@
 #include <memory>
 #include <vector>
 
-#include "controller/Controller.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEncoder.h"
-#include "fakes/FakeLoginItems.h"
-#include "fakes/FakePlayer.h"
-#include "fakes/FakeServer.h"
-#include "fakes/FakeSpeakerDiscovery.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/MemoryPreferences.h"
-#include "fakes/RecordingLog.h"
-#include "fakes/SimpleCollator.h"
-#include "fakes/VirtualMainQueue.h"
+#include "fakes/ControllerFakes.h"
 
 namespace brontide {
 
 using namespace std::chrono_literals;
 
-// A controller on fakes and a virtual clock; the fakes are declared first so they outlive it.
-class ControllerTest : public ::testing::Test {
+// A controller on fakes and a virtual clock; the fakes are a base so they outlive it.
+class ControllerTest : public ::testing::Test, protected fakes::ControllerFakes {
  protected:
   Controller& make(bool allowAutoStart = true) {
     controller.reset();
-    controller = Controller::create(Controller::Dependencies{queue, preferences, log, collator, workspace, loginItems,
-                                                             player, capture, speakers, servers.make(),
-                                                             encoders.make(), allowAutoStart});
+    controller = makeController(allowAutoStart);
     controller->changed.connect([this](Controller::Field field) { changes.push_back(field); });
     return *controller;
   }
@@ -57,17 +44,6 @@ class ControllerTest : public ::testing::Test {
     return static_cast<int>(std::ranges::count(changes, field));
   }
 
-  fakes::VirtualMainQueue queue;
-  fakes::MemoryPreferences preferences;
-  fakes::RecordingLog log;
-  fakes::SimpleCollator collator;
-  fakes::FakeWorkspace workspace;
-  fakes::FakeLoginItems loginItems;
-  fakes::FakePlayer player;
-  fakes::FakeCapture capture;
-  fakes::FakeSpeakerDiscovery speakers;
-  fakes::FakeServerFactory servers;
-  fakes::FakeEncoderFactory encoders;
   std::vector<Controller::Field> changes;
   std::shared_ptr<Controller> controller;
 };

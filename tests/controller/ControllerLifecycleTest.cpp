@@ -83,7 +83,7 @@ TEST_F(Controller_Lifecycle, AutoStartNeedsOnboardingAndPermission) {
     EXPECT_EQ(make(row.allow).running(), row.runs);
     EXPECT_TRUE(preferences.writes.empty()) << "nothing is written at construction";
   }
-  EXPECT_EQ(speakers.starts, 5);
+  EXPECT_EQ(discovery.starts, 5);
   EXPECT_TRUE(player.allowsExternalPlayback);
   EXPECT_TRUE(player.waitsToMinimizeStalling);
 }

@@ -10,17 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "controller/Controller.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeEncoder.h"
-#include "fakes/FakeLoginItems.h"
-#include "fakes/FakePlayer.h"
-#include "fakes/FakeServer.h"
-#include "fakes/FakeSpeakerDiscovery.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/RecordingLog.h"
-#include "fakes/SimpleCollator.h"
-#include "fakes/VirtualMainQueue.h"
+#include "fakes/ControllerFakes.h"
 
 extern char** environ;
 
@@ -55,25 +45,10 @@ std::string readFile(const std::string& path) {
 }
 
 // A controller on the real settings file, everything else faked.
-struct ControllerOnFile {
-  explicit ControllerOnFile(const QString& path) : preferences(path) {}
-  std::shared_ptr<Controller> make() {
-    return Controller::create(Controller::Dependencies{
-        .mainQueue = queue, .preferences = preferences, .log = log, .collator = collator, .workspace = workspace,
-        .loginItems = loginItems, .player = player, .capture = capture, .speakers = speakers,
-        .makeServer = servers.make(), .makeEncoder = encoders.make(), .allowAutoStart = false});
-  }
-  fakes::VirtualMainQueue queue;
-  QSettingsPreferences preferences;
-  fakes::RecordingLog log;
-  fakes::SimpleCollator collator;
-  fakes::FakeWorkspace workspace;
-  fakes::FakeLoginItems loginItems;
-  fakes::FakePlayer player;
-  fakes::FakeCapture capture;
-  fakes::FakeSpeakerDiscovery speakers;
-  fakes::FakeServerFactory servers;
-  fakes::FakeEncoderFactory encoders;
+struct ControllerOnFile : fakes::ControllerFakes {
+  explicit ControllerOnFile(const QString& path) : file(path) {}
+  std::shared_ptr<Controller> make() { return makeController(file, false); }
+  QSettingsPreferences file;
 };
 
 class QSettingsPreferences_File : public ::testing::Test {
