@@ -2,10 +2,8 @@
 // OpenGL, saves each as a PNG in the build folder and compares it with the committed reference.
 // BRONTIDE_UPDATE_REFERENCES=1 rewrites the references instead.
 #include <QApplication>
-#include <QDir>
 
 #include <cstdio>
-#include <functional>
 
 #include "DelegateRig.h"
 #include "ScreenshotCompare.h"
@@ -17,27 +15,7 @@ using namespace brontide::ui::testing;
 int failures = 0;
 
 void check(QQuickWindow* window, const QString& name) {
-  const QString references = QStringLiteral(BRONTIDE_TEST_DIR "/reference/");
-  const QString output = QDir::currentPath() + QStringLiteral("/screenshots/");
-  QDir().mkpath(output);
-  QTest::qWait(50);  // lets the last frame settle; the grab below renders synchronously
-  const QImage shot = window->grabWindow();
-  shot.save(output + name + ".png");
-  if (qEnvironmentVariableIntValue("BRONTIDE_UPDATE_REFERENCES") == 1) {
-    shot.save(references + name + ".png");
-    std::printf("updated %s\n", qPrintable(references + name + ".png"));
-    return;
-  }
-  const QImage reference(references + name + ".png");
-  QImage diff;
-  const double share = reference.isNull() ? 1.0 : differingShare(shot, reference, kChannelThreshold, &diff);
-  if (share > kMaxShare) {
-    ++failures;
-    if (!diff.isNull()) diff.save(output + name + "-diff.png");
-    std::printf("FAIL %s: %.2f %% of pixels differ from the reference\n", qPrintable(name), share * 100);
-  } else {
-    std::printf("ok %s: %.3f %% of pixels differ\n", qPrintable(name), share * 100);
-  }
+  if (!matchesReference(window, name)) ++failures;
 }
 
 void require(bool ok, const char* what) {
@@ -75,6 +53,6 @@ int main(int argc, char** argv) {
   QTest::qWait(300);  // the popup's own enter transition
   check(panel, QStringLiteral("airplay-menu"));
 
-  std::printf("screenshots in %s\n", qPrintable(QDir::currentPath() + QStringLiteral("/screenshots/")));
+  std::printf("screenshots in %s\n", qPrintable(screenshotsDir()));
   return failures == 0 ? 0 : 1;
 }

@@ -1,8 +1,6 @@
 // Renders the panel in its main states under X11 with OpenGL, saves each as a PNG in the build folder and
 // compares it with the committed reference. BRONTIDE_UPDATE_REFERENCES=1 rewrites the references instead.
-#include <QDir>
 #include <QGuiApplication>
-#include <QImage>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
@@ -10,9 +8,9 @@
 #include <QTest>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
+#include "ScreenshotCompare.h"
 #include "app/ui/QmlSetup.h"
 
 namespace {
@@ -53,27 +51,6 @@ QList<Scene> scenes() {
   };
 }
 
-// Share of pixels that differ clearly (any channel by more than `threshold`); 1 when the sizes differ.
-double differingShare(const QImage& a, const QImage& b, int threshold, QImage* diff) {
-  if (a.size() != b.size()) return 1.0;
-  const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
-  *diff = QImage(x.size(), QImage::Format_RGB32);
-  diff->fill(Qt::white);
-  qint64 differing = 0;
-  for (int row = 0; row < x.height(); ++row) {
-    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-    for (int col = 0; col < x.width(); ++col) {
-      if (std::abs(qRed(p[col]) - qRed(q[col])) > threshold || std::abs(qGreen(p[col]) - qGreen(q[col])) > threshold ||
-          std::abs(qBlue(p[col]) - qBlue(q[col])) > threshold) {
-        ++differing;
-        diff->setPixel(col, row, qRgb(255, 0, 0));
-      }
-    }
-  }
-  return static_cast<double>(differing) / (static_cast<double>(x.width()) * x.height());
-}
-
 QObject* make(QQmlEngine& engine, const QString& file, const QVariantMap& properties) {
   QQmlComponent component(&engine, QUrl::fromLocalFile(file));
   QObject* object = component.createWithInitialProperties(properties);
@@ -91,14 +68,6 @@ int main(int argc, char** argv) {
   brontide::ui::prepareEngine(engine);
 
   const QString stubs = QStringLiteral(BRONTIDE_TEST_DIR "/stubs/");
-  const QString references = QStringLiteral(BRONTIDE_TEST_DIR "/reference/");
-  const QString output = QDir::currentPath() + QStringLiteral("/screenshots/");
-  QDir().mkpath(output);
-  const bool update = qEnvironmentVariableIntValue("BRONTIDE_UPDATE_REFERENCES") == 1;
-  // Text antialiasing and hinting differ a little between machines; broken layout moves whole blocks.
-  constexpr int kChannelThreshold = 64;
-  constexpr double kMaxShare = 0.003;
-
   int failures = 0;
   for (const auto& scene : scenes()) {
     std::unique_ptr<QObject> controller(make(engine, stubs + "StubController.qml", scene.controller));
@@ -123,27 +92,8 @@ int main(int argc, char** argv) {
       if (!popover) qFatal("no options popover");
       QMetaObject::invokeMethod(popover, "open");
     }
-    QTest::qWait(50);  // lets the first frame settle; the grab below renders synchronously
-    const QImage shot = window->grabWindow();
-    const QString name = QString::fromLatin1(scene.name) + ".png";
-    shot.save(output + name);
-    if (update) {
-      shot.save(references + name);
-      std::printf("updated %s\n", qPrintable(references + name));
-      continue;
-    }
-    const QImage reference(references + name);
-    QImage diff;
-    const double share = reference.isNull() ? 1.0 : differingShare(shot, reference, kChannelThreshold, &diff);
-    if (share > kMaxShare) {
-      ++failures;
-      if (!diff.isNull()) diff.save(output + QString::fromLatin1(scene.name) + "-diff.png");
-      std::printf("FAIL %s: %.2f %% of pixels differ from the reference (size %dx%d, reference %dx%d)\n", scene.name,
-                  share * 100, shot.width(), shot.height(), reference.width(), reference.height());
-    } else {
-      std::printf("ok %s: %.3f %% of pixels differ\n", scene.name, share * 100);
-    }
+    if (!brontide::ui::testing::matchesReference(window, QString::fromLatin1(scene.name))) ++failures;
   }
-  std::printf("screenshots in %s\n", qPrintable(output));
+  std::printf("screenshots in %s\n", qPrintable(brontide::ui::testing::screenshotsDir()));
   return failures == 0 ? 0 : 1;
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QDir>
 #include <QImage>
+#include <QQuickWindow>
+#include <QTest>
 
+#include <cstdio>
 #include <cstdlib>
 
+// Needs BRONTIDE_TEST_DIR defined to tests/app.
 namespace brontide::ui::testing {
 
 // Text antialiasing and hinting differ a little between machines; broken layout moves whole blocks.
@@ -30,6 +35,35 @@ inline double differingShare(const QImage& a, const QImage& b, int threshold, QI
     }
   }
   return static_cast<double>(differing) / (static_cast<double>(x.width()) * x.height());
+}
+
+inline QString screenshotsDir() { return QDir::currentPath() + QStringLiteral("/screenshots/"); }
+
+// Saves the window's grab as screenshots/<name>.png in the build folder and compares it with the committed
+// reference; BRONTIDE_UPDATE_REFERENCES=1 rewrites the reference instead. False on a clear difference.
+inline bool matchesReference(QQuickWindow* window, const QString& name) {
+  const QString references = QStringLiteral(BRONTIDE_TEST_DIR "/reference/");
+  const QString output = screenshotsDir();
+  QDir().mkpath(output);
+  QTest::qWait(50);  // lets the last frame settle; the grab below renders synchronously
+  const QImage shot = window->grabWindow();
+  shot.save(output + name + ".png");
+  if (qEnvironmentVariableIntValue("BRONTIDE_UPDATE_REFERENCES") == 1) {
+    shot.save(references + name + ".png");
+    std::printf("updated %s\n", qPrintable(references + name + ".png"));
+    return true;
+  }
+  const QImage reference(references + name + ".png");
+  QImage diff;
+  const double share = reference.isNull() ? 1.0 : differingShare(shot, reference, kChannelThreshold, &diff);
+  if (share > kMaxShare) {
+    if (!diff.isNull()) diff.save(output + name + "-diff.png");
+    std::printf("FAIL %s: %.2f %% of pixels differ from the reference (size %dx%d, reference %dx%d)\n",
+                qPrintable(name), share * 100, shot.width(), shot.height(), reference.width(), reference.height());
+    return false;
+  }
+  std::printf("ok %s: %.3f %% of pixels differ\n", qPrintable(name), share * 100);
+  return true;
 }
 
 }  // namespace brontide::ui::testing
