@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 
 #include "aac_encoder/AACEncoder.h"
 #include "linux/ffmpeg/FFmpegAudioConverter.h"
+#include "support/MusicLike.h"
 
 namespace {
 
@@ -25,26 +25,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double kRate = 48000;
 constexpr std::uint32_t kBitRate = 256000;
 constexpr std::size_t kBlockFrames = 1024;
-
-std::vector<float> musicLike(std::size_t frames) {
-  std::vector<float> samples(frames * 2);
-  std::mt19937 random(11);
-  std::normal_distribution<float> noise(0.0f, 0.03f);
-  constexpr double kTau = 6.283185307179586;
-  for (std::size_t i = 0; i < frames; ++i) {
-    const double t = double(i) / kRate;
-    const double envelope = 0.6 + 0.4 * std::sin(kTau * 0.7 * t);
-    double left = 0, right = 0;
-    for (const auto& [frequency, level] : {std::pair{110.0, 0.20}, {220.0, 0.12}, {330.0, 0.08}, {440.0, 0.10},
-                                           {660.0, 0.05}, {1320.0, 0.03}, {2640.0, 0.015}}) {
-      left += level * std::sin(kTau * frequency * t);
-      right += level * std::sin(kTau * frequency * 1.005 * t + 0.3);
-    }
-    samples[2 * i] = float(envelope * left) + noise(random);
-    samples[2 * i + 1] = float(envelope * right) + noise(random);
-  }
-  return samples;
-}
 
 long statusKb(const char* field) {
   std::ifstream status("/proc/self/status");
@@ -152,7 +132,7 @@ void appendLatency(const std::vector<float>& input, float gain) {
 
 int main() {
   constexpr double kSeconds = 30;
-  const auto input = musicLike(std::size_t(kSeconds * kRate));
+  const auto input = brontide::testsupport::musicLike(kRate, std::size_t(kSeconds * kRate));
   const long baselineKb = statusKb("VmRSS:");
   std::printf("input: %.0f s of music-like stereo at %.0f Hz, %u bit/s requested\n", kSeconds, kRate, kBitRate);
 

@@ -5,10 +5,11 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
-#include <random>
+#include <numbers>
 
 #include "aac_encoder/AACEncoder.h"
 #include "linux/ffmpeg/Handles.h"
+#include "support/MusicLike.h"
 
 namespace brontide {
 namespace {
@@ -31,33 +32,23 @@ std::string name(const ::testing::TestParamInfo<RoundTripCase>& info) {
   return std::string(names[int(info.param.signal)]) + std::to_string(int(info.param.rate));
 }
 
-// Interleaved stereo: a tone, or partials plus noise with a slow envelope, like music.
+// Interleaved stereo: a tone, or music with stretches of NaN and infinities.
 std::vector<float> makeSignal(Signal signal, double rate, std::size_t frames) {
+  if (signal != Signal::Tone) {
+    auto samples = testsupport::musicLike(rate, frames);
+    if (signal == Signal::NonFinite) {
+      for (std::size_t i = 40000; i < 40100; ++i) samples[i] = std::numeric_limits<float>::quiet_NaN();
+      samples[60001] = std::numeric_limits<float>::infinity();
+      samples[60002] = -std::numeric_limits<float>::infinity();
+    }
+    return samples;
+  }
   std::vector<float> samples(frames * 2);
-  std::mt19937 random(7);
-  std::normal_distribution<float> noise(0.0f, 0.03f);
-  constexpr double kTau = 6.283185307179586;
+  constexpr double kTau = 2 * std::numbers::pi;
   for (std::size_t i = 0; i < frames; ++i) {
     const double t = double(i) / rate;
-    if (signal == Signal::Tone) {
-      samples[2 * i] = float(0.5 * std::sin(kTau * 1000 * t));
-      samples[2 * i + 1] = float(0.5 * std::sin(kTau * 1500 * t));
-      continue;
-    }
-    const double envelope = 0.6 + 0.4 * std::sin(kTau * 0.7 * t);
-    double left = 0, right = 0;
-    for (const auto& [frequency, level] : {std::pair{110.0, 0.20}, {220.0, 0.12}, {330.0, 0.08}, {440.0, 0.10},
-                                          {660.0, 0.05}, {1320.0, 0.03}, {2640.0, 0.015}}) {
-      left += level * std::sin(kTau * frequency * t);
-      right += level * std::sin(kTau * frequency * 1.005 * t + 0.3);
-    }
-    samples[2 * i] = float(envelope * left) + noise(random);
-    samples[2 * i + 1] = float(envelope * right) + noise(random);
-  }
-  if (signal == Signal::NonFinite) {
-    for (std::size_t i = 40000; i < 40100; ++i) samples[i] = std::numeric_limits<float>::quiet_NaN();
-    samples[60001] = std::numeric_limits<float>::infinity();
-    samples[60002] = -std::numeric_limits<float>::infinity();
+    samples[2 * i] = float(0.5 * std::sin(kTau * 1000 * t));
+    samples[2 * i + 1] = float(0.5 * std::sin(kTau * 1500 * t));
   }
   return samples;
 }
