@@ -48,49 +48,48 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_StartBrowsesAirPlayOnce) {
   EXPECT_EQ(browser.browsed[0].first, "_airplay._tcp");
 }
 
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_OrdersHomePodsFirstThenByNameIgnoringCase) {
+ServiceResult withoutModelKey(std::string name) {
+  auto result = service(std::move(name), std::nullopt);
+  result.txt = std::map<std::string, std::string>{{"deviceid", "AA:BB"}};
+  return result;
+}
+
+struct ListingCase {
+  const char* name;
+  std::vector<ServiceResult> found;
+  std::vector<Speaker> listed;
+};
+
+class SpeakerBrowserListingTest : public SpeakerBrowserTest, public testing::WithParamInterface<ListingCase> {};
+
+TEST_P(SpeakerBrowserListingTest, SpeakerBrowser_ListsWhatThePanelShows) {
   speakers->start();
-  publish({service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"), service("Baño", std::nullopt),
-           service("Dormitorio", "AudioAccessory5,1")});
-  const std::vector<Speaker> expected{{"cocina", "AudioAccessory1,1"},
-                                      {"Dormitorio", "AudioAccessory5,1"},
-                                      {"Baño", ""},
-                                      {"Salón", "AppleTV6,2"}};
-  EXPECT_EQ(speakers->speakers(), expected);
+  publish(GetParam().found);
+  EXPECT_EQ(speakers->speakers(), GetParam().listed);
   EXPECT_FALSE(speakers->searching());
 }
 
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_EqualNamesKeepTheirOrder) {
-  speakers->start();
-  publish({service("sala", "B"), service("Sala2", "C"), service("SALA", "A")});
-  EXPECT_EQ(names(), (std::vector<std::string>{"sala", "SALA", "Sala2"}));
-}
-
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_LeavesOutOwnAndLocalReceivers) {
-  speakers->start();
-  publish({service("Portátil de Ana", "Mac14,3"), service("Estudio", "MacBookPro18,3"),
-           service("Altavoz propio", "", /*local=*/true)});
-  ASSERT_EQ(speakers->speakers().size(), 1u);
-  EXPECT_EQ(speakers->speakers()[0].name, "Estudio");
-  EXPECT_EQ(speakers->speakers()[0].kind(), "Mac");
-  EXPECT_EQ(speakers->speakers()[0].symbol(), "laptopcomputer");
-}
-
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_FirstResultPerNameWins) {
-  speakers->start();
-  publish({service("Salón", "AppleTV6,2"), service("Salón", "AudioAccessory1,1"), service("Salón", std::nullopt)});
-  EXPECT_EQ(speakers->speakers(), (std::vector<Speaker>{{"Salón", "AppleTV6,2"}}));
-}
-
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_MissingModelKeyGivesGenericSpeaker) {
-  speakers->start();
-  auto other = service("Cocina", std::nullopt);
-  other.txt = std::map<std::string, std::string>{{"deviceid", "AA:BB"}};
-  publish({other});
-  ASSERT_EQ(speakers->speakers().size(), 1u);
-  EXPECT_EQ(speakers->speakers()[0].model, "");
-  EXPECT_EQ(speakers->speakers()[0].kind(), "Altavoz AirPlay");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Listings, SpeakerBrowserListingTest,
+    testing::Values(
+        ListingCase{"homePodsFirstThenByNameIgnoringCase",
+                    {service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"),
+                     service("Baño", std::nullopt), service("Dormitorio", "AudioAccessory5,1")},
+                    {{"cocina", "AudioAccessory1,1"}, {"Dormitorio", "AudioAccessory5,1"}, {"Baño", ""},
+                     {"Salón", "AppleTV6,2"}}},
+        ListingCase{"equalNamesKeepTheirOrder",
+                    {service("sala", "B"), service("Sala2", "C"), service("SALA", "A")},
+                    {{"sala", "B"}, {"SALA", "A"}, {"Sala2", "C"}}},
+        ListingCase{"withoutOwnAndLocalReceivers",
+                    {service("Portátil de Ana", "Mac14,3"), service("Estudio", "MacBookPro18,3"),
+                     service("Altavoz propio", "", /*local=*/true)},
+                    {{"Estudio", "MacBookPro18,3"}}},
+        ListingCase{"firstResultPerNameWins",
+                    {service("Salón", "AppleTV6,2"), service("Salón", "AudioAccessory1,1"),
+                     service("Salón", std::nullopt)},
+                    {{"Salón", "AppleTV6,2"}}},
+        ListingCase{"missingModelKeyGivesNoModel", {withoutModelKey("Cocina")}, {{"Cocina", ""}}}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SpeakerBrowserTest, SpeakerBrowser_EmptyNetworkEndsSearchThreeSecondsAfterReady) {
   speakers->start();
