@@ -15,11 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "fakes/RecordingLog.h"
 #include "linux/gstreamer/AdtsServer.h"
 #include "linux/gstreamer/AudioSession.h"
 #include "linux/gstreamer/GstPlayer.h"
-#include "linux/gstreamer/PumpedMainQueue.h"
 #include "linux/gstreamer/SinkRecorder.h"
+#include "support/PumpedMainQueue.h"
 #include "linux/gstreamer/Subprocess.h"
 
 namespace {
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
   });
   brontide::rig::SinkRecorder sink(brontide::rig::kDefaultSink);
   brontide::rig::PumpedMainQueue queue;
-  brontide::rig::RecordingLog log;
+  brontide::fakes::RecordingLog log;
   brontide::GstPlayer player(queue, log);
   player.setAllowsExternalPlayback(true);
   player.setAutomaticallyWaitsToMinimizeStalling(true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@ class RecordingLog final : public Log {
   void notice(const std::string& line) override {
     std::lock_guard guard(mutex_);
     lines_.push_back(line);
+  }
+  [[nodiscard]] bool contains(const std::string& text) const {
+    std::lock_guard guard(mutex_);
+    return std::ranges::any_of(lines_, [&](const std::string& line) { return line.contains(text); });
   }
   [[nodiscard]] std::vector<std::string> lines() const {
     std::lock_guard guard(mutex_);

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "linux/avahi/AvahiServiceBrowser.h"
-#include "linux/avahi/PumpedMainQueue.h"
+#include "support/PumpedMainQueue.h"
 #include "linux/avahi/Rig.h"
 #include "speaker_browser/FoldingCollator.h"
 #include "speaker_browser/SpeakerBrowser.h"
@@ -53,10 +53,10 @@ class AvahiDaemonRestartTest : public ::testing::Test {
 
 TEST_F(AvahiDaemonRestartTest, SpeakerBrowser_ListRecoversAfterDaemonRestart) {
   startBrowsing();
-  ASSERT_TRUE(queue.runUntil([&] { return wholeNetworkListed(); }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return wholeNetworkListed(); }, kLimit));
   ASSERT_EQ(rig::command("restart-avahi"), 0);
-  ASSERT_TRUE(queue.runUntil([&] { return emptyLists > 0; }, kLimit)) << "the daemon's departure went unnoticed";
-  ASSERT_TRUE(queue.runUntil([&] { return wholeNetworkListed(); }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return emptyLists > 0; }, kLimit)) << "the daemon's departure went unnoticed";
+  ASSERT_TRUE(queue.pumpUntil([&] { return wholeNetworkListed(); }, kLimit));
   EXPECT_FALSE(speakers->searching());
   EXPECT_FALSE(dnssd->hostName().empty());
 }
@@ -64,13 +64,13 @@ TEST_F(AvahiDaemonRestartTest, SpeakerBrowser_ListRecoversAfterDaemonRestart) {
 TEST_F(AvahiDaemonRestartTest, SpeakerBrowser_WaitsForADaemonThatStartsLater) {
   ASSERT_EQ(rig::command("stop-avahi"), 0);
   startBrowsing();
-  queue.runFor(1500ms);
+  queue.pumpFor(1500ms);
   EXPECT_TRUE(speakers->searching());
   EXPECT_TRUE(speakers->speakers().empty());
   EXPECT_TRUE(dnssd->hostName().empty());
 
   ASSERT_EQ(rig::command("start-avahi"), 0);
-  ASSERT_TRUE(queue.runUntil([&] { return wholeNetworkListed(); }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return wholeNetworkListed(); }, kLimit));
   EXPECT_FALSE(speakers->searching());
 }
 

@@ -11,7 +11,7 @@
 #include <set>
 
 #include "linux/avahi/LocalPublisher.h"
-#include "linux/avahi/PumpedMainQueue.h"
+#include "support/PumpedMainQueue.h"
 #include "linux/avahi/Rig.h"
 #include "speaker_browser/FoldingCollator.h"
 #include "speaker_browser/SpeakerBrowser.h"
@@ -78,7 +78,7 @@ TEST_F(AvahiNetworkTest, SpeakerBrowser_ListsTheNetworkHomePodsFirst) {
                                       {"Dormitorio", "AudioAccessory5,1"},
                                       {"Baño", ""},
                                       {"Salón", "AppleTV6,2"}};
-  ASSERT_TRUE(queue.runUntil([&] { return onNetwork(speakers.speakers()) == expected; }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return onNetwork(speakers.speakers()) == expected; }, kLimit));
   EXPECT_FALSE(speakers.searching());
   std::vector<std::string> kinds;
   for (const auto& s : onNetwork(speakers.speakers())) kinds.push_back(s.kind());
@@ -90,7 +90,7 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordComesAndGoes) {
   browseRaw();
   const auto name = unique("Terraza");
   rig::Publication terraza(name, 7100, {"model=AudioAccessory1,1", "deviceid=AA:BB:CC:DD:EE:01"});
-  ASSERT_TRUE(queue.runUntil([&] { return resolved(name); }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name); }, kLimit));
   const auto found = *result(name);
   EXPECT_EQ(found.txt->at("model"), "AudioAccessory1,1");
   EXPECT_EQ(found.txt->at("deviceid"), "AA:BB:CC:DD:EE:01");
@@ -101,7 +101,7 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordComesAndGoes) {
 
   terraza.withdraw();
   const auto withdrawn = std::chrono::steady_clock::now();
-  ASSERT_TRUE(queue.runUntil([&] { return !result(name); }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return !result(name); }, kLimit));
   std::fprintf(stderr, "removed after %lld ms\n",
                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now() - withdrawn)
@@ -115,12 +115,12 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OwnRecordsAreLocalAndTxtChangesArri
   speakers.start();
   const auto name = unique("Receptor propio");
   rig::LocalPublisher own(name, 7101, {"model=Mac14,3"});
-  ASSERT_TRUE(queue.runUntil([&] { return resolved(name); }, kLimit));
+  ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name); }, kLimit));
   EXPECT_TRUE(result(name)->local);
 
   own.updateTxt({"model=Mac15,1"});
-  ASSERT_TRUE(queue.runUntil([&] { return resolved(name) && result(name)->txt->at("model") == "Mac15,1"; }, kLimit));
-  queue.runUntil([&] { return !onNetwork(speakers.speakers()).empty(); }, kLimit);
+  ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name) && result(name)->txt->at("model") == "Mac15,1"; }, kLimit));
+  queue.pumpUntil([&] { return !onNetwork(speakers.speakers()).empty(); }, kLimit);
   EXPECT_EQ(std::ranges::find(speakers.speakers(), name, &Speaker::name), speakers.speakers().end());
 }
 
@@ -155,7 +155,7 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OddNamesAndTxtShowRight) {
   int port = 7200;
   for (const auto& r : records) published.push_back(std::make_unique<rig::Publication>(r.name, port++, r.txt));
 
-  ASSERT_TRUE(queue.runUntil([&] { return std::ranges::all_of(records, [&](auto& r) { return resolved(r.name); }); },
+  ASSERT_TRUE(queue.pumpUntil([&] { return std::ranges::all_of(records, [&](auto& r) { return resolved(r.name); }); },
                              kLimit))
       << "missing records";
   for (const auto& r : records) {
@@ -165,7 +165,7 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OddNamesAndTxtShowRight) {
     const auto model = txt.find("model");
     EXPECT_EQ(model == txt.end() ? std::nullopt : std::optional(model->second), r.model);
   }
-  ASSERT_TRUE(queue.runUntil(
+  ASSERT_TRUE(queue.pumpUntil(
       [&] {
         return std::ranges::all_of(records, [&](auto& r) {
           const auto& list = speakers.speakers();

@@ -6,11 +6,12 @@
 #include <cstdlib>
 #include <thread>
 
+#include "fakes/RecordingLog.h"
 #include "linux/gstreamer/AdtsServer.h"
 #include "linux/gstreamer/AudioSession.h"
 #include "linux/gstreamer/GstPlayer.h"
-#include "linux/gstreamer/PumpedMainQueue.h"
 #include "linux/gstreamer/SinkRecorder.h"
+#include "support/PumpedMainQueue.h"
 
 namespace brontide {
 namespace {
@@ -64,7 +65,7 @@ class GstPlayerTest : public ::testing::Test {
   }
 
   rig::PumpedMainQueue queue;
-  rig::RecordingLog log;
+  fakes::RecordingLog log;
   rig::AdtsServer server{toneFrames()};
   rig::SinkRecorder speaker{rig::kDefaultSink};
   GstPlayer player{queue, log};

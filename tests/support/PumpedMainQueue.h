@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -12,7 +14,8 @@
 
 namespace brontide::rig {
 
-// A real-time main queue the test thread pumps: the test thread is the main thread.
+// A wall-clock main queue whose work runs only inside pumpUntil(), on the thread calling it: for adapter tests,
+// where the test thread is the main thread.
 class PumpedMainQueue final : public MainQueue {
  public:
   using Clock = std::chrono::steady_clock;
@@ -29,35 +32,36 @@ class PumpedMainQueue final : public MainQueue {
 
   std::unique_ptr<RepeatingTimer> scheduleRepeating(Duration period, std::function<void()> tick) override {
     auto timer = std::make_unique<Timer>();
-    repeat(period, std::make_shared<std::function<void()>>(std::move(tick)), timer->alive);
+    scheduleTick(period, std::make_shared<std::function<void()>>(std::move(tick)), timer->alive);
     return timer;
   }
 
-  // Runs work as it falls due until `done` holds (checked after each piece of work) or `limit` passes.
-  bool runUntil(const std::function<bool()>& done, Duration limit) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      if (done()) return true;
+  // Runs due work until `done` holds or `deadline` (a guard against hangs) passes; returns `done()`.
+  bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+    const auto until = Clock::now() + deadline;
+    while (!done()) {
       std::unique_lock lock(mutex_);
       const auto now = Clock::now();
-      if (now >= deadline) return done();
-      auto it = queue_.begin();
-      if (it != queue_.end() && it->first.first <= now) {
-        auto work = std::move(it->second);
-        queue_.erase(it);
-        lock.unlock();
-        work();
+      if (now >= until) return done();
+      auto next = queue_.begin();
+      if (next == queue_.end() || next->first.first > now) {
+        // Poll too: `done` may watch state that other threads change without posting.
+        auto wakeAt = std::min(until, now + std::chrono::milliseconds(20));
+        if (next != queue_.end()) wakeAt = std::min(wakeAt, next->first.first);
+        wake_.wait_until(lock, wakeAt);
         continue;
       }
-      auto until = deadline;
-      if (it != queue_.end() && it->first.first < until) until = it->first.first;
-      wake_.wait_until(lock, until);
+      auto work = std::move(next->second);
+      queue_.erase(next);
+      lock.unlock();
+      work();
     }
+    return true;
   }
 
-  // Runs whatever falls due during `span`.
-  void runFor(Duration span) {
-    runUntil([] { return false; }, span);
+  // Runs due work for `span`.
+  void pumpFor(std::chrono::milliseconds span) {
+    pumpUntil([] { return false; }, span);
   }
 
  private:
@@ -67,11 +71,11 @@ class PumpedMainQueue final : public MainQueue {
     ~Timer() override { invalidate(); }
   };
 
-  void repeat(Duration period, std::shared_ptr<std::function<void()>> tick, std::shared_ptr<bool> alive) {
+  void scheduleTick(Duration period, std::shared_ptr<std::function<void()>> tick, std::shared_ptr<bool> alive) {
     postDelayed(period, [this, period, tick, alive] {
       if (!*alive) return;
       (*tick)();
-      if (*alive) repeat(period, tick, alive);
+      if (*alive) scheduleTick(period, tick, alive);
     });
   }
 
