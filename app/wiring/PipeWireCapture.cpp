@@ -8,12 +8,19 @@ namespace brontide::app {
 PipeWireCapture::PipeWireCapture(Log& log, pw::PipeWireAudioSystem::Options options)
     : log_(log), retryLog_(log), options_(std::move(options)),
       system_(std::make_unique<pw::PipeWireAudioSystem>(retryLog_, options_)),
-      everConnected_(system_->available()) {}
+      everConnected_(system_->available()),
+      connections_(system_->connections()) {}
 
 std::optional<TapError> PipeWireCapture::unavailable() {
   if (everConnected_) {
     // While the daemon is away the adapter reconnects on its own; its taps are dead until then.
-    if (system_->available()) return std::nullopt;
+    if (!system_->available()) return TapError(kNoPipeWire);
+    // A restart quicker than a check still killed the taps, and the new daemon may hand the same
+    // serials to the same apps: report the gap once, so the caller drops them and taps anew.
+    const auto connections = system_->connections();
+    if (connections == connections_) return std::nullopt;
+    connections_ = connections;
+    log_.notice("pipewire: the sound server restarted; tapping again");
     return TapError(kNoPipeWire);
   }
   // No tap was ever made on a connection that never worked, so it can be replaced.
@@ -22,6 +29,7 @@ std::optional<TapError> PipeWireCapture::unavailable() {
   retryLog_.quiet = false;
   if (!system_->available()) return TapError(kNoPipeWire);
   everConnected_ = true;
+  connections_ = system_->connections();
   log_.notice("pipewire: connected to the sound server");
   return std::nullopt;
 }

@@ -50,6 +50,8 @@ class PipeWireCapture final : public Capture {
   std::unique_ptr<pw::PipeWireAudioSystem> system_;
   // Once true, system_ is never replaced: taps refer to it.
   bool everConnected_ = false;
+  // The adapter's connection count at the last check.
+  std::uint64_t connections_ = 0;
 };
 
 }  // namespace brontide::app

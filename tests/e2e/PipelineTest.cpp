@@ -285,5 +285,22 @@ TEST_F(PipelineWithoutPipeWire, ShowsTheErrorWhileTheDaemonIsGoneAndGoesLiveWhen
   EXPECT_EQ(app->terminate(), 0);
 }
 
+// Quicker than a watch tick, and the new daemon gives the restarted app the serial it had before.
+TEST_F(PipelineWithoutPipeWire, FollowsAQuickRestart) {
+  auto tone = playTone("org.example.tone440", "Tono 440", 440);
+  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 48 kHz \u00B7 AAC 256 kbps");
+  auto client = connectTo(*app);
+
+  tone.reset();
+  stopDaemon();
+  startDaemon();
+  tone = playTone("org.example.tone440", "Tono 440", 440);
+  AacDecoder decoder;
+  EXPECT_TRUE(eventually([&] { return toneAmplitude(decodeStream(*client, decoder, 500ms), 440) > kPresent; }, 20s))
+      << joined(app->linesAfter(0ms));
+  EXPECT_TRUE(eventually([] { return linkedInto("Tono 440") == std::set<std::string>{kTapSink}; }));
+  EXPECT_EQ(app->terminate(), 0);
+}
+
 }  // namespace
 }  // namespace brontide::e2e

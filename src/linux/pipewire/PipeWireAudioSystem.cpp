@@ -151,6 +151,7 @@ PipeWireAudioSystem::PipeWireAudioSystem(Log& log, Options options)
   if (!io_->connected()) log_.notice(formatString("pipewire: capture connection failed (%s)", std::strerror(-io_->lastError())));
 
   LoopLock lock(connection_->threadLoop());
+  connections_ = 1;
   addRegistry();
   timer_ = pw_loop_add_timer(connection_->loop(), &PipeWireAudioSystem::onTimer, this);
   connection_->onError = [this](std::uint32_t id, int res, const std::string& message) {
@@ -241,6 +242,7 @@ void PipeWireAudioSystem::reconnectDaemon() {
   }
   reconnectAt_.reset();
   reconnectDelay_ = std::chrono::milliseconds(250);
+  ++connections_;
   addRegistry();
   log_.notice("pipewire: reconnected to the sound server");
 }
@@ -249,6 +251,12 @@ bool PipeWireAudioSystem::available() const {
   if (!connection_ || !connection_->connected()) return false;
   LoopLock lock(connection_->threadLoop());
   return !connection_->daemonGone();
+}
+
+std::uint64_t PipeWireAudioSystem::connections() const {
+  if (!connection_ || !connection_->connected()) return 0;
+  LoopLock lock(connection_->threadLoop());
+  return connections_;
 }
 
 std::int32_t PipeWireAudioSystem::ownPid() const { return std::int32_t(::getpid()); }

@@ -40,6 +40,8 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
 
   // False when no PipeWire daemon could be reached (or it has gone away).
   [[nodiscard]] bool available() const;
+  // How many times a daemon was reached; a new count means the taps made before went with the old one.
+  [[nodiscard]] std::uint64_t connections() const;
 
   std::vector<AudioClient> audioClients() override;
   std::int32_t ownPid() const override;
@@ -145,6 +147,7 @@ class PipeWireAudioSystem final : public AudioSystem, private StreamMover::Backe
   // The daemon hung up: the mirror is dropped and the connection retried with a growing delay.
   std::optional<TimePoint> reconnectAt_;
   std::chrono::milliseconds reconnectDelay_{250};
+  std::uint64_t connections_ = 0;
   struct MoveCheck {
     TimePoint at;
     AudioObjectID tap;
