@@ -31,7 +31,6 @@ struct FakeConverterScript {
   int fillCalls = 0;
   bool blocked = false;
   std::vector<float> pulled;             // every sample handed over, in order
-  std::vector<std::uint32_t> pulledFrames;  // frames pulled per fill call
   std::vector<std::int32_t> inputStatuses;  // every status the input procedure returned
   std::uint32_t bitRate = 0;
   bool disposed = false;
@@ -76,7 +75,6 @@ class FakeAudioConverter final : public AudioConverter {
     {
       std::unique_lock lock(script_->mutex);
       const int call = script_->fillCalls++;
-      script_->pulledFrames.push_back(0);
       if (call == script_->blockCall) {
         script_->blocked = true;
         script_->changed.notify_all();
@@ -100,7 +98,6 @@ class FakeAudioConverter final : public AudioConverter {
       script_->inputStatuses.push_back(status);
       const auto* samples = static_cast<const float*>(input.mData);
       script_->pulled.insert(script_->pulled.end(), samples, samples + (frames > 0 ? frames * 2 : 0));
-      script_->pulledFrames.back() += frames;
       staged_ += frames;
       if (status != 0) break;
     }
@@ -133,10 +130,8 @@ class FakeAudioConverter final : public AudioConverter {
 class FakeAudioConverterFactory final : public AudioConverterFactory {
  public:
   std::expected<std::unique_ptr<AudioConverter>, std::int32_t> create(
-      const AudioStreamBasicDescription& in, const AudioStreamBasicDescription& out) override {
+      const AudioStreamBasicDescription&, const AudioStreamBasicDescription&) override {
     ++creates;
-    input = in;
-    output = out;
     if (failStatus != 0) return std::unexpected(failStatus);
     if (absentHandle) return std::unique_ptr<AudioConverter>();
     return std::make_unique<FakeAudioConverter>(script);
@@ -146,8 +141,6 @@ class FakeAudioConverterFactory final : public AudioConverterFactory {
   std::int32_t failStatus = 0;
   bool absentHandle = false;
   int creates = 0;
-  AudioStreamBasicDescription input;
-  AudioStreamBasicDescription output;
 };
 
 }  // namespace brontide::fakes
