@@ -167,11 +167,10 @@ TEST_P(FFmpegRoundTripTest, RoundTrip_DecodesToTheInputAfterTheEncoderDelay) {
   EXPECT_GE(snr, minSnrDb);
 }
 
-// Thresholds sit a few dB under what FFmpeg 5.1 gave: tone 44.5 / 62.5 dB, music 22.0 / 20.9 dB at 44.1 / 48 kHz,
-// music with NaN and infinities 22.0 dB.
+// Thresholds sit a few dB under what FFmpeg 5.1 gave: tone 44.5 / 62.5 dB at 44.1 / 48 kHz, music 20.9 dB,
+// music with NaN and infinities 22.0 dB (plain music at 44.1 kHz gave the same).
 INSTANTIATE_TEST_SUITE_P(Signals, FFmpegRoundTripTest,
                          ::testing::Values(RoundTripCase{Signal::Tone, 44100, 40}, RoundTripCase{Signal::Tone, 48000, 40},
-                                           RoundTripCase{Signal::Music, 44100, 18},
                                            RoundTripCase{Signal::Music, 48000, 18},
                                            RoundTripCase{Signal::Muted, 48000, 0},
                                            RoundTripCase{Signal::NonFinite, 44100, 18}),
@@ -207,9 +206,6 @@ TEST_F(FFmpegAudioConverterTest, Create_RefusesFormatsItCannotHonour) {
   for (const double rate : {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000}) {
     auto accepted = converters.create(pcm(rate), aac(rate));
     ASSERT_TRUE(accepted.has_value()) << rate;
-    std::uint32_t size = 0;
-    EXPECT_EQ((*accepted)->maximumOutputPacketSize(size), 0);
-    EXPECT_EQ(size, 1536u);
     EXPECT_EQ((*accepted)->setBitRate(256000), 0) << rate;
   }
 }
