@@ -84,7 +84,6 @@ class AirPlayRoutesTest : public testing::Test {
  protected:
   AirPlayRoutesTest() {
     routes = std::make_unique<AirPlayRoutes>(browser, output, queue, collator, log, "Portátil");
-    routes->changed.connect([this] { ++changes; });
     routes->start();
   }
 
@@ -123,7 +122,6 @@ class AirPlayRoutesTest : public testing::Test {
   fakes::FoldingCollator collator;
   fakes::RecordingLog log;
   std::unique_ptr<AirPlayRoutes> routes;
-  int changes = 0;
 };
 
 TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstAndChooseNothingByThemselves) {
