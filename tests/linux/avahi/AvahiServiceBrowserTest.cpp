@@ -80,9 +80,6 @@ TEST_F(AvahiNetworkTest, SpeakerBrowser_ListsTheNetworkHomePodsFirst) {
                                       {"Salón", "AppleTV6,2"}};
   ASSERT_TRUE(queue.pumpUntil([&] { return onNetwork(speakers.speakers()) == expected; }, kLimit));
   EXPECT_FALSE(speakers.searching());
-  std::vector<std::string> kinds;
-  for (const auto& s : onNetwork(speakers.speakers())) kinds.push_back(s.kind());
-  EXPECT_EQ(kinds, (std::vector<std::string>{"HomePod", "HomePod mini", "Altavoz AirPlay", "Apple TV"}));
   EXPECT_FALSE(dnssd->hostName().empty());
 }
 
@@ -100,12 +97,7 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordComesAndGoes) {
   EXPECT_GE(readies, 1);
 
   terraza.withdraw();
-  const auto withdrawn = std::chrono::steady_clock::now();
   ASSERT_TRUE(queue.pumpUntil([&] { return !result(name); }, kLimit));
-  std::fprintf(stderr, "removed after %lld ms\n",
-               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - withdrawn)
-                                          .count()));
   EXPECT_TRUE(result("Salón"));
 }
 

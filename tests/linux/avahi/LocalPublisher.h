@@ -7,10 +7,7 @@
 #include <avahi-common/thread-watch.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace brontide::rig {
@@ -26,12 +23,7 @@ class LocalPublisher {
                                nullptr, &error);
     EXPECT_NE(client_, nullptr) << avahi_strerror(error);
     if (!client_) return;
-    group_ = avahi_entry_group_new(
-        client_,
-        [](AvahiEntryGroup*, AvahiEntryGroupState state, void* self) {
-          if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) static_cast<LocalPublisher*>(self)->established_ = true;
-        },
-        this);
+    group_ = avahi_entry_group_new(client_, [](AvahiEntryGroup*, AvahiEntryGroupState, void*) {}, nullptr);
     AvahiStringList* list = strings(txt);
     EXPECT_EQ(avahi_entry_group_add_service_strlst(group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, AvahiPublishFlags{},
                                                   name.c_str(), "_airplay._tcp", nullptr, nullptr,
@@ -48,12 +40,6 @@ class LocalPublisher {
   }
   LocalPublisher(const LocalPublisher&) = delete;
   LocalPublisher& operator=(const LocalPublisher&) = delete;
-
-  // Whether the daemon has announced the record; polls, as the answer arrives on the poll's thread.
-  bool waitEstablished() {
-    for (int i = 0; i < 200 && !established_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return established_;
-  }
 
   void updateTxt(const std::vector<std::string>& txt) {
     avahi_threaded_poll_lock(poll_);
@@ -78,7 +64,6 @@ class LocalPublisher {
   AvahiThreadedPoll* poll_ = nullptr;
   AvahiClient* client_ = nullptr;
   AvahiEntryGroup* group_ = nullptr;
-  std::atomic<bool> established_ = false;
 };
 
 }  // namespace brontide::rig

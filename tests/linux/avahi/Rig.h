@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,17 +35,11 @@ inline std::string output(const std::string& command) {
 
 // Takes the network's exports (DBUS_SYSTEM_BUS_ADDRESS, BRONTIDE_RECEIVERS_BUS) into this process.
 inline void useNetwork() {
-  const auto exports = output(script() + " env");
-  std::size_t start = 0;
-  while (start < exports.size()) {
-    auto end = exports.find('\n', start);
-    if (end == std::string::npos) end = exports.size();
-    auto line = exports.substr(start, end - start);
-    start = end + 1;
-    if (!line.starts_with("export ")) continue;
-    line.erase(0, 7);
+  std::istringstream exports(output(script() + " env"));
+  for (std::string line; std::getline(exports, line);) {
     const auto eq = line.find('=');
-    if (eq != std::string::npos) setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
+    if (line.starts_with("export ") && eq != std::string::npos)
+      setenv(line.substr(7, eq - 7).c_str(), line.substr(eq + 1).c_str(), 1);
   }
 }
 
