@@ -53,28 +53,6 @@ std::vector<float> makeSignal(Signal signal, double rate, std::size_t frames) {
   return samples;
 }
 
-struct AdtsFields {
-  bool valid = false;
-  int freqIndex = -1;
-  std::size_t length = 0;
-};
-
-// Read back independently of the encoder's own writer.
-AdtsFields parseAdts(const std::vector<std::uint8_t>& f) {
-  AdtsFields fields;
-  if (f.size() < 7) return fields;
-  const bool sync = f[0] == 0xFF && (f[1] & 0xF0) == 0xF0;
-  const bool mpeg4NoCrc = (f[1] & 0x0F) == 0x01;
-  const bool lc = (f[2] >> 6) == 1;
-  const int channels = ((f[2] & 0x01) << 2) | (f[3] >> 6);
-  fields.freqIndex = (f[2] >> 2) & 0x0F;
-  fields.length = (std::size_t(f[3] & 0x03) << 11) | (std::size_t(f[4]) << 3) | (f[5] >> 5);
-  const bool fullness = ((f[5] & 0x1F) << 6 | (f[6] >> 2)) == 0x7FF;
-  const bool oneBlock = (f[6] & 0x03) == 0;
-  fields.valid = sync && mpeg4NoCrc && lc && channels == 2 && fullness && oneBlock && fields.length == f.size();
-  return fields;
-}
-
 // Decodes ADTS frames with libavcodec into interleaved stereo.
 std::vector<float> decode(const std::vector<std::vector<std::uint8_t>>& frames) {
   const AVCodec* codec = avcodec_find_decoder_by_name("aac");
@@ -140,18 +118,11 @@ TEST_P(FFmpegRoundTripTest, RoundTrip_DecodesToTheInputAfterTheEncoderDelay) {
   }
   encoder.reset();
 
-  // libavcodec keeps one packet of look-ahead and a live stream is never flushed.
+  // libavcodec keeps one packet of look-ahead and a live stream is never flushed. The ADTS bytes themselves are
+  // checked in AACEncoderTest; here the decoder must accept every frame.
   ASSERT_EQ(frames.size(), kPackets - 1);
-  for (const auto& frame : frames) {
-    const auto fields = parseAdts(frame);
-    ASSERT_TRUE(fields.valid);
-    ASSERT_EQ(fields.freqIndex, rate == 48000 ? 3 : 4);
-    ASSERT_LE(frame.size(), 1536u + 7);
-  }
-
   const auto decoded = decode(frames);
   ASSERT_EQ(decoded.size(), 2 * (kPackets - 1) * kPacketFrames);
-  for (float s : decoded) ASSERT_TRUE(std::isfinite(s));
   if (signal == Signal::Muted) {
     for (float s : decoded) ASSERT_EQ(s, 0.0f);
     return;
