@@ -85,8 +85,10 @@ class Pipeline : public ::testing::Test {
   void SetUp() override { ::signal(SIGCHLD, SIG_DFL); }
 
   // Starts brontide on `source`; returns once its stream is live with `detail`.
-  std::unique_ptr<HeadlessBrontide> startLive(const std::string& source, const std::string& detail) {
-    auto app = std::make_unique<HeadlessBrontide>(BRONTIDE_EXECUTABLE, std::vector<std::string>{"--source", source});
+  std::unique_ptr<HeadlessBrontide> startLive(const std::string& source, const std::string& detail,
+                                              std::vector<std::string> options = {}) {
+    options.insert(options.begin(), {"--source", source});
+    auto app = std::make_unique<HeadlessBrontide>(BRONTIDE_EXECUTABLE, options);
     EXPECT_TRUE(app->waitForLine("detail: " + detail)) << "lines so far: " << joined(app->lines());
     return app;
   }
@@ -195,16 +197,17 @@ TEST_F(Pipeline, WaitsForAnAbsentSourcePicksItUpWhenItPlaysAndStaysLiveWhenItQui
   EXPECT_EQ(app->terminate(), 0);
 }
 
-TEST_F(Pipeline, AGraphAt44100HzIsStreamedAt44kHz) {
+TEST_F(Pipeline, AGraphAt44100HzIsStreamedAt44kHzAndTheVolumeIsApplied) {
   runCommand("pw-metadata -n settings 0 clock.force-rate 44100 >/dev/null");
   auto tone = playTone("org.example.tone440", "Tono 440", 440);
-  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 44 kHz \u00B7 AAC 256 kbps");
+  auto app = startLive("org.example.tone440", "Tono 440 \u00B7 44 kHz \u00B7 AAC 256 kbps", {"--volume", "0.5"});
   auto client = connectTo(*app);
   AacDecoder decoder;
   decodeStream(*client, decoder, 500ms);
   const auto streamed = decodeStream(*client, decoder, 1000ms);
   EXPECT_EQ(decoder.sampleRate(), 44100);
-  EXPECT_GT(toneAmplitude(streamed, 440, 44100), kPresent);
+  // Volume 0.5 is a gain of 0.25 on the app's 0.5.
+  EXPECT_NEAR(toneAmplitude(streamed, 440, 44100), 0.125, 0.02);
   EXPECT_EQ(app->terminate(), 0);
 }
 
