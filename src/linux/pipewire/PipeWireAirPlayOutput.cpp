@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <set>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "linux/pipewire/Handles.h"
 
@@ -32,6 +34,8 @@ namespace {
 
 constexpr int kProbeTimeoutSeconds = 3;
 constexpr int kReconnectSeconds = 1;
+// A closed sink's module is unloaded once the server has removed its node, or after this long without that.
+constexpr auto kRetireLimit = std::chrono::seconds(2);
 // A running sink with no RTSP session for this many checks (1 s apart) has lost its receiver: 0.3.65's
 // raop-sink only logs the dropped session and keeps consuming, so the session is looked for directly.
 constexpr int kMissedChecks = 3;
@@ -129,6 +133,7 @@ struct PipeWireAirPlayOutput::Engine {
     bool running = false;
     bool streamingSaid = false;
     int missedChecks = 0;
+    std::chrono::steady_clock::time_point retireDeadline;
   };
 
   Engine(MainQueue& queue, Log& log, std::weak_ptr<Relay> relay) : queue(queue), log(log), relay(std::move(relay)) {}
@@ -167,6 +172,8 @@ struct PipeWireAirPlayOutput::Engine {
       dropGraph("the sound server went away");
       return;
     }
+    if (std::erase_if(retiring, [](const auto& s) { return s->moduleGone; }) > 0)
+      pw_thread_loop_signal(loop.get(), false);
     std::vector<SinkId> ids;
     for (const auto& [id, sink] : sinks) ids.push_back(id);
     for (const auto id : ids) {
@@ -243,7 +250,9 @@ struct PipeWireAirPlayOutput::Engine {
   // Fails every sink and forgets the graph; with `reconnect`, connects again shortly.
   void dropGraph(const std::string& reason, bool reconnect = true) {
     broken = false;
-    while (!sinks.empty()) fail(*sinks.begin()->second, reason);
+    while (!sinks.empty()) fail(*sinks.begin()->second, reason, false);
+    for (auto& s : retiring) unload(*s);
+    retiring.clear();
     destroyCombine();
     metadataHook.remove();
     metadata.reset();
@@ -526,6 +535,13 @@ struct PipeWireAirPlayOutput::Engine {
   static void onCheck(void* self, std::uint64_t) { static_cast<Engine*>(self)->check(); }
 
   void check() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& s : retiring)
+      if (!s->moduleGone && now >= s->retireDeadline) {
+        notice("the server kept " + s->receiver.name + "'s node; unloading its sink anyway");
+        unload(*s);
+      }
+    std::erase_if(retiring, [](const auto& s) { return s->moduleGone; });
     bool anyRunning = false;
     for (const auto& [id, sink] : sinks) anyRunning = anyRunning || (sink->module && sink->running);
     if (!anyRunning) return;
@@ -549,24 +565,47 @@ struct PipeWireAirPlayOutput::Engine {
   }
 
   // Closes the sink and tells the main thread; `s` is gone afterwards.
-  void fail(Sink& s, const std::string& reason) {
+  void fail(Sink& s, const std::string& reason, bool graceful = true) {
     const auto id = s.id;
-    close(id);
+    close(id, graceful);
     post([id, reason](Relay& relay) {
       if (relay.handlers.failed) relay.handlers.failed(id, reason);
     });
   }
 
-  void close(SinkId id) {
+  // 0.3.65's raop-sink forgets its stream before taking it off the data loop, so unloading a module whose
+  // node is running races the real-time process callback (a segfault in pw_stream_queue_buffer). With
+  // `graceful`, the server removes the node first: the module then unloads itself from an idle stream, or is
+  // unloaded by check() after kRetireLimit.
+  void close(SinkId id, bool graceful = true) {
     const auto it = sinks.find(id);
     if (it == sinks.end()) return;
-    Sink& s = *it->second;
-    endProbe(s);
-    s.nodeHook.remove();
-    s.node.reset();
-    s.moduleHook.remove();
-    if (s.module) pw_impl_module_destroy(s.module);
+    auto sink = std::move(it->second);
     sinks.erase(it);
+    endProbe(*sink);
+    sink->nodeHook.remove();
+    sink->node.reset();
+    if (!sink->module) return;
+    if (graceful && registry && sink->nodeId != SPA_ID_INVALID) {
+      pw_registry_destroy(registry, sink->nodeId);
+      sink->retireDeadline = std::chrono::steady_clock::now() + kRetireLimit;
+      retiring.push_back(std::move(sink));
+      return;
+    }
+    unload(*sink);
+  }
+
+  static int noop(spa_loop*, bool, std::uint32_t, const void*, std::size_t, void*) { return 0; }
+
+  void unload(Sink& s) {
+    if (!s.module) return;
+    // Lets a process callback already running on the data loop finish before the stream goes.
+    pw_loop_invoke(pw_data_loop_get_loop(pw_context_get_data_loop(context.get())), &Engine::noop, 0, nullptr, 0,
+                   true, nullptr);
+    s.moduleHook.remove();
+    pw_impl_module_destroy(s.module);
+    s.module = nullptr;
+    s.moduleGone = true;
   }
 
   void setVolume(SinkId id, double volume) {
@@ -600,6 +639,7 @@ struct PipeWireAirPlayOutput::Engine {
   HookGuard combineHook;
   bool combineGone = false;
   std::map<SinkId, std::unique_ptr<Sink>> sinks;
+  std::vector<std::unique_ptr<Sink>> retiring;  // closed; their modules wait for the server to drop the node
   std::map<std::uint32_t, std::string> nodeNames;  // every node of the graph
   bool toReceivers = false;
   std::optional<std::string> playerName;
@@ -645,6 +685,11 @@ PipeWireAirPlayOutput::~PipeWireAirPlayOutput() {
   if (!e.loop) return;
   {
     LoopLock lock(e.loop.get());
+    while (!e.sinks.empty()) e.close(e.sinks.begin()->first);
+    // The loop thread runs while this one waits; settle() signals each time a module has gone.
+    const auto deadline = std::chrono::steady_clock::now() + kRetireLimit;
+    while (!e.retiring.empty() && std::chrono::steady_clock::now() < deadline)
+      pw_thread_loop_timed_wait(e.loop.get(), 1);
     e.dropGraph("closing", false);
   }
   pw_thread_loop_stop(e.loop.get());
