@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <pipewire/pipewire.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -13,6 +11,7 @@
 #include "linux/gstreamer/PumpedMainQueue.h"
 #include "linux/avahi/Rig.h"
 #include "support/AudioSession.h"
+#include "support/ReceiverPcm.h"
 
 namespace brontide::pw {
 namespace {
@@ -23,40 +22,8 @@ using testsupport::ChildProcess;
 
 constexpr auto kLimit = 20s;  // guards against hangs only
 constexpr const char* kPlayerNode = "brontide.test.player";
-constexpr double kReceiverRate = 44100;
 
-// What one shairport-sync receiver of the test network has played: S16LE stereo at 44.1 kHz.
-class ReceiverTap {
- public:
-  explicit ReceiverTap(std::string name) : path_(std::string(std::getenv("BRONTIDE_RECEIVERS_DIR")) + "/" + name + ".pcm") {
-    mark();
-  }
-  void mark() { start_ = size(); }
-  [[nodiscard]] double secondsSinceMark() const { return double(size() - start_) / (4 * kReceiverRate); }
-  // The left channel of the last `seconds` played.
-  [[nodiscard]] std::vector<float> last(double seconds) const {
-    const auto end = size() / 4 * 4;
-    const auto bytes = std::min<std::uintmax_t>(end - start_, std::uintmax_t(seconds * kReceiverRate) * 4);
-    std::ifstream in(path_, std::ios::binary);
-    in.seekg(std::streamoff(end - bytes));
-    std::vector<std::int16_t> samples(bytes / 2);
-    in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(bytes));
-    std::vector<float> left;
-    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) left.push_back(float(samples[i]) / 32768.f);
-    return left;
-  }
-  [[nodiscard]] double tone(double seconds = 0.5) const {
-    return testsupport::toneAmplitude(last(seconds), 440, kReceiverRate);
-  }
-
- private:
-  [[nodiscard]] std::uintmax_t size() const {
-    struct stat info {};
-    return ::stat(path_.c_str(), &info) == 0 ? std::uintmax_t(info.st_size) : 0;
-  }
-  std::string path_;
-  std::uintmax_t start_ = 0;
-};
+using ReceiverTap = testsupport::ReceiverPcm;
 
 AirPlayReceiver receiver(std::string name, std::uint16_t port) {
   AirPlayReceiver r;

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/AudioSession.h"
+
+// What one shairport-sync receiver of the test network (scripts/airplay-network) has played: S16LE stereo at
+// 44.1 kHz appended to $BRONTIDE_RECEIVERS_DIR/NAME.pcm, with "<monotonic s> <byte offset> <what>" lines in
+// NAME.events. Shared by the AirPlay tests and benchmarks.
+namespace brontide::testsupport {
+
+class ReceiverPcm {
+ public:
+  static constexpr double kRate = 44100;
+  static constexpr std::uintmax_t kFrameBytes = 4;
+
+  explicit ReceiverPcm(const std::string& name) : base_(directory() + "/" + name) { mark(); }
+
+  static std::string directory() {
+    const char* dir = std::getenv("BRONTIDE_RECEIVERS_DIR");
+    return dir ? dir : "";
+  }
+
+  void mark() { start_ = size(); }
+  [[nodiscard]] std::uintmax_t markOffset() const { return start_; }
+  [[nodiscard]] double secondsSinceMark() const { return double(size() - start_) / (kFrameBytes * kRate); }
+
+  // The left channel between two byte offsets (whole frames).
+  [[nodiscard]] std::vector<float> left(std::uintmax_t from, std::uintmax_t to) const {
+    from = from / kFrameBytes * kFrameBytes;
+    to = std::max(from, to / kFrameBytes * kFrameBytes);
+    std::vector<std::int16_t> samples((to - from) / 2);
+    std::ifstream in(base_ + ".pcm", std::ios::binary);
+    in.seekg(std::streamoff(from));
+    in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2));
+    samples.resize(std::size_t(in.gcount()) / 2);
+    std::vector<float> out;
+    out.reserve(samples.size() / 2);
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) out.push_back(float(samples[i]) / 32768.f);
+    return out;
+  }
+  // The left channel of the last `seconds` played since the mark.
+  [[nodiscard]] std::vector<float> last(double seconds) const {
+    const auto end = size();
+    const auto bytes = std::min<std::uintmax_t>(end - start_, std::uintmax_t(seconds * kRate) * kFrameBytes);
+    return left(end - bytes, end);
+  }
+
+  // Level of `frequency` over the last `seconds`: the median of 50 ms blocks, so that the odd dropped or
+  // stuffed packet (a receiver resynchronising on a busy machine) does not hide a tone that is there.
+  [[nodiscard]] double tone(double frequency = 440, double seconds = 0.5) const {
+    return blockMedianTone(last(seconds), frequency);
+  }
+
+  static double blockMedianTone(const std::vector<float>& samples, double frequency) {
+    constexpr std::size_t kBlock = std::size_t(kRate / 20);
+    std::vector<double> levels;
+    for (std::size_t at = 0; at + kBlock <= samples.size(); at += kBlock)
+      levels.push_back(toneAmplitude(std::span(samples).subspan(at, kBlock), frequency, kRate));
+    if (levels.empty()) return 0;
+    std::ranges::nth_element(levels, levels.begin() + long(levels.size() / 2));
+    return levels[levels.size() / 2];
+  }
+
+  // The first event `what` ("start", "loud", "end") at or after byte offset `from`: its monotonic time in
+  // seconds and its byte offset.
+  [[nodiscard]] std::optional<std::pair<double, std::uintmax_t>> event(const std::string& what,
+                                                                         std::uintmax_t from) const {
+    std::ifstream in(base_ + ".events");
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      double when = 0;
+      std::uintmax_t offset = 0;
+      std::string kind;
+      if (fields >> when >> offset >> kind && kind == what && offset >= from) return std::pair{when, offset};
+    }
+    return std::nullopt;
+  }
+
+  [[nodiscard]] std::uintmax_t size() const {
+    struct stat info {};
+    return ::stat((base_ + ".pcm").c_str(), &info) == 0 ? std::uintmax_t(info.st_size) : 0;
+  }
+
+ private:
+  std::string base_;
+  std::uintmax_t start_ = 0;
+};
+
+}  // namespace brontide::testsupport
