@@ -1,0 +1,128 @@
+// The brontide executable against the loopback AirPlay network: a tone application in a private PipeWire
+// session, its sound at two shairport-sync receivers, one receiver dropping out and coming back.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "e2e/HeadlessBrontide.h"
+#include "linux/avahi/Rig.h"
+#include "support/AudioSession.h"
+#include "support/ReceiverPcm.h"
+
+namespace brontide::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::AudioSession;
+using testsupport::ChildProcess;
+using testsupport::ReceiverPcm;
+
+constexpr auto kLimit = 20s;  // guards against hangs only
+constexpr const char* kDefaultSink = "headless_out";
+constexpr const char* kSource = "org.example.tone440";
+constexpr double kPresent = 0.2;  // the source plays at amplitude 0.5
+constexpr double kAbsent = 0.02;
+// GLib ends the process when the private session bus goes away unless GSettings stays in memory.
+const std::map<std::string, std::string> kEnvironment{{"GSETTINGS_BACKEND", "memory"}};
+
+class AirPlay : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { rig::useNetwork(); }
+
+  void SetUp() override {
+    // CTest may start us with SIGCHLD ignored, which would reap the children before we read their status.
+    ::signal(SIGCHLD, SIG_DFL);
+    ASSERT_FALSE(ReceiverPcm::directory().empty()) << "no AirPlay receivers: scripts/airplay-network up";
+    for (const char* name : {"Terraza", "Estudio"}) ASSERT_EQ(rig::command(std::string("start-receiver ") + name), 0);
+  }
+  void TearDown() override { rig::command("start-receiver Estudio"); }
+
+  // The index of the line "route: <name> <state>" at or after `from`, reading until it comes.
+  static std::optional<std::size_t> routeLine(HeadlessBrontide& app, const std::string& name,
+                                              const std::string& state, std::size_t from = 0) {
+    const std::string wanted = "route: " + name + " " + state;
+    const auto deadline = Clock::now() + kLimit;
+    for (;;) {
+      const auto& lines = app.lines();
+      for (std::size_t i = from; i < lines.size(); ++i)
+        if (lines[i] == wanted) return i;
+      if (Clock::now() >= deadline) return std::nullopt;
+      app.linesAfter(100ms);
+    }
+  }
+  // Whether the receiver plays sound (not the silence it starts a session with) after its mark.
+  static bool soundArrives(const ReceiverPcm& pcm) {
+    return testsupport::eventually([&] { return pcm.event("loud", pcm.markOffset()).has_value(); }, kLimit);
+  }
+  // The tone level of the next `seconds` the receiver plays.
+  static double nextTone(ReceiverPcm& pcm, double seconds = 0.6) {
+    pcm.mark();
+    if (!testsupport::eventually([&] { return pcm.secondsSinceMark() >= seconds; }, kLimit)) return 0;
+    return pcm.tone(440, seconds);
+  }
+  double localTone() {
+    return testsupport::toneAmplitude(testsupport::recordSinkMonitor(kDefaultSink, 0.6, session.dir()), 440);
+  }
+  static std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + " | ";
+    return text;
+  }
+
+  AudioSession session{false};
+};
+
+TEST_F(AirPlay, HeadlessSendsTheSourceToTwoReceiversAndFollowsOneDroppingOutAndComingBack) {
+  ChildProcess tone({TONE_SOURCE, kSource, "Tono 440", "440"}, true);
+  ASSERT_EQ(tone.readLine(), "playing");
+  HeadlessBrontide app(BRONTIDE_EXECUTABLE, {"--source", kSource, "--speaker", "Terraza", "--speaker", "Estudio"},
+                       kEnvironment);
+
+  ReceiverPcm terraza("Terraza"), estudio("Estudio");
+  for (const std::string name : {"Terraza", "Estudio"}) {
+    const auto connecting = routeLine(app, name, "connecting");
+    ASSERT_TRUE(connecting) << name << ": " << joined(app.lines());
+    ASSERT_TRUE(routeLine(app, name, "playing", *connecting + 1)) << name << ": " << joined(app.lines());
+  }
+  ASSERT_TRUE(soundArrives(terraza));
+  ASSERT_TRUE(soundArrives(estudio));
+  EXPECT_GT(nextTone(terraza), kPresent);
+  EXPECT_GT(nextTone(estudio), kPresent);
+  EXPECT_LT(localTone(), kAbsent);
+
+  ASSERT_EQ(rig::command("stop-receiver Estudio"), 0);
+  const auto unreachable = routeLine(app, "Estudio", "unreachable");
+  ASSERT_TRUE(unreachable) << joined(app.lines());
+  EXPECT_GT(nextTone(terraza), kPresent);
+  EXPECT_LT(localTone(), kAbsent);
+
+  estudio.mark();
+  ASSERT_EQ(rig::command("start-receiver Estudio"), 0);
+  ASSERT_TRUE(routeLine(app, "Estudio", "playing", *unreachable + 1)) << joined(app.lines());
+  ASSERT_TRUE(soundArrives(estudio));
+  EXPECT_GT(nextTone(estudio), kPresent);
+  EXPECT_GT(nextTone(terraza), kPresent);
+  // Terraza never dropped: no line may say otherwise.
+  EXPECT_FALSE(std::ranges::any_of(app.lines(), [](const std::string& l) {
+    return l == "route: Terraza unreachable" || l == "route: Terraza available";
+  })) << joined(app.lines());
+
+  EXPECT_EQ(app.terminate(), 0);
+}
+
+TEST_F(AirPlay, RoutesListsThisComputerAndEveryReceiverWithItsState) {
+  ChildProcess routes({BRONTIDE_EXECUTABLE, "--routes", "--wait", "2"}, true);
+  std::vector<std::string> lines;
+  while (auto line = routes.readLine()) lines.push_back(*line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Este ordenador\tplaying", "Estudio\tavailable", "Garaje\tpassword",
+                                             "Terraza\tavailable"}));
+}
+
+}  // namespace
+}  // namespace brontide::e2e
