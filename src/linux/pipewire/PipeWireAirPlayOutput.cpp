@@ -129,6 +129,9 @@ struct PipeWireAirPlayOutput::Engine {
     bool moduleGone = false;
     std::uint32_t nodeId = SPA_ID_INVALID;
     PwProxy node;
+    // Its feed from the fan-out sink, loaded once both nodes are in the graph.
+    pw_impl_module* loopback = nullptr;
+    HookGuard loopbackHook;
     HookGuard nodeHook;
     bool running = false;
     bool streamingSaid = false;
@@ -193,12 +196,11 @@ struct PipeWireAirPlayOutput::Engine {
         }
       }
     }
-    if (combineGone) {
-      combineGone = false;
-      combineHook.remove();
-      combine = nullptr;
-      if (toReceivers && core) loadCombine();
+    if (fanOutGone) {
+      destroyFanOut();
+      if (toReceivers && core) loadFanOut();
     }
+    feedReceivers();
   }
 
   // --- connection --------------------------------------------------------------------------------------------
@@ -226,7 +228,7 @@ struct PipeWireAirPlayOutput::Engine {
       return events;
     }();
     pw_registry_add_listener(registry, registryHook.arm(), &kRegistryEvents, this);
-    if (toReceivers) loadCombine();
+    if (toReceivers) loadFanOut();
   }
 
   void armReconnect() {
@@ -253,7 +255,7 @@ struct PipeWireAirPlayOutput::Engine {
     while (!sinks.empty()) fail(*sinks.begin()->second, reason, false);
     for (auto& s : retiring) unload(*s);
     retiring.clear();
-    destroyCombine();
+    destroyFanOut();
     metadataHook.remove();
     metadata.reset();
     metadataId = SPA_ID_INVALID;
@@ -291,6 +293,7 @@ struct PipeWireAirPlayOutput::Engine {
         playerTargetWritten.reset();
       }
       routePlayer();
+      pw_loop_signal_event(pwLoop(), wake);  // a feed may now have both ends
     } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
       const char* name = props ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
       if (!name || std::strcmp(name, "default") != 0 || metadata) return;
@@ -329,7 +332,7 @@ struct PipeWireAirPlayOutput::Engine {
   void routePlayer() {
     if (!metadata || playerId == SPA_ID_INVALID) return;
     // "-1" makes the session manager follow the default output even if the stream was made with a target.
-    const std::string target = toReceivers ? kCombineSinkName : "-1";
+    const std::string target = toReceivers ? kFanOutSinkName : "-1";
     if (playerTargetWritten == target) return;
     if (!toReceivers && !playerTargetWritten) {
       // Made while routed to the computer: nothing to undo.
@@ -341,41 +344,92 @@ struct PipeWireAirPlayOutput::Engine {
     playerTargetWritten = target;
   }
 
-  void loadCombine() {
-    if (combine || !core) return;
+  // A virtual sink in the server that the receivers' loopbacks read from its monitor: every feed is then a
+  // normal stream the server schedules, so closing one never races another node's process callback.
+  void loadFanOut() {
+    if (fanOut || !core) return;
+    PwProperties props(pw_properties_new(
+        PW_KEY_FACTORY_NAME, "support.null-audio-sink", PW_KEY_NODE_NAME, kFanOutSinkName, PW_KEY_NODE_DESCRIPTION,
+        "Brontide AirPlay", PW_KEY_MEDIA_CLASS, "Audio/Sink", PW_KEY_NODE_VIRTUAL, "true", PW_KEY_OBJECT_LINGER,
+        "false", "audio.position", "[ FL FR ]",
+        // Never the session's default sink.
+        "priority.session", "0", "priority.driver", "0",
+        // WirePlumber 0.4.13 crashes when an idle sink it suspended is destroyed soon after.
+        "session.suspend-timeout-seconds", "0", nullptr));
+    fanOut.reset(static_cast<pw_proxy*>(
+        pw_core_create_object(core, "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0)));
+    if (!fanOut) {
+      notice(std::string("cannot create the AirPlay sink (") + std::strerror(errno) + ")");
+      return;
+    }
+    static const pw_proxy_events kEvents = [] {
+      pw_proxy_events events{};
+      events.version = PW_VERSION_PROXY_EVENTS;
+      events.bound = [](void* self, std::uint32_t id) {
+        auto& e = *static_cast<Engine*>(self);
+        e.fanOutId = id;
+        pw_loop_signal_event(e.pwLoop(), e.wake);
+      };
+      events.removed = [](void* self) {
+        auto& e = *static_cast<Engine*>(self);
+        e.fanOutGone = true;
+        pw_loop_signal_event(e.pwLoop(), e.wake);
+      };
+      return events;
+    }();
+    pw_proxy_add_listener(fanOut.get(), fanOutHook.arm(), &kEvents, this);
+  }
+
+  // Feeds go first: their streams would otherwise be left without a source.
+  void destroyFanOut() {
+    for (auto& [id, sink] : sinks) unloadLoopback(*sink);
+    fanOutHook.remove();
+    fanOut.reset();
+    fanOutId = SPA_ID_INVALID;
+    fanOutGone = false;
+  }
+
+  // Loads the loopback of every open receiver whose raop node and the fan-out sink are both in the graph; earlier,
+  // the session manager would link the loopback to the default output instead.
+  void feedReceivers() {
+    if (!fanOut || fanOutId == SPA_ID_INVALID || !nodeNames.contains(fanOutId)) return;
+    for (auto& [id, sink] : sinks)
+      if (sink->module && !sink->loopback && sink->nodeId != SPA_ID_INVALID) loadLoopback(*sink);
+  }
+
+  void loadLoopback(Sink& s) {
+    const auto feed = jsonString(sinkNodeName(s.id) + ".feed");
     const std::string args =
-        std::string("{ combine.mode = sink node.name = ") + jsonString(kCombineSinkName) +
-        " node.description = \"Brontide AirPlay\""
-        // Never the session's default sink; never suspended (a suspended sink is destroyed racily by the
-        // session manager), positions of the player's stereo.
-        " combine.props = { audio.position = [ FL FR ] priority.session = 0 priority.driver = 0"
-        " session.suspend-timeout-seconds = 0 }"
-        " stream.props = { session.suspend-timeout-seconds = 0 }"
-        " stream.rules = [ { matches = [ { media.class = \"Audio/Sink\""
-        " node.name = \"~^brontide\\\\.airplay\\\\.[0-9]+$\" } ] actions = { create-stream = { } } } ] }";
-    combine = pw_context_load_module(context.get(), "libpipewire-module-combine-stream", args.c_str(), nullptr);
-    if (!combine) {
-      notice(std::string("cannot load the combine-stream module (") + std::strerror(errno) + ")");
+        "{ node.description = " + jsonString("Brontide AirPlay to " + s.receiver.name) +
+        " audio.channels = 2 audio.position = [ FL FR ]"
+        " capture.props = { node.name = " + feed + " target.object = " + jsonString(kFanOutSinkName) +
+        " stream.capture.sink = true node.dont-reconnect = true }"
+        " playback.props = { node.name = " + jsonString(sinkNodeName(s.id) + ".out") +
+        " target.object = " + jsonString(sinkNodeName(s.id)) + " node.dont-reconnect = true } }";
+    s.loopback = pw_context_load_module(context.get(), "libpipewire-module-loopback", args.c_str(), nullptr);
+    if (!s.loopback) {
+      fail(s, std::string("cannot load the loopback module (") + std::strerror(errno) + ")");
       return;
     }
     static const pw_impl_module_events kEvents = [] {
       pw_impl_module_events events{};
       events.version = PW_VERSION_IMPL_MODULE_EVENTS;
-      events.destroy = [](void* self) {
-        auto& e = *static_cast<Engine*>(self);
-        e.combineGone = true;
-        pw_loop_signal_event(e.pwLoop(), e.wake);
+      // The module unloads itself when one of its ends goes; feedReceivers() loads it again if both are back.
+      events.destroy = [](void* sink) {
+        auto& gone = *static_cast<Sink*>(sink);
+        gone.loopbackHook.remove();
+        gone.loopback = nullptr;
+        pw_loop_signal_event(gone.engine->pwLoop(), gone.engine->wake);
       };
       return events;
     }();
-    pw_impl_module_add_listener(combine, combineHook.arm(), &kEvents, this);
+    pw_impl_module_add_listener(s.loopback, s.loopbackHook.arm(), &kEvents, &s);
   }
 
-  void destroyCombine() {
-    combineHook.remove();
-    if (combine && !combineGone) pw_impl_module_destroy(combine);
-    combine = nullptr;
-    combineGone = false;
+  void unloadLoopback(Sink& s) {
+    s.loopbackHook.remove();
+    if (s.loopback) pw_impl_module_destroy(s.loopback);
+    s.loopback = nullptr;
   }
 
   // --- sinks -------------------------------------------------------------------------------------------------
@@ -460,7 +514,7 @@ struct PipeWireAirPlayOutput::Engine {
                        " raop.transport = " + (r.transport == AirPlayTransport::tcp ? "tcp" : "udp") +
                        " raop.encryption.type = " + encryptionArgument(r.encryption) + " raop.audio.codec = PCM";
     if (r.password) args += " raop.password = " + jsonString(*r.password);
-    // Never the session's default sink; never suspended (see loadCombine).
+    // Never the session's default sink; never suspended (see loadFanOut).
     args += " stream.props = { node.name = " + jsonString(sinkNodeName(s.id)) +
             " node.description = " + jsonString(r.name) +
             // WirePlumber 0.4.13 restores sink volumes by media.name, which the module makes "RAOP sink" for
@@ -583,6 +637,8 @@ struct PipeWireAirPlayOutput::Engine {
     auto sink = std::move(it->second);
     sinks.erase(it);
     endProbe(*sink);
+    // Its feed first: a scheduled stream that leaves cleanly, before the raop node it writes to.
+    unloadLoopback(*sink);
     sink->nodeHook.remove();
     sink->node.reset();
     if (!sink->module) return;
@@ -635,9 +691,10 @@ struct PipeWireAirPlayOutput::Engine {
   PwProxy metadata;
   HookGuard metadataHook;
   std::uint32_t metadataId = SPA_ID_INVALID;
-  pw_impl_module* combine = nullptr;
-  HookGuard combineHook;
-  bool combineGone = false;
+  PwProxy fanOut;
+  HookGuard fanOutHook;
+  std::uint32_t fanOutId = SPA_ID_INVALID;
+  bool fanOutGone = false;
   std::map<SinkId, std::unique_ptr<Sink>> sinks;
   std::vector<std::unique_ptr<Sink>> retiring;  // closed; their modules wait for the server to drop the node
   std::map<std::uint32_t, std::string> nodeNames;  // every node of the graph
@@ -740,10 +797,10 @@ void PipeWireAirPlayOutput::setVolume(SinkId sink, double volume) {
 }
 
 void PipeWireAirPlayOutput::routeToReceivers() {
-  if (options_.routeNewItems) options_.routeNewItems(std::string(kCombineSinkName));
+  if (options_.routeNewItems) options_.routeNewItems(std::string(kFanOutSinkName));
   command([](Engine& e) {
     e.toReceivers = true;
-    e.loadCombine();
+    e.loadFanOut();
     e.routePlayer();
   });
 }
@@ -753,7 +810,7 @@ void PipeWireAirPlayOutput::routeToDefault() {
   command([](Engine& e) {
     e.toReceivers = false;
     e.routePlayer();
-    e.destroyCombine();
+    e.destroyFanOut();
   });
 }
 

@@ -12,15 +12,16 @@
 namespace brontide::pw {
 
 // AirPlay output through PipeWire inside Brontide's own process: one libpipewire-module-raop-sink per open
-// receiver and one libpipewire-module-combine-stream sink that feeds exactly those, which the player is routed
-// to ("target.object" in the "default" metadata, and on each new item through `routeNewItems`). Public calls:
+// receiver, one virtual sink the player is routed to ("target.object" in the "default" metadata, and on each new
+// item through `routeNewItems`), and one libpipewire-module-loopback per receiver from that sink's monitor to its
+// raop sink, so the server schedules every feed as an ordinary stream. Public calls:
 // main thread, never waiting for PipeWire. Everything PipeWire runs on the "brontide.airplay" loop thread;
 // events reach the main thread through MainQueue. Reconnects when the PipeWire daemon restarts.
 // Needs pw_init() beforehand.
 class PipeWireAirPlayOutput final : public AirPlayOutput {
  public:
-  // node.name of the combination sink the player plays to while receivers are chosen.
-  static constexpr const char* kCombineSinkName = "brontide.airplay";
+  // node.name of the virtual sink the player plays to while receivers are chosen.
+  static constexpr const char* kFanOutSinkName = "brontide.airplay";
 
   struct Options {
     // Sets the sink (node.name) each new player item plays to; nullopt = the default output. Main thread.
