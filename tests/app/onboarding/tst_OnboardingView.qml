@@ -37,7 +37,11 @@ Item {
             Harness.reset(apps, source)
             doneSpy.clear()
             doneSpy.target = Harness.flow
-            return createTemporaryObject(viewComponent, stage)
+            const view = createTemporaryObject(viewComponent, stage)
+            // Return is a window shortcut: without a window manager nothing activates the window for us.
+            stage.Window.window.requestActivate()
+            tryVerify(() => stage.Window.active)
+            return view
         }
         // The page on screen once the transition has ended.
         function page(view) {
