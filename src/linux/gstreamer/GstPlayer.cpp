@@ -128,29 +128,29 @@ void GstPlayer::setAutomaticallyWaitsToMinimizeStalling(bool waits) {
 
 Player::ItemId GstPlayer::makeItem(const std::string& address, double preferredForwardBufferSeconds) {
   const ItemId item = ++lastItem_;
-  items_.emplace(item, ItemSpec{address, preferredForwardBufferSeconds});
+  items_.emplace(item, ItemRequest{address, preferredForwardBufferSeconds});
   return item;
 }
 
 void GstPlayer::replaceCurrentItem(ItemId item) {
   if (item == observers_->current) return;
-  std::optional<ItemSpec> spec;
+  std::optional<ItemRequest> request;
   if (item != 0) {
     const auto found = items_.find(item);
     if (found == items_.end()) {
       log_.notice(formatString("player: unknown item %llu, dropping the current one", number(item)));
       item = 0;
     } else {
-      spec = found->second;
+      request = found->second;
       // Items made before this one are never played again: forget them.
       items_.erase(items_.begin(), found);
     }
   }
   observers_->current = item;
   auto target = allowsExternalPlayback_ ? routeTarget_ : std::nullopt;
-  invoke([this, item, spec = std::move(spec), target = std::move(target)] {
+  invoke([this, item, request = std::move(request), target = std::move(target)] {
     stream_.reset();
-    if (spec) stream_ = startStream(item, *spec, target);
+    if (request) stream_ = startStream(item, *request, target);
   });
   currentNodeNameChanged.notify(currentNodeName());
 }
@@ -215,7 +215,7 @@ gboolean GstPlayer::drainCommands(gpointer self) {
   return G_SOURCE_REMOVE;
 }
 
-std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const ItemSpec& spec,
+std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const ItemRequest& request,
                                                           const std::optional<std::string>& target) {
   auto stream = std::make_unique<Stream>();
   stream->owner = this;
@@ -248,8 +248,8 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   // Only read when the stream connects; later moves go through the "default" metadata.
   if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
 
-  g_object_set(playbin, "uri", spec.address.c_str(), "buffer-duration",
-               static_cast<gint64>(spec.forwardBufferSeconds * GST_SECOND), "audio-sink", sink, nullptr);
+  g_object_set(playbin, "uri", request.address.c_str(), "buffer-duration",
+               static_cast<gint64>(request.forwardBufferSeconds * GST_SECOND), "audio-sink", sink, nullptr);
   // soft-volume keeps playsink's audioconvert in the chain: pipewiresink takes avdec_aac's planar
   // samples for interleaved ones and plays the tone an octave up.
   gst_util_set_object_arg(G_OBJECT(playbin), "flags", "audio+soft-volume");
@@ -263,7 +263,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
 
   stream->requested = GST_STATE_PAUSED;
   if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-    log_.notice(formatString("player: item %llu failed: %s would not start", number(item), spec.address.c_str()));
+    log_.notice(formatString("player: item %llu failed: %s would not start", number(item), request.address.c_str()));
     finish(*stream, ItemEvent::failedToPlayToEnd);
   }
   applyState(*stream);

@@ -50,7 +50,7 @@ class GstPlayer final : public Player {
   Signal<std::optional<std::string>> currentNodeNameChanged;
 
  private:
-  struct ItemSpec {
+  struct ItemRequest {
     std::string address;
     double forwardBufferSeconds = 0;
   };
@@ -72,7 +72,7 @@ class GstPlayer final : public Player {
   static gboolean drainCommands(gpointer self);
   static gboolean checkStall(gpointer self);
   static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer stream);
-  std::unique_ptr<Stream> startStream(ItemId item, const ItemSpec& spec, const std::optional<std::string>& target);
+  std::unique_ptr<Stream> startStream(ItemId item, const ItemRequest& request, const std::optional<std::string>& target);
   void applyState(Stream& stream);
   void finish(Stream& stream, ItemEvent event);
   void deliver(ItemId item, ItemEvent event);
@@ -82,7 +82,7 @@ class GstPlayer final : public Player {
 
   // Main thread.
   std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
-  std::map<ItemId, ItemSpec> items_;
+  std::map<ItemId, ItemRequest> items_;
   ItemId lastItem_ = 0;
   bool allowsExternalPlayback_ = false;
   std::optional<std::string> routeTarget_;
