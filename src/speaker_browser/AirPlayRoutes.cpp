@@ -8,6 +8,8 @@
 #include <set>
 #include <utility>
 
+#include "base/Format.h"
+
 namespace brontide {
 
 namespace {
@@ -75,16 +77,7 @@ std::string stateText(RouteState state) {
 }
 
 std::string routeLine(const Route& route) {
-  std::string line;
-  for (const unsigned char byte : route.name) {
-    if (byte < 0x20 || byte == 0x7f) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      line += escaped;
-    } else {
-      line += static_cast<char>(byte);
-    }
-  }
+  std::string line = escapeControlCharacters(route.name);
   line += '\t';
   line += stateToken(route.state);
   return line;

@@ -1,9 +1,9 @@
 #include "speaker_browser/SpeakerListing.h"
 
-#include <cstdio>
 #include <memory>
 #include <utility>
 
+#include "base/Format.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
 namespace brontide {
@@ -39,19 +39,6 @@ struct Collection {
   bool finished = false;
 };
 
-void appendEscaped(std::string& line, const std::string& field) {
-  for (const char c : field) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      line += escaped;
-    } else {
-      line += c;
-    }
-  }
-}
-
 }  // namespace
 
 void collectSpeakers(ServiceBrowser& browser, MainQueue& mainQueue, const Collator& collator, std::string ownName,
@@ -73,13 +60,8 @@ void collectSpeakers(ServiceBrowser& browser, MainQueue& mainQueue, const Collat
 }
 
 std::string speakerLine(const Speaker& speaker) {
-  std::string line;
-  appendEscaped(line, speaker.name);
-  line += '\t';
-  appendEscaped(line, speaker.kind());
-  line += '\t';
-  appendEscaped(line, speaker.model);
-  return line;
+  return escapeControlCharacters(speaker.name) + '\t' + escapeControlCharacters(speaker.kind()) + '\t' +
+         escapeControlCharacters(speaker.model);
 }
 
 }  // namespace brontide

@@ -1,6 +1,6 @@
 #include "linux/avahi/Utf8.h"
 
-#include <cstdio>
+#include "base/Format.h"
 
 namespace brontide::avahi {
 
@@ -51,18 +51,7 @@ std::string validUtf8(std::string_view text) {
 }
 
 std::string printable(std::string_view text) {
-  std::string escaped;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      escaped += hex;
-    } else {
-      escaped += c;
-    }
-  }
-  return validUtf8(escaped);
+  return validUtf8(escapeControlCharacters(text));
 }
 
 }  // namespace brontide::avahi
