@@ -83,6 +83,16 @@ void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
                     &onSourceData, data, nullptr);
 }
 
+// pipewiresink 0.3.65 activates its buffer pool holding the pool's lock and then takes its PipeWire loop's lock,
+// while the loop thread, on a new format from a link, holds the loop's lock and then asks for the pool's: an
+// upstream element activating the proposed pool as the session manager links the stream deadlocks both. Without
+// the proposal the sink activates its pool itself at the first render, long after the link.
+GstPadProbeReturn refuseAllocation(GstPad*, GstPadProbeInfo* info, gpointer) {
+  GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+  if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION) return GST_PAD_PROBE_DROP;
+  return GST_PAD_PROBE_OK;
+}
+
 void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
   GstElementFactory* factory = gst_element_get_factory(element);
   if (factory == nullptr || g_strcmp0(GST_OBJECT_NAME(factory), "queue") != 0) return;
@@ -147,12 +157,7 @@ void GstPlayer::replaceCurrentItem(ItemId item) {
     }
   }
   observers_->current = item;
-  auto target = allowsExternalPlayback_ ? routeTarget_ : std::nullopt;
-  invoke([this, item, request = std::move(request), target = std::move(target)] {
-    stream_.reset();
-    if (request) stream_ = startStream(item, *request, target);
-  });
-  currentNodeNameChanged.notify(currentNodeName());
+  restartCurrentItem(item, std::move(request));
 }
 
 Player::ItemId GstPlayer::currentItem() const { return observers_->current; }
@@ -182,7 +187,24 @@ Player::ObservationToken GstPlayer::observe(ItemId item, ItemEvent event, std::f
 
 void GstPlayer::removeObservation(ObservationToken token) { observers_->byToken.erase(token); }
 
-void GstPlayer::setRouteTarget(std::optional<std::string> sinkNodeName) { routeTarget_ = std::move(sinkNodeName); }
+void GstPlayer::setRouteTarget(std::optional<std::string> sinkNodeName) {
+  routeTarget_ = std::move(sinkNodeName);
+  const ItemId item = observers_->current;
+  if (item == 0 || !allowsExternalPlayback_) return;
+  const auto found = items_.find(item);
+  if (found == items_.end()) return;
+  log_.notice(formatString("player: item %llu restarts on %s", number(item),
+                           routeTarget_ ? routeTarget_->c_str() : "the default output"));
+  restartCurrentItem(item, found->second);
+}
+
+void GstPlayer::restartCurrentItem(ItemId item, std::optional<ItemRequest> request) {
+  auto target = allowsExternalPlayback_ ? routeTarget_ : std::nullopt;
+  invoke([this, item, request = std::move(request), target = std::move(target)] {
+    stream_.reset();
+    if (request) stream_ = startStream(item, *request, target);
+  });
+}
 
 std::optional<std::string> GstPlayer::currentNodeName() const {
   if (observers_->current == 0) return std::nullopt;
@@ -245,7 +267,10 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
                                               "node.description", G_TYPE_STRING, kApplicationName,  //
                                               nullptr)};
   g_object_set(sink, "stream-properties", properties.get(), nullptr);
-  // Only read when the stream connects; later moves go through the "default" metadata.
+  if (gst::Pad sinkPad{gst_element_get_static_pad(sink, "sink")}) {
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &refuseAllocation, nullptr, nullptr);
+  }
+  // Only read when the stream connects: a new route restarts the stream.
   if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
 
   g_object_set(playbin, "uri", request.address.c_str(), "buffer-duration",

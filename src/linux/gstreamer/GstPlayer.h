@@ -13,7 +13,6 @@
 
 #include "base/Log.h"
 #include "base/MainQueue.h"
-#include "base/Signal.h"
 #include "controller/Player.h"
 #include "linux/gstreamer/Handles.h"
 
@@ -40,14 +39,13 @@ class GstPlayer final : public Player {
   [[nodiscard]] ObservationToken observe(ItemId item, ItemEvent event, std::function<void()> handler) override;
   void removeObservation(ObservationToken token) override;
 
-  // The sink (its node.name) that each item made current from now on plays to; nullopt = the
-  // session's default. Needs external playback allowed. pipewiresink ignores a target changed while
-  // playing: to move the current item, write its node's target in the "default" metadata.
+  // The sink (its node.name) that items play to from now on, the current one included; nullopt = the
+  // session's default. Needs external playback allowed. A current item restarts its stream on the new
+  // sink at once (same item, a gap of about the forward buffer): pipewiresink reads its target only when
+  // it connects, and the new format of a live move can deadlock 0.3.65's pipewiresink (see GstPlayer.cpp).
   void setRouteTarget(std::optional<std::string> sinkNodeName);
   // node.name of the current item's PipeWire stream (a new one for every item); nullopt without an item.
   [[nodiscard]] std::optional<std::string> currentNodeName() const;
-  // Emitted on the main thread whenever the current item, and so currentNodeName(), changes.
-  Signal<std::optional<std::string>> currentNodeNameChanged;
 
  private:
   struct ItemRequest {
@@ -66,6 +64,9 @@ class GstPlayer final : public Player {
     std::map<ObservationToken, Observation> byToken;
   };
   struct Stream;
+
+  // Main thread: replaces the player thread's stream with one for `item` (none without a request).
+  void restartCurrentItem(ItemId item, std::optional<ItemRequest> request);
 
   // Player thread.
   void invoke(std::function<void()> work);

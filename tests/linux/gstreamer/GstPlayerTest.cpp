@@ -163,7 +163,7 @@ TEST_F(GstPlayerTest, EventsOfAReplacedItemNeverFire) {
   EXPECT_EQ(second.total(), 0) << logText();
 }
 
-TEST_F(GstPlayerTest, RouteTargetSendsEveryNewItemToThatSink) {
+TEST_F(GstPlayerTest, RouteTargetSendsTheCurrentAndEveryNewItemToThatSink) {
   constexpr auto kRoute = "brontide-test-route";
   ASSERT_TRUE(audioSession->addNullSink(kRoute));
   rig::SinkRecorder routed{kRoute};
@@ -181,9 +181,13 @@ TEST_F(GstPlayerTest, RouteTargetSendsEveryNewItemToThatSink) {
     return audioSession->nodeProperty(node, "target.object") == kRoute && routed.hearsTone() && speaker.hearsSilence();
   })) << logText();
 
+  // A new route takes the playing item along, without a failure or a new item.
+  const auto item = player.currentItem();
   player.setRouteTarget(std::nullopt);
-  load(counts);
   EXPECT_TRUE(eventually([&] { return speaker.hearsTone() && routed.hearsSilence(); })) << logText();
+  player.setRouteTarget(kRoute);
+  EXPECT_TRUE(eventually([&] { return routed.hearsTone() && speaker.hearsSilence(); })) << logText();
+  EXPECT_EQ(player.currentItem(), item);
   EXPECT_EQ(counts.total(), 0) << logText();
 }
 
