@@ -32,13 +32,9 @@ Services::Services(Options options)
       // An empty own name: the browser leaves out the receiver advertised under the Avahi host name.
       speakers_(serviceBrowser_, mainQueue_, collator_, std::string()),
       airplayOutput_(mainQueue_, log_,
-                     {.routeNewItems = [this](std::optional<std::string> sink) { player_.setRouteTarget(sink); }}),
+                     {.routePlayer = [this](std::optional<std::string> sink) { player_.setRouteTarget(sink); }}),
       routes_(serviceBrowser_, airplayOutput_, mainQueue_, collator_, log_, std::string()) {
   audioClientsSource_ = &capture_;
-  // Every new item of the player is a new stream: route each like the one before.
-  playerNodeConnection_ = player_.currentNodeNameChanged.connect(
-      [this](std::optional<std::string> name) { airplayOutput_.setPlayerNode(std::move(name)); });
-  airplayOutput_.setPlayerNode(player_.currentNodeName());
   controller_ = Controller::create(Controller::Dependencies{
       .mainQueue = mainQueue_,
       .preferences = preferences_,
@@ -72,7 +68,6 @@ Services::Services(Options options)
 Services::~Services() {
   if (controller_) controller_->stop();
   controller_.reset();
-  player_.currentNodeNameChanged.disconnect(playerNodeConnection_);
   audioClientsSource_ = nullptr;
 }
 

@@ -65,7 +65,6 @@ class Services {
   SpeakerBrowser speakers_;
   pw::PipeWireAirPlayOutput airplayOutput_;
   AirPlayRoutes routes_;
-  std::size_t playerNodeConnection_ = 0;
   std::shared_ptr<Controller> controller_;
 };
 

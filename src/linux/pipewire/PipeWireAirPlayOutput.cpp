@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
-#include <pipewire/extensions/metadata.h>
 #include <pipewire/impl.h>
 #include <pthread.h>
 #include <spa/param/props.h>
@@ -39,7 +38,9 @@ constexpr auto kRetireLimit = std::chrono::seconds(2);
 // A running sink with no RTSP session for this many checks (1 s apart) has lost its receiver: 0.3.65's
 // raop-sink only logs the dropped session and keeps consuming, so the session is looked for directly.
 constexpr int kMissedChecks = 3;
-constexpr const char* kPlayerTargetKey = "target.object";
+// The fan-out sink outlives the last receiver by this long, so the player's stream has left it (by restarting on
+// the default output) before it goes: the session manager would otherwise move that stream while it plays.
+constexpr int kFanOutLingerSeconds = 2;
 
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
@@ -109,6 +110,16 @@ std::set<std::string> establishedPeers() {
 // Main-thread side: what posted events reach.
 struct PipeWireAirPlayOutput::Relay {
   Handlers handlers;
+  std::function<void(std::optional<std::string>)> routePlayer;
+  bool toReceivers = false;
+  // The fan-out sink the player was last sent to; 0 while it plays to the default output.
+  std::uint64_t routedFanOut = 0;
+
+  void fanOutReady(std::uint64_t generation) {
+    if (!toReceivers || routedFanOut == generation) return;
+    routedFanOut = generation;
+    if (routePlayer) routePlayer(std::string(kFanOutSinkName));
+  }
 };
 
 // Everything below runs on the loop thread, or on the main thread before the loop starts and after it stops.
@@ -200,6 +211,7 @@ struct PipeWireAirPlayOutput::Engine {
       destroyFanOut();
       if (toReceivers && core) loadFanOut();
     }
+    if (fanOutInGraph() && announcedFanOut != fanOutGeneration) announceFanOut();
     feedReceivers();
   }
 
@@ -256,12 +268,7 @@ struct PipeWireAirPlayOutput::Engine {
     for (auto& s : retiring) unload(*s);
     retiring.clear();
     destroyFanOut();
-    metadataHook.remove();
-    metadata.reset();
-    metadataId = SPA_ID_INVALID;
     nodeNames.clear();
-    playerId = SPA_ID_INVALID;
-    playerTargetWritten.reset();
     registryHook.remove();
     if (registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
     registry = nullptr;
@@ -288,20 +295,7 @@ struct PipeWireAirPlayOutput::Engine {
       nodeNames[id] = name;
       for (auto& [sinkId, sink] : sinks)
         if (sinkNodeName(sinkId) == name && !sink->node) bindSinkNode(*sink, id);
-      if (playerName && *playerName == name) {
-        playerId = id;
-        playerTargetWritten.reset();
-      }
-      routePlayer();
       pw_loop_signal_event(pwLoop(), wake);  // a feed may now have both ends
-    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
-      const char* name = props ? spa_dict_lookup(props, PW_KEY_METADATA_NAME) : nullptr;
-      if (!name || std::strcmp(name, "default") != 0 || metadata) return;
-      metadata.reset(static_cast<pw_proxy*>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Metadata,
-                                                             PW_VERSION_METADATA, 0)));
-      metadataId = id;
-      playerTargetWritten.reset();
-      routePlayer();
     }
   }
 
@@ -309,15 +303,6 @@ struct PipeWireAirPlayOutput::Engine {
 
   void globalRemove(std::uint32_t id) {
     nodeNames.erase(id);
-    if (id == playerId) {
-      playerId = SPA_ID_INVALID;
-      playerTargetWritten.reset();
-    }
-    if (id == metadataId) {
-      metadataHook.remove();
-      metadata.reset();
-      metadataId = SPA_ID_INVALID;
-    }
     for (auto& [sinkId, sink] : sinks) {
       if (sink->nodeId != id) continue;
       sink->nodeHook.remove();
@@ -329,25 +314,31 @@ struct PipeWireAirPlayOutput::Engine {
 
   // --- the player's route ------------------------------------------------------------------------------------
 
-  void routePlayer() {
-    if (!metadata || playerId == SPA_ID_INVALID) return;
-    // "-1" makes the session manager follow the default output even if the stream was made with a target.
-    const std::string target = toReceivers ? kFanOutSinkName : "-1";
-    if (playerTargetWritten == target) return;
-    if (!toReceivers && !playerTargetWritten) {
-      // Made while routed to the computer: nothing to undo.
-      playerTargetWritten = target;
-      return;
-    }
-    pw_metadata_set_property(reinterpret_cast<pw_metadata*>(metadata.get()), playerId, kPlayerTargetKey,
-                             toReceivers ? "Spa:String" : "Spa:Id", target.c_str());
-    playerTargetWritten = target;
+  bool fanOutInGraph() const { return fanOut && fanOutId != SPA_ID_INVALID && nodeNames.contains(fanOutId); }
+
+  // The player is sent to the fan-out sink only once the session manager can find it there: a stream whose
+  // target is missing is linked to the default output, then moved.
+  void announceFanOut() {
+    if (!toReceivers || !fanOutInGraph()) return;
+    announcedFanOut = fanOutGeneration;
+    post([generation = fanOutGeneration](Relay& r) { r.fanOutReady(generation); });
+  }
+
+  void lingerFanOut() {
+    auto when = seconds(kFanOutLingerSeconds);
+    pw_loop_update_timer(pwLoop(), lingerTimer, &when, nullptr, false);
+  }
+
+  static void onLingerEnd(void* self, std::uint64_t) {
+    auto& e = *static_cast<Engine*>(self);
+    if (!e.toReceivers) e.destroyFanOut();
   }
 
   // A virtual sink in the server that the receivers' loopbacks read from its monitor: every feed is then a
   // normal stream the server schedules, so closing one never races another node's process callback.
   void loadFanOut() {
     if (fanOut || !core) return;
+    ++fanOutGeneration;
     PwProperties props(pw_properties_new(
         PW_KEY_FACTORY_NAME, "support.null-audio-sink", PW_KEY_NODE_NAME, kFanOutSinkName, PW_KEY_NODE_DESCRIPTION,
         "Brontide AirPlay", PW_KEY_MEDIA_CLASS, "Audio/Sink", PW_KEY_NODE_VIRTUAL, "true", PW_KEY_OBJECT_LINGER,
@@ -684,30 +675,27 @@ struct PipeWireAirPlayOutput::Engine {
   spa_source* wake = nullptr;
   spa_source* checkTimer = nullptr;
   spa_source* reconnectTimer = nullptr;
+  spa_source* lingerTimer = nullptr;
   pw_core* core = nullptr;
   HookGuard coreHook;
   pw_registry* registry = nullptr;
   HookGuard registryHook;
-  PwProxy metadata;
-  HookGuard metadataHook;
-  std::uint32_t metadataId = SPA_ID_INVALID;
   PwProxy fanOut;
   HookGuard fanOutHook;
   std::uint32_t fanOutId = SPA_ID_INVALID;
   bool fanOutGone = false;
+  std::uint64_t fanOutGeneration = 0;  // one per fan-out sink made
+  std::uint64_t announcedFanOut = 0;
   std::map<SinkId, std::unique_ptr<Sink>> sinks;
   std::vector<std::unique_ptr<Sink>> retiring;  // closed; their modules wait for the server to drop the node
   std::map<std::uint32_t, std::string> nodeNames;  // every node of the graph
   bool toReceivers = false;
-  std::optional<std::string> playerName;
-  std::uint32_t playerId = SPA_ID_INVALID;
-  std::optional<std::string> playerTargetWritten;
   bool broken = false;
 };
 
 PipeWireAirPlayOutput::PipeWireAirPlayOutput(MainQueue& mainQueue, Log& log, Options options)
-    : mainQueue_(mainQueue), options_(std::move(options)), relay_(std::make_shared<Relay>()),
-      engine_(std::make_unique<Engine>(mainQueue, log, relay_)) {
+    : mainQueue_(mainQueue), relay_(std::make_shared<Relay>()), engine_(std::make_unique<Engine>(mainQueue, log, relay_)) {
+  relay_->routePlayer = std::move(options.routePlayer);
   auto& e = *engine_;
   e.loop.reset(pw_thread_loop_new("brontide.airplay", nullptr));
   if (!e.loop) {
@@ -723,6 +711,7 @@ PipeWireAirPlayOutput::PipeWireAirPlayOutput(MainQueue& mainQueue, Log& log, Opt
   e.wake = pw_loop_add_event(e.pwLoop(), &Engine::onWake, &e);
   e.checkTimer = pw_loop_add_timer(e.pwLoop(), &Engine::onCheck, &e);
   e.reconnectTimer = pw_loop_add_timer(e.pwLoop(), &Engine::onReconnect, &e);
+  e.lingerTimer = pw_loop_add_timer(e.pwLoop(), &Engine::onLingerEnd, &e);
   auto period = seconds(1);
   pw_loop_update_timer(e.pwLoop(), e.checkTimer, &period, &period, false);
   if (pw_thread_loop_start(e.loop.get()) < 0) {
@@ -753,25 +742,13 @@ PipeWireAirPlayOutput::~PipeWireAirPlayOutput() {
   pw_loop_destroy_source(e.pwLoop(), e.wake);
   pw_loop_destroy_source(e.pwLoop(), e.checkTimer);
   pw_loop_destroy_source(e.pwLoop(), e.reconnectTimer);
+  pw_loop_destroy_source(e.pwLoop(), e.lingerTimer);
   e.context.reset();
   e.loop.reset();
 }
 
 void PipeWireAirPlayOutput::command(std::function<void(Engine&)> work) {
   if (engine_->loop) engine_->push(std::move(work));
-}
-
-void PipeWireAirPlayOutput::setPlayerNode(std::optional<std::string> nodeName) {
-  command([nodeName = std::move(nodeName)](Engine& e) {
-    if (e.playerName == nodeName) return;
-    e.playerName = nodeName;
-    e.playerId = SPA_ID_INVALID;
-    e.playerTargetWritten.reset();
-    if (nodeName)
-      for (const auto& [id, name] : e.nodeNames)
-        if (name == *nodeName) e.playerId = id;
-    e.routePlayer();
-  });
 }
 
 void PipeWireAirPlayOutput::setHandlers(Handlers handlers) { relay_->handlers = std::move(handlers); }
@@ -797,20 +774,20 @@ void PipeWireAirPlayOutput::setVolume(SinkId sink, double volume) {
 }
 
 void PipeWireAirPlayOutput::routeToReceivers() {
-  if (options_.routeNewItems) options_.routeNewItems(std::string(kFanOutSinkName));
+  relay_->toReceivers = true;
   command([](Engine& e) {
     e.toReceivers = true;
     e.loadFanOut();
-    e.routePlayer();
+    e.announceFanOut();
   });
 }
 
 void PipeWireAirPlayOutput::routeToDefault() {
-  if (options_.routeNewItems) options_.routeNewItems(std::nullopt);
+  relay_->toReceivers = false;
+  if (std::exchange(relay_->routedFanOut, 0) != 0 && relay_->routePlayer) relay_->routePlayer(std::nullopt);
   command([](Engine& e) {
     e.toReceivers = false;
-    e.routePlayer();
-    e.destroyFanOut();
+    e.lingerFanOut();
   });
 }
 

@@ -12,11 +12,11 @@
 namespace brontide::pw {
 
 // AirPlay output through PipeWire inside Brontide's own process: one libpipewire-module-raop-sink per open
-// receiver, one virtual sink the player is routed to ("target.object" in the "default" metadata, and on each new
-// item through `routeNewItems`), and one libpipewire-module-loopback per receiver from that sink's monitor to its
-// raop sink, so the server schedules every feed as an ordinary stream. Public calls:
-// main thread, never waiting for PipeWire. Everything PipeWire runs on the "brontide.airplay" loop thread;
-// events reach the main thread through MainQueue. Reconnects when the PipeWire daemon restarts.
+// receiver, one virtual sink the player is sent to while receivers are chosen (through `routePlayer`, which
+// restarts the player's stream there: a playing stream is never moved), and one libpipewire-module-loopback per
+// receiver from that sink's monitor to its raop sink, so the server schedules every feed as an ordinary stream.
+// Public calls: main thread, never waiting for PipeWire. Everything PipeWire runs on the "brontide.airplay" loop
+// thread; events reach the main thread through MainQueue. Reconnects when the PipeWire daemon restarts.
 // Needs pw_init() beforehand.
 class PipeWireAirPlayOutput final : public AirPlayOutput {
  public:
@@ -24,17 +24,15 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   static constexpr const char* kFanOutSinkName = "brontide.airplay";
 
   struct Options {
-    // Sets the sink (node.name) each new player item plays to; nullopt = the default output. Main thread.
-    std::function<void(std::optional<std::string>)> routeNewItems;
+    // Sends the player, its current item included, to this sink (node.name); nullopt = the default output.
+    // Main thread; called once the sink is in the graph, and again whenever it had to be made anew.
+    std::function<void(std::optional<std::string>)> routePlayer;
   };
 
   PipeWireAirPlayOutput(MainQueue& mainQueue, Log& log, Options options);
   ~PipeWireAirPlayOutput() override;
   PipeWireAirPlayOutput(const PipeWireAirPlayOutput&) = delete;
   PipeWireAirPlayOutput& operator=(const PipeWireAirPlayOutput&) = delete;
-
-  // The player's current stream (its node.name), routed like every one before it. Call on every change.
-  void setPlayerNode(std::optional<std::string> nodeName);
 
   void setHandlers(Handlers handlers) override;
   [[nodiscard]] SinkId open(const AirPlayReceiver& receiver) override;
@@ -52,7 +50,6 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   void command(std::function<void(Engine&)> work);
 
   MainQueue& mainQueue_;
-  Options options_;
   SinkId lastSink_ = 0;
   std::shared_ptr<Relay> relay_;  // main-thread side; posted events hold it weakly
   std::unique_ptr<Engine> engine_;

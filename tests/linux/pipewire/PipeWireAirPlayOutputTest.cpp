@@ -47,7 +47,11 @@ class PipeWireAirPlayOutputTest : public testing::Test {
   void SetUp() override {
     ASSERT_NE(std::getenv("BRONTIDE_RECEIVERS_DIR"), nullptr) << "no AirPlay receivers: scripts/airplay-network up";
     for (const char* name : {"Terraza", "Estudio"}) ASSERT_EQ(rig::command(std::string("start-receiver ") + name), 0);
-    output = std::make_unique<PipeWireAirPlayOutput>(queue, log, PipeWireAirPlayOutput::Options{});
+    output = std::make_unique<PipeWireAirPlayOutput>(
+        queue, log, PipeWireAirPlayOutput::Options{.routePlayer = [this](std::optional<std::string> sink) {
+          route = std::move(sink);
+          if (player) play();  // a player restarts its stream on a new route
+        }});
     output->setHandlers({.connected = [this](AirPlayOutput::SinkId id) { connected.insert(id); },
                          .streaming = [this](AirPlayOutput::SinkId id) { streaming.insert(id); },
                          .failed = [this](AirPlayOutput::SinkId id, const std::string&) { failed.insert(id); }});
@@ -59,11 +63,13 @@ class PipeWireAirPlayOutputTest : public testing::Test {
     rig::command("start-receiver Terraza");
   }
 
-  // Plays the 440 Hz tone as an application whose stream is the "player", routed by the output under test.
+  // Plays the 440 Hz tone as the "player", on the route the output under test asked for.
   void play() {
-    output->setPlayerNode(kPlayerNode);
-    player = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"pw-play", "-P", std::string("{ node.name = ") + kPlayerNode + " }", tone});
+    player.reset();
+    std::vector<std::string> command{"pw-play", "-P", std::string("{ node.name = ") + kPlayerNode + " }"};
+    if (route) command.insert(command.end(), {"--target", *route});
+    command.push_back(tone);
+    player = std::make_unique<ChildProcess>(command);
   }
   AirPlayOutput::SinkId openAndStream(const AirPlayReceiver& r) {
     const auto id = output->open(r);
@@ -86,6 +92,7 @@ class PipeWireAirPlayOutputTest : public testing::Test {
   rig::TestLog log;
   std::unique_ptr<PipeWireAirPlayOutput> output;
   std::unique_ptr<ChildProcess> player;
+  std::optional<std::string> route;
   std::set<AirPlayOutput::SinkId> connected, streaming, failed;
 };
 
@@ -156,9 +163,16 @@ TEST_F(PipeWireAirPlayOutputTest, BackToTheComputer_PlaysTheToneLocallyAgain) {
   output->routeToReceivers();
   play();
   openAndStream(receiver("Estudio", 5102));
+  ASSERT_TRUE(queue.pumpUntil([&] { return route.has_value(); }, kLimit));
   output->routeToDefault();
+  EXPECT_EQ(route, std::nullopt);
   queue.pumpFor(300ms);
   EXPECT_GT(localTone(), 0.2);
+
+  // Chosen again while the sink still lingers: the player goes straight back to it.
+  output->routeToReceivers();
+  ASSERT_TRUE(queue.pumpUntil([&] { return route.has_value(); }, kLimit));
+  EXPECT_EQ(*route, PipeWireAirPlayOutput::kFanOutSinkName);
 }
 
 }  // namespace
