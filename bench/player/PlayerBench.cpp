@@ -17,11 +17,10 @@
 
 #include "fakes/RecordingLog.h"
 #include "linux/gstreamer/AdtsServer.h"
-#include "linux/gstreamer/AudioSession.h"
 #include "linux/gstreamer/GstPlayer.h"
 #include "linux/gstreamer/SinkRecorder.h"
 #include "support/PumpedMainQueue.h"
-#include "linux/gstreamer/Subprocess.h"
+#include "support/AudioSession.h"
 
 namespace {
 
@@ -40,7 +39,7 @@ long onsetSample(const std::vector<brontide::rig::AdtsFrame>& frames) {
     std::ofstream file(path, std::ios::binary);
     for (const auto& frame : frames) file.write(reinterpret_cast<const char*>(frame.data()), std::ssize(frame));
   }
-  const auto pcm = brontide::rig::runCommand("ffmpeg -hide_banner -loglevel error -i " + path.string() +
+  const auto pcm = brontide::testsupport::runCommand("ffmpeg -hide_banner -loglevel error -i " + path.string() +
                                              " -f s16le -ac 1 -ar 48000 - 2>/dev/null");
   std::filesystem::remove(path);
   for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
@@ -92,11 +91,7 @@ double percentile(std::vector<double> values, double p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  brontide::rig::AudioSession session;
-  if (!session.running()) {
-    std::fprintf(stderr, "%s\n", session.error().c_str());
-    return 1;
-  }
+  brontide::testsupport::AudioSession session{false};
   ::setenv("GSETTINGS_BACKEND", "memory", 1);
   gst_init(&argc, &argv);
 
@@ -119,7 +114,7 @@ int main(int argc, char** argv) {
     std::lock_guard lock(mutex);
     onsetWrites.push_back(when);
   });
-  brontide::rig::SinkRecorder sink(brontide::rig::kDefaultSink);
+  brontide::rig::SinkRecorder sink(brontide::testsupport::kDefaultSink);
   brontide::rig::PumpedMainQueue queue;
   brontide::fakes::RecordingLog log;
   brontide::GstPlayer player(queue, log);

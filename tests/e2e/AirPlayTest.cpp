@@ -19,12 +19,12 @@ namespace brontide::e2e {
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::kDefaultSink;
 using testsupport::AudioSession;
 using testsupport::ChildProcess;
 using testsupport::ReceiverPcm;
 
 constexpr auto kLimit = 20s;  // guards against hangs only
-constexpr const char* kDefaultSink = "headless_out";
 constexpr const char* kSource = "org.example.tone440";
 constexpr double kPresent = 0.2;  // the source plays at amplitude 0.5
 constexpr double kAbsent = 0.02;

@@ -22,8 +22,8 @@ using testsupport::ChildProcess;
 using testsupport::eventually;
 using testsupport::runCommand;
 using testsupport::toneAmplitude;
+using testsupport::kDefaultSink;
 
-constexpr const char* kDefaultSink = "headless_out";
 constexpr const char* kTapSink = "brontide_tap";
 constexpr const char* kPlayerSink = "player_out";
 constexpr double kPresent = 0.2;  // the tones play at amplitude 0.5
@@ -120,8 +120,7 @@ class Pipeline : public ::testing::Test {
 
 TEST_F(Pipeline, StreamsOnlyTheChosenAppToTheClientAndThePlayerAndGivesItBackOnSigterm) {
   ASSERT_TRUE(nodeId(kDefaultSink));
-  runCommand(std::string("pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=") +
-             kPlayerSink + " media.class=Audio/Sink object.linger=true audio.position=[FL FR] priority.session=0 }'");
+  ASSERT_TRUE(session.addNullSink(kPlayerSink));
   ASSERT_TRUE(eventually([] { return nodeId(kPlayerSink).has_value(); }));
   auto chosen = playTone("org.example.tone440", "Tono 440", 440);
   auto other = playTone("org.example.tone1000", "Tono 1000", 1000);

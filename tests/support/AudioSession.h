@@ -16,6 +16,7 @@
 #include <numbers>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -67,6 +68,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   [[nodiscard]] pid_t pid() const { return pid_; }
+  [[nodiscard]] int stdoutFd() const { return stdout_; }
   [[nodiscard]] bool running() {
     if (pid_ <= 0) return false;
     if (::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
@@ -145,6 +147,41 @@ class AudioSession {
     return status == 0;
   }
 
+  // Adds a null sink that stays until the session ends.
+  bool addNullSink(const std::string& nodeName) {
+    runCommand("pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=" + nodeName +
+               " node.description=" + nodeName +
+               " media.class=Audio/Sink object.linger=true audio.position=[FL FR] priority.session=0 }' >/dev/null 2>&1");
+    return nodeExists(nodeName);
+  }
+  static bool nodeExists(const std::string& nodeName) {
+    return nodeInfo(nodeName).find("node.name = \"" + nodeName + "\"") != std::string::npos;
+  }
+  // "running" while the node plays; "idle", "suspended" or "error" otherwise; empty when absent.
+  static std::string nodeState(const std::string& nodeName) {
+    // pw-cli prints it as `*\tstate: "running"`.
+    const auto info = nodeInfo(nodeName);
+    const std::string marker = "state: \"";
+    const auto at = info.find(marker);
+    if (at == std::string::npos) return {};
+    const auto end = info.find('"', at + marker.size());
+    return info.substr(at + marker.size(), end - at - marker.size());
+  }
+  // One property of the node; nullopt when the node or key is absent.
+  static std::optional<std::string> nodeProperty(const std::string& nodeName, const std::string& key) {
+    // pw-cli prints each property as `*\t\tkey = "value"`.
+    std::istringstream lines(nodeInfo(nodeName));
+    std::string line;
+    const std::string marker = key + " = \"";
+    while (std::getline(lines, line)) {
+      const auto at = line.find(marker);
+      if (at == std::string::npos || line.find_first_not_of("*\t ") != at) continue;
+      const auto value = line.substr(at + marker.size());
+      return value.ends_with('"') ? value.substr(0, value.size() - 1) : value;
+    }
+    return std::nullopt;
+  }
+
   static std::string script() { return std::string(BRONTIDE_SOURCE_DIR) + "/scripts/audio-session/session"; }
 
  private:
@@ -152,8 +189,14 @@ class AudioSession {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
   }
+  static std::string nodeInfo(const std::string& nodeName) {
+    return runCommand("pw-cli info '" + nodeName + "' 2>/dev/null");
+  }
   std::string dir_;
 };
+
+// The default sink that a private session's WirePlumber owns.
+inline constexpr const char* kDefaultSink = "headless_out";
 
 // Writes a mono 16-bit WAV of a sine tone at `amplitude` (0..1).
 inline std::string writeToneWav(const std::string& path, double frequency, double seconds, double amplitude = 0.5,

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "linux/gstreamer/Subprocess.h"
+#include "support/AudioSession.h"
 
 namespace brontide::rig {
 
@@ -33,7 +33,7 @@ bool sendAll(int fd, const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 std::vector<AdtsFrame> encodeAdts(const std::string& lavfiSource) {
-  const auto bytes = runCommand("ffmpeg -hide_banner -loglevel error -f lavfi -i '" + lavfiSource +
+  const auto bytes = testsupport::runCommand("ffmpeg -hide_banner -loglevel error -f lavfi -i '" + lavfiSource +
                                 "' -ac 2 -ar 48000 -c:a aac -b:a 256k -f adts - 2>/dev/null");
   std::vector<AdtsFrame> frames;
   std::size_t at = 0;

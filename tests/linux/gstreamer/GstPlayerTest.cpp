@@ -8,9 +8,9 @@
 
 #include "fakes/RecordingLog.h"
 #include "linux/gstreamer/AdtsServer.h"
-#include "linux/gstreamer/AudioSession.h"
 #include "linux/gstreamer/GstPlayer.h"
 #include "linux/gstreamer/SinkRecorder.h"
+#include "support/AudioSession.h"
 #include "support/PumpedMainQueue.h"
 
 namespace brontide {
@@ -19,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using Event = Player::ItemEvent;
 
-rig::AudioSession* audioSession = nullptr;  // set up by main before any test
+testsupport::AudioSession* audioSession = nullptr;  // set up by main before any test
 
 const std::vector<rig::AdtsFrame>& toneFrames() {
   static const auto frames = rig::encodeAdts("sine=frequency=440:sample_rate=48000:duration=10");
@@ -67,7 +67,7 @@ class GstPlayerTest : public ::testing::Test {
   rig::PumpedMainQueue queue;
   fakes::RecordingLog log;
   rig::AdtsServer server{toneFrames()};
-  rig::SinkRecorder speaker{rig::kDefaultSink};
+  rig::SinkRecorder speaker{testsupport::kDefaultSink};
   GstPlayer player{queue, log};
 };
 
@@ -197,11 +197,7 @@ TEST_F(GstPlayerTest, RouteTargetSendsTheCurrentAndEveryNewItemToThatSink) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // The session's environment must be in place before GStreamer's PipeWire elements connect.
-  brontide::rig::AudioSession session;
-  if (!session.running()) {
-    std::fprintf(stderr, "%s\n", session.error().c_str());
-    return 1;
-  }
+  brontide::testsupport::AudioSession session{false};
   brontide::audioSession = &session;
   // souphttpsrc's proxy lookup reaches dconf over the session bus, and GLib raises SIGTERM when
   // that bus goes away with the session at exit.

@@ -1,6 +1,7 @@
 #include "linux/gstreamer/SinkRecorder.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -8,9 +9,10 @@
 namespace brontide::rig {
 
 SinkRecorder::SinkRecorder(const std::string& sinkName)
-    : child_(std::make_unique<Child>(std::vector<std::string>{
+    : child_(std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{
           "pw-record", "--target", sinkName, "-P", "{ stream.capture.sink=true node.name=brontide-test-recorder }",
-          "--rate", "48000", "--channels", "2", "--format", "s16", "--latency", "10ms", "-"})) {
+          "--rate", "48000", "--channels", "2", "--format", "s16", "--latency", "10ms", "-"},
+                                                         true)) {
   reader_ = std::thread([this] {
     pthread_setname_np(pthread_self(), "rig.record");
     read();
@@ -18,7 +20,7 @@ SinkRecorder::SinkRecorder(const std::string& sinkName)
 }
 
 SinkRecorder::~SinkRecorder() {
-  child_->terminate();  // ends the pipe, and so the reader
+  child_->stop(SIGTERM);  // ends the pipe, and so the reader
   reader_.join();
 }
 

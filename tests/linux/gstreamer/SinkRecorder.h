@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "linux/gstreamer/Subprocess.h"
+#include "support/AudioSession.h"
 
 namespace brontide::rig {
 
@@ -44,7 +44,7 @@ class SinkRecorder {
     std::size_t end;  // sample count after this block
     Clock::time_point arrived;
   };
-  std::unique_ptr<Child> child_;
+  std::unique_ptr<testsupport::ChildProcess> child_;
   mutable std::mutex mutex_;
   std::vector<std::int16_t> samples_;
   std::vector<Block> blocks_;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "linux/gstreamer/PumpedMainQueue.h"
+#include "support/PumpedMainQueue.h"
 #include "linux/avahi/Rig.h"
 #include "support/AudioSession.h"
 #include "support/ReceiverPcm.h"

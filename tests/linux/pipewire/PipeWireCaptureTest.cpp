@@ -14,7 +14,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testsupport;
 
-constexpr const char* kDefaultSink = "headless_out";
 constexpr double kPresent = 0.3;  // the sources play at amplitude 0.5
 constexpr double kAbsent = 0.02;
 

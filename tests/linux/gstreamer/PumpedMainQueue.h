@@ -1,4 +1,0 @@
-#pragma once
-
-// Moved; kept while tests outside this folder still include it here.
-#include "support/PumpedMainQueue.h"
