@@ -13,6 +13,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fakes/RecordingLog.h"
@@ -95,10 +96,13 @@ int main(int argc, char** argv) {
   ::setenv("GSETTINGS_BACKEND", "memory", 1);
   gst_init(&argc, &argv);
 
-  // 2 s of quiet noise (-56 dBFS), then 1 s of 440 Hz, looped by the server. Noise, not digital
-  // silence: silent AAC frames shrink to 13 bytes and queue2 sizes its buffer by bytes.
+  // Looped by the server: 2 s of quiet noise (-56 dBFS) then 1 s of 440 Hz; with --silence, 9 s of digital
+  // silence (13-byte AAC frames) then 1 s of 440 Hz, as when an app is started paused.
+  const bool silence = argc > 1 && std::string_view(argv[1]) == "--silence";
+  const int cycles = silence ? 4 : kCycles;
   const auto frames = brontide::rig::encodeAdts(
-      "aevalsrc=exprs=0.5*sin(2*PI*440*t)*gte(mod(t\\,3)\\,2)+0.003*(random(0)*2-1):s=48000:d=3");
+      silence ? "aevalsrc=exprs=0.5*sin(2*PI*440*t)*gte(mod(t\\,10)\\,9):s=48000:d=10"
+              : "aevalsrc=exprs=0.5*sin(2*PI*440*t)*gte(mod(t\\,3)\\,2)+0.003*(random(0)*2-1):s=48000:d=3");
   const long onset = onsetSample(frames);
   if (frames.empty() || onset < 0) {
     std::fprintf(stderr, "ffmpeg could not make the test signal\n");
@@ -125,7 +129,7 @@ int main(int argc, char** argv) {
   const auto item = player.makeItem(server.address(), 1.0);
   player.replaceCurrentItem(item);
   player.play();
-  if (!queue.pumpUntil([&] { return sink.hearsTone(); }, 15s)) {
+  if (!queue.pumpUntil([&] { return sink.hearsTone(); }, 25s)) {
     std::fprintf(stderr, "the player never played the tone\n");
     return 1;
   }
@@ -139,7 +143,7 @@ int main(int argc, char** argv) {
   queue.pumpUntil(
       [&] {
         std::lock_guard lock(mutex);
-        return onsetWrites.size() >= firstWrite + kCycles + 1;
+        return onsetWrites.size() >= firstWrite + static_cast<std::size_t>(cycles) + 1;
       },
       60s);
   const auto cpuAfter = threadCpu();
@@ -155,7 +159,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("player: playbin + pipewiresink, forward buffer 1.0 s, playsink queue 0.1 s\n");
+  std::printf("player: souphttpsrc ! aacparse ! avdec_aac ! queue (forward buffer 1.0 s) ! pipewiresink, %s\n",
+              silence ? "9 s of digital silence, 1 s of tone" : "2 s of quiet noise, 1 s of tone");
   std::printf("start: item made current -> first tone at the sink: %.3f s\n",
               std::chrono::duration<double>(playingAt - loadedAt).count());
   if (latencies.empty()) {

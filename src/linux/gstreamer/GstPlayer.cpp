@@ -17,11 +17,14 @@ constexpr const char* kApplicationId = "brontide.player";
 constexpr const char* kApplicationName = "Brontide";
 // ~3 s without bytes, or buffering that long, is a stall.
 constexpr gint64 kStallAfterUs = 3 * G_USEC_PER_SEC;
-constexpr guint kStallWatchPeriodMs = 250;
+// Also how soon a full forward buffer is noticed behind a prerolled sink.
+constexpr guint kStallWatchPeriodMs = 50;
 // Backstop: souphttpsrc gives up on a silent connection with an ERROR after this long.
 constexpr guint kSourceTimeoutSeconds = 5;
-// playsink's own audio queue holds 1 s, doubling the forward buffer's latency.
-constexpr guint64 kSinkQueueNs = 100 * GST_MSECOND;
+// Room above the forward buffer while the sink prerolls.
+constexpr guint64 kForwardHeadroomNs = 500 * GST_MSECOND;
+// After the source: our server sends ADTS and nothing else.
+constexpr const char* kDecodeChain[] = {"aacparse", "avdec_aac", "audioconvert", "audioresample"};
 
 // For the %llu of log lines.
 unsigned long long number(Player::ItemId item) { return item; }
@@ -44,6 +47,9 @@ struct SourceActivity {
 struct GstPlayer::Stream {
   GstPlayer* owner = nullptr;
   ItemId item = 0;
+  std::uint64_t serial = 0;  // one per stream: a restarted item gets a new one
+  guint64 forwardNs = 0;
+  GstElement* forward = nullptr;  // owned by the pipeline
   gst::SourceActivity source;
   gint64 playingSinceUs = 0;
   gint64 bufferingSinceUs = 0;
@@ -71,7 +77,7 @@ GstPadProbeReturn onSourceData(GstPad*, GstPadProbeInfo* info, gpointer data) {
   return GST_PAD_PROBE_OK;
 }
 
-void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+void setUpSource(GstElement* source, gst::SourceActivity* data) {
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "timeout") != nullptr) {
     g_object_set(source, "timeout", kSourceTimeoutSeconds, nullptr);
   }
@@ -91,14 +97,6 @@ GstPadProbeReturn refuseAllocation(GstPad*, GstPadProbeInfo* info, gpointer) {
   GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
   if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION) return GST_PAD_PROBE_DROP;
   return GST_PAD_PROBE_OK;
-}
-
-void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
-  GstElementFactory* factory = gst_element_get_factory(element);
-  if (factory == nullptr || g_strcmp0(GST_OBJECT_NAME(factory), "queue") != 0) return;
-  gst::String name{gst_object_get_name(GST_OBJECT(element))};
-  if (!g_str_has_prefix(name.get(), "aqueue")) return;
-  g_object_set(element, "max-size-time", kSinkQueueNs, "max-size-buffers", 0u, "max-size-bytes", 0u, nullptr);
 }
 
 }  // namespace
@@ -246,17 +244,44 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   stream->source.lastBytesUs = now;
   stream->playingSinceUs = now;
 
-  GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+  stream->serial = ++lastSerial_;
+  stream->buffering = true;  // the forward buffer starts empty
+  stream->bufferingSinceUs = now;
+  // No playbin: its typefinder waits for 2 KiB and its queue2 sizes the buffer in bytes, so a stream that
+  // starts in digital silence (13-byte AAC frames) reached the sink seconds late, for good.
+  GstElement* pipeline = gst_pipeline_new(nullptr);
+  stream->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(pipeline)));
+  GError* rawError = nullptr;
+  GstElement* source = gst_element_make_from_uri(GST_URI_SRC, request.address.c_str(), "source", &rawError);
+  gst::Error error{rawError};
+  std::vector<GstElement*> chain{source};
+  for (const char* factory : kDecodeChain) chain.push_back(gst_element_factory_make(factory, nullptr));
+  GstElement* forward = gst_element_factory_make("queue", "forward");
   GstElement* sink = gst_element_factory_make("pipewiresink", nullptr);
-  if (playbin == nullptr || sink == nullptr) {
-    if (playbin != nullptr) gst_object_unref(gst_object_ref_sink(playbin));
-    if (sink != nullptr) gst_object_unref(gst_object_ref_sink(sink));
-    log_.notice(
-        formatString("player: item %llu failed: GStreamer's playbin or pipewiresink is not installed", number(item)));
+  chain.push_back(forward);
+  chain.push_back(sink);
+  if (std::ranges::find(chain, nullptr) != chain.end()) {
+    for (GstElement* element : chain)
+      if (element != nullptr) gst_object_unref(gst_object_ref_sink(element));
+    log_.notice(formatString("player: item %llu failed: %s", number(item),
+                             error ? error->message
+                                   : "a GStreamer element is missing (aacparse, avdec_aac, audioconvert, "
+                                     "audioresample, queue or pipewiresink)"));
+    stream->pipeline.reset();
     finish(*stream, ItemEvent::failedToPlayToEnd);
     return stream;
   }
-  stream->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+  for (GstElement* element : chain) gst_bin_add(GST_BIN(pipeline), element);
+  // pipewiresink takes avdec_aac's planar samples for interleaved ones and plays the tone an octave up.
+  gst::Caps interleaved{gst_caps_from_string("audio/x-raw, layout=(string)interleaved")};
+  for (std::size_t i = 1; i < chain.size(); ++i) {
+    if (gst_element_link_filtered(chain[i - 1], chain[i], chain[i] == forward ? interleaved.get() : nullptr)) continue;
+    log_.notice(formatString("player: item %llu failed: cannot link %s to %s", number(item),
+                             GST_OBJECT_NAME(chain[i - 1]), GST_OBJECT_NAME(chain[i])));
+    finish(*stream, ItemEvent::failedToPlayToEnd);
+    return stream;
+  }
+  setUpSource(source, &stream->source);
 
   // No media.role: WirePlumber would give this stream the volume and mute saved for that role.
   const std::string nodeName = nodeNameFor(item);
@@ -273,21 +298,22 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   // Only read when the stream connects: a new route restarts the stream.
   if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
 
-  g_object_set(playbin, "uri", request.address.c_str(), "buffer-duration",
-               static_cast<gint64>(request.forwardBufferSeconds * GST_SECOND), "audio-sink", sink, nullptr);
-  // soft-volume keeps playsink's audioconvert in the chain: pipewiresink takes avdec_aac's planar
-  // samples for interleaved ones and plays the tone an octave up.
-  gst_util_set_object_arg(G_OBJECT(playbin), "flags", "audio+soft-volume");
-  g_signal_connect(playbin, "source-setup", G_CALLBACK(onSourceSetup), &stream->source);
-  g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onDeepElementAdded), nullptr);
+  // The forward buffer, counted in decoded time right before the sink: it holds output back until full, then
+  // lets it flow until it runs dry (see onForwardUnderrun).
+  stream->forwardNs = static_cast<guint64>(std::max(request.forwardBufferSeconds, 0.0) * GST_SECOND);
+  stream->forward = forward;
+  g_object_set(forward, "min-threshold-time", stream->forwardNs, "max-size-time",
+               stream->forwardNs + kForwardHeadroomNs, "max-size-buffers", 0u, "max-size-bytes", 0u, nullptr);
+  g_signal_connect(forward, "underrun", G_CALLBACK(&GstPlayer::onForwardUnderrun), stream.get());
+  g_signal_connect(forward, "pushing", G_CALLBACK(&GstPlayer::onForwardFilled), stream.get());
 
-  gst::Bus bus{gst_element_get_bus(playbin)};
+  gst::Bus bus{gst_element_get_bus(pipeline)};
   stream->busWatch.reset(gst_bus_create_watch(bus.get()));
   g_source_set_callback(stream->busWatch.get(), G_SOURCE_FUNC(&GstPlayer::onBusMessage), stream.get(), nullptr);
   g_source_attach(stream->busWatch.get(), context_.get());
 
   stream->requested = GST_STATE_PAUSED;
-  if (gst_element_set_state(playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+  if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     log_.notice(formatString("player: item %llu failed: %s would not start", number(item), request.address.c_str()));
     finish(*stream, ItemEvent::failedToPlayToEnd);
   }
@@ -339,19 +365,6 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
           formatString("player: item %llu warning: %s", number(stream.item), error ? error->message : ""));
       break;
     }
-    case GST_MESSAGE_BUFFERING: {
-      gint percent = 0;
-      gst_message_parse_buffering(message, &percent);
-      if (percent < 100) {
-        if (!stream.buffering) stream.bufferingSinceUs = g_get_monotonic_time();
-        stream.buffering = true;
-      } else {
-        stream.buffering = false;
-        stream.stallReported = false;
-      }
-      player.applyState(stream);
-      break;
-    }
     case GST_MESSAGE_ASYNC_DONE:
       if (GST_MESSAGE_SRC(message) == GST_OBJECT(stream.pipeline.get()) && !stream.prerolled) {
         stream.prerolled = true;
@@ -364,8 +377,44 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
+// The queue's thresholds may change from its own signals. A threshold kept while playing would stop output at
+// every dip below it, so it applies only from running dry until full again.
+void GstPlayer::onForwardUnderrun(GstElement* queue, gpointer data) {
+  auto& stream = *static_cast<Stream*>(data);
+  g_object_set(queue, "min-threshold-time", stream.forwardNs, nullptr);
+  stream.owner->invoke([player = stream.owner, serial = stream.serial] {
+    if (!player->stream_ || player->stream_->serial != serial) return;
+    Stream& current = *player->stream_;
+    if (!current.buffering) current.bufferingSinceUs = g_get_monotonic_time();
+    current.buffering = true;
+    player->applyState(current);
+  });
+}
+
+void GstPlayer::onForwardFilled(GstElement*, gpointer data) {
+  // Also said for every event passing an unfilled queue: the player thread looks at the level.
+  auto& stream = *static_cast<Stream*>(data);
+  GstPlayer* player = stream.owner;
+  player->invoke([player, serial = stream.serial] {
+    if (player->stream_ && player->stream_->serial == serial) player->checkForwardBuffer(*player->stream_);
+  });
+}
+
+// A sink that prerolled holds the queue's output: it fills without saying so, and is looked at from the watch too.
+void GstPlayer::checkForwardBuffer(Stream& stream) {
+  if (!stream.buffering || stream.forward == nullptr) return;
+  guint64 level = 0;
+  g_object_get(stream.forward, "current-level-time", &level, nullptr);
+  if (level < stream.forwardNs) return;
+  g_object_set(stream.forward, "min-threshold-time", guint64{0}, nullptr);
+  stream.buffering = false;
+  stream.stallReported = false;
+  applyState(stream);
+}
+
 gboolean GstPlayer::checkStall(gpointer self) {
   auto& player = *static_cast<GstPlayer*>(self);
+  if (player.stream_) player.checkForwardBuffer(*player.stream_);
   if (!player.stream_ || !player.playing_) return G_SOURCE_CONTINUE;
   Stream& stream = *player.stream_;
   if (stream.finished || stream.stallReported || stream.requested == GST_STATE_NULL) return G_SOURCE_CONTINUE;

@@ -18,7 +18,8 @@
 
 namespace brontide {
 
-// Player on GStreamer playbin, each item playing into its own PipeWire stream (pipewiresink).
+// Player on a GStreamer pipeline (HTTP source, AAC parser and decoder, a forward buffer counted in decoded time),
+// each item playing into its own PipeWire stream (pipewiresink).
 // Public members: main thread only. Pipelines, bus watches and the stall watch run on the
 // "brontide.player" thread with its own GMainContext; item events reach the main thread via MainQueue.
 // gst_init must have run before construction.
@@ -73,6 +74,10 @@ class GstPlayer final : public Player {
   static gboolean drainCommands(gpointer self);
   static gboolean checkStall(gpointer self);
   static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer stream);
+  // The forward buffer ran dry, or filled again (streaming threads).
+  static void onForwardUnderrun(GstElement* queue, gpointer stream);
+  static void onForwardFilled(GstElement* queue, gpointer stream);
+  void checkForwardBuffer(Stream& stream);
   std::unique_ptr<Stream> startStream(ItemId item, const ItemRequest& request, const std::optional<std::string>& target);
   void applyState(Stream& stream);
   void finish(Stream& stream, ItemEvent event);
@@ -94,6 +99,7 @@ class GstPlayer final : public Player {
   // Player thread, after construction.
   bool playing_ = false;
   bool waitsToMinimizeStalling_ = true;
+  std::uint64_t lastSerial_ = 0;
   std::unique_ptr<Stream> stream_;
 
   gst::MainContext context_;

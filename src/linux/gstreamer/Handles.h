@@ -22,6 +22,7 @@ using Element = Owned<GstElement, unrefObject>;
 using Bus = Owned<GstBus, unrefObject>;
 using Pad = Owned<GstPad, unrefObject>;
 using Structure = Owned<GstStructure, gst_structure_free>;
+using Caps = Owned<GstCaps, gst_caps_unref>;
 using MainContext = Owned<GMainContext, g_main_context_unref>;
 using MainLoop = Owned<GMainLoop, g_main_loop_unref>;
 // An attached source: destroyed (detached) and released together.
