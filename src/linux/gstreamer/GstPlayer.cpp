@@ -382,21 +382,24 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
 void GstPlayer::onForwardUnderrun(GstElement* queue, gpointer data) {
   auto& stream = *static_cast<Stream*>(data);
   g_object_set(queue, "min-threshold-time", stream.forwardNs, nullptr);
-  stream.owner->invoke([player = stream.owner, serial = stream.serial] {
-    if (!player->stream_ || player->stream_->serial != serial) return;
-    Stream& current = *player->stream_;
+  whileCurrent(stream, [](GstPlayer& player, Stream& current) {
     if (!current.buffering) current.bufferingSinceUs = g_get_monotonic_time();
     current.buffering = true;
-    player->applyState(current);
+    player.applyState(current);
   });
 }
 
 void GstPlayer::onForwardFilled(GstElement*, gpointer data) {
   // Also said for every event passing an unfilled queue: the player thread looks at the level.
-  auto& stream = *static_cast<Stream*>(data);
+  whileCurrent(*static_cast<Stream*>(data),
+               [](GstPlayer& player, Stream& current) { player.checkForwardBuffer(current); });
+}
+
+void GstPlayer::whileCurrent(Stream& stream, void (*work)(GstPlayer&, Stream&)) {
+  // Streaming thread: the stream may be gone, or replaced, by the time the player thread runs this.
   GstPlayer* player = stream.owner;
-  player->invoke([player, serial = stream.serial] {
-    if (player->stream_ && player->stream_->serial == serial) player->checkForwardBuffer(*player->stream_);
+  player->invoke([player, serial = stream.serial, work] {
+    if (player->stream_ && player->stream_->serial == serial) work(*player, *player->stream_);
   });
 }
 

@@ -77,6 +77,8 @@ class GstPlayer final : public Player {
   // The forward buffer ran dry, or filled again (streaming threads).
   static void onForwardUnderrun(GstElement* queue, gpointer stream);
   static void onForwardFilled(GstElement* queue, gpointer stream);
+  // Runs `work` on the player thread if `stream` is still the current one then.
+  static void whileCurrent(Stream& stream, void (*work)(GstPlayer&, Stream&));
   void checkForwardBuffer(Stream& stream);
   std::unique_ptr<Stream> startStream(ItemId item, const ItemRequest& request, const std::optional<std::string>& target);
   void applyState(Stream& stream);

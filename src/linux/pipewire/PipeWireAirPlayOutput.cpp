@@ -211,7 +211,7 @@ struct PipeWireAirPlayOutput::Engine {
       destroyFanOut();
       if (toReceivers && core) loadFanOut();
     }
-    if (fanOutInGraph() && announcedFanOut != fanOutGeneration) announceFanOut();
+    if (announcedFanOut != fanOutGeneration) announceFanOut();
     feedReceivers();
   }
 
@@ -383,7 +383,7 @@ struct PipeWireAirPlayOutput::Engine {
   // Loads the loopback of every open receiver whose raop node and the fan-out sink are both in the graph; earlier,
   // the session manager would link the loopback to the default output instead.
   void feedReceivers() {
-    if (!fanOut || fanOutId == SPA_ID_INVALID || !nodeNames.contains(fanOutId)) return;
+    if (!fanOutInGraph()) return;
     for (auto& [id, sink] : sinks)
       if (sink->module && !sink->loopback && sink->nodeId != SPA_ID_INVALID) loadLoopback(*sink);
   }
