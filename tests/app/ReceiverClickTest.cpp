@@ -100,7 +100,7 @@ TEST(ReceiverClickTest, TickingTerrazaInTheMenuPlaysTheSourceThere) {
   ASSERT_TRUE(click(panel, row->findChild<QQuickItem*>(QStringLiteral("routeCheck"))));
 
   // The receiver starts a session with silence: the tone counts only once it plays sound.
-  ASSERT_TRUE(pumpUntil([&] { return terraza.event("loud", terraza.markOffset()).has_value(); }));
+  ASSERT_TRUE(pumpUntil([&] { return terraza.loudSinceMark(); }));
   terraza.mark();
   ASSERT_TRUE(pumpUntil([&] { return terraza.secondsSinceMark() >= 0.6; }));
   EXPECT_GT(terraza.tone(440, 0.6), kPresent);

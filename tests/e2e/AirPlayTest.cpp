@@ -58,7 +58,7 @@ class AirPlay : public testing::Test {
   }
   // Whether the receiver plays sound (not the silence it starts a session with) after its mark.
   static bool soundArrives(const ReceiverPcm& pcm) {
-    return testsupport::eventually([&] { return pcm.event("loud", pcm.markOffset()).has_value(); }, kLimit);
+    return testsupport::eventually([&] { return pcm.loudSinceMark(); }, kLimit);
   }
   // The tone level of the next `seconds` the receiver plays.
   static double nextTone(ReceiverPcm& pcm, double seconds = 0.6) {

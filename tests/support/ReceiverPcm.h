@@ -33,6 +33,8 @@ class ReceiverPcm {
   void mark() { start_ = size(); }
   [[nodiscard]] std::uintmax_t markOffset() const { return start_; }
   [[nodiscard]] double secondsSinceMark() const { return double(size() - start_) / (kFrameBytes * kRate); }
+  // Whether it has played sound since the mark, not only the silence a receiver starts a session with.
+  [[nodiscard]] bool loudSinceMark() const { return event("loud", start_).has_value(); }
 
   // The left channel between two byte offsets (whole frames).
   [[nodiscard]] std::vector<float> left(std::uintmax_t from, std::uintmax_t to) const {
