@@ -1,17 +1,12 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -19,7 +14,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/AudioSession.h"
 
 // `brontide --headless` as a child process whose line protocol (state:, detail:, port:, level:) the test
 // reads, and a loopback client of its stream. Shared by the end-to-end tests and the pipeline benchmark.
@@ -31,44 +26,10 @@ class HeadlessBrontide {
  public:
   // `environment` entries override or add to this process's environment.
   HeadlessBrontide(const std::string& executable, const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& environment = {}) {
-    std::vector<std::string> argv{executable, "--headless"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> args;
-    for (auto& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
+                   const std::map<std::string, std::string>& environment = {})
+      : child_(withHeadless(executable, arguments), true, environment) {}
 
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry(*e);
-      if (!environment.contains(entry.substr(0, entry.find('=')))) env.push_back(entry);
-    }
-    for (const auto& [key, value] : environment) env.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (auto& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    out_ = fds[0];
-  }
-  ~HeadlessBrontide() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  HeadlessBrontide(const HeadlessBrontide&) = delete;
-  HeadlessBrontide& operator=(const HeadlessBrontide&) = delete;
-
-  [[nodiscard]] pid_t pid() const { return pid_; }
+  [[nodiscard]] pid_t pid() const { return child_.pid(); }
 
   // The first line from the cursor on that satisfies `match`, reading more until `timeout` (a hang guard);
   // the cursor moves past it. Lines passed over stay in lines().
@@ -110,28 +71,16 @@ class HeadlessBrontide {
   }
 
   // SIGTERM, then the exit status: 128 + the signal that ended it, or -1 when it was still running 10 s later.
-  int terminate() {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 1000; ++i) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      ::usleep(10000);
-    }
-    return -1;
-  }
+  int terminate() { return child_.terminate().value_or(-1); }
 
  private:
   bool readMore(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || out_ < 0) return false;
-    pollfd pfd{out_, POLLIN, 0};
+    if (left <= 0 || child_.stdoutFd() < 0) return false;
+    pollfd pfd{child_.stdoutFd(), POLLIN, 0};
     if (::poll(&pfd, 1, int(left)) <= 0) return false;
     char buffer[4096];
-    const ssize_t n = ::read(out_, buffer, sizeof buffer);
+    const ssize_t n = ::read(child_.stdoutFd(), buffer, sizeof buffer);
     if (n <= 0) return false;
     partial_.append(buffer, std::size_t(n));
     for (std::size_t end; (end = partial_.find('\n')) != std::string::npos;) {
@@ -141,8 +90,12 @@ class HeadlessBrontide {
     return true;
   }
 
-  pid_t pid_ = -1;
-  int out_ = -1;
+  static std::vector<std::string> withHeadless(const std::string& executable, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {executable, "--headless"});
+    return arguments;
+  }
+
+  testsupport::ChildProcess child_;
   std::string partial_;
   std::vector<std::string> lines_;
   std::size_t cursor_ = 0;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -44,10 +45,19 @@ inline std::string runCommand(const std::string& command, int* status = nullptr)
 // A child process started without a shell; sent SIGTERM (by its own pid) and reaped on destruction.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv, bool captureStdout = false) {
+  // `environment` entries override or add to this process's environment.
+  explicit ChildProcess(const std::vector<std::string>& argv, bool captureStdout = false,
+                        const std::map<std::string, std::string>& environment = {}) {
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+      if (const std::string entry(*e); !environment.contains(entry.substr(0, entry.find('=')))) env.push_back(entry);
+    for (const auto& [key, value] : environment) env.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int fds[2] = {-1, -1};
@@ -55,7 +65,7 @@ class ChildProcess {
       posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
       posix_spawn_file_actions_addclose(&actions, fds[0]);
     }
-    if (::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    if (::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (fds[1] >= 0) ::close(fds[1]);
     stdout_ = fds[0];
@@ -79,18 +89,24 @@ class ChildProcess {
   }
   // Sends `sig` and reaps the process (SIGKILL after 2 s).
   void stop(int sig) {
-    if (pid_ <= 0) return;
+    if (!terminate(sig, std::chrono::seconds(2)) && pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+  // Sends `sig` and waits up to `wait` for the exit status: the exit code, or 128 + the signal that ended it.
+  std::optional<int> terminate(int sig = SIGTERM, std::chrono::milliseconds wait = std::chrono::seconds(10)) {
+    if (pid_ <= 0) return std::nullopt;
     ::kill(pid_, sig);
-    for (int i = 0; i < 200; ++i) {
-      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+      if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   // Reads one line of the child's standard output (blocking; the child must write it).
   std::optional<std::string> readLine() {

@@ -3,7 +3,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <string>
 
@@ -82,10 +81,7 @@ TEST_F(Headless, ServesTheStreamHeaderOnItsPortAndStopsCleanlyOnSigterm) {
   // A second headless instance refuses to start.
   EXPECT_NE(exitCodeOf(brontide + " --headless"), 0);
 
-  app.signal(SIGTERM);
-  int status = -1;
-  ASSERT_TRUE(testsupport::eventually([&] { return ::waitpid(app.pid(), &status, WNOHANG) == app.pid(); }));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(app.terminate(), 0);
   // The server closed our connection on the way out.
   EXPECT_EQ(readSome(client, 1, 5), "");
   ::close(client);
