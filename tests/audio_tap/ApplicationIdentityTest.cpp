@@ -29,45 +29,37 @@ IdentityLookups fakeLookups() {
   return lookups;
 }
 
-struct IdentityCase {
-  const char* name;
-  AudioProperties node;
-  AudioProperties client;
-  std::optional<std::string> expected;
-};
-
-class ApplicationIdentityTest : public ::testing::TestWithParam<IdentityCase> {};
-
-TEST_P(ApplicationIdentityTest, ApplicationIdentity_FollowsTheOrderOfSources) {
-  const auto& c = GetParam();
-  EXPECT_EQ(applicationIdentity(c.node, c.client, fakeLookups()), c.expected);
-}
-
 const AudioProperties kPulseClient{{"client.api", "pipewire-pulse"}, {"pipewire.sec.pid", "77"},
                                    {"application.process.binary", "pacat"}, {"application.process.id", "99"}};
 
-INSTANTIATE_TEST_SUITE_P(
-    Sources, ApplicationIdentityTest,
-    ::testing::Values(
-        IdentityCase{"NodeIdFirst", {{"application.id", "org.Test.Tone"}},
-                     {{"application.id", "client.id"}, {"pipewire.access.portal.app_id", "org.portal"}},
-                     "org.test.tone"},
-        IdentityCase{"PortalAppId", {}, {{"pipewire.access.portal.app_id", "org.Portal.App"},
-                                         {"application.id", "client.id"}}, "org.portal.app"},
-        IdentityCase{"FlatpakInfo", {}, {{"pipewire.sec.pid", "77"}, {"application.id", "client.id"}},
-                     "org.mozilla.firefox"},
-        IdentityCase{"PulseSkipsFlatpakOfFrontEnd", {}, kPulseClient, "pacat"},
-        IdentityCase{"ClientId", {}, {{"pipewire.sec.pid", "5"}, {"application.id", "Client.ID"}}, "client.id"},
-        IdentityCase{"DesktopFile", {{"application.process.binary", "totem"}}, {{"pipewire.sec.pid", "5"}},
-                     "org.gnome.totem"},
-        IdentityCase{"BinaryName", {}, {{"application.process.binary", "/usr/bin/MPV"}}, "mpv"},
-        IdentityCase{"ExecutableWhenNoBinary", {}, {{"pipewire.sec.pid", "99"}}, "org.gnome.totem"},
-        IdentityCase{"SpotifyAlias", {}, {{"pipewire.sec.pid", "88"}}, "com.spotify.client"},
-        IdentityCase{"SpotifyAliasFromId", {{"application.id", "Spotify"}}, {}, "com.spotify.client"},
-        IdentityCase{"NoAliasForLongerNames", {{"application.id", "spotify-launcher"}}, {}, "spotify-launcher"},
-        IdentityCase{"EmptyValuesIgnored", {{"application.id", ""}}, {{"application.process.binary", "vlc"}}, "vlc"},
-        IdentityCase{"Nothing", {}, {{"pipewire.sec.pid", "5"}}, std::nullopt}),
-    [](const auto& param) { return std::string(param.param.name); });
+TEST(ApplicationIdentity, ApplicationIdentity_FollowsTheOrderOfSources) {
+  struct Case {
+    const char* name;
+    AudioProperties node;
+    AudioProperties client;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"NodeIdFirst", {{"application.id", "org.Test.Tone"}},
+          {{"application.id", "client.id"}, {"pipewire.access.portal.app_id", "org.portal"}}, "org.test.tone"},
+      {"PortalAppId", {}, {{"pipewire.access.portal.app_id", "org.Portal.App"}, {"application.id", "client.id"}},
+          "org.portal.app"},
+      {"FlatpakInfo", {}, {{"pipewire.sec.pid", "77"}, {"application.id", "client.id"}}, "org.mozilla.firefox"},
+      {"PulseSkipsFlatpakOfFrontEnd", {}, kPulseClient, "pacat"},
+      {"ClientId", {}, {{"pipewire.sec.pid", "5"}, {"application.id", "Client.ID"}}, "client.id"},
+      {"DesktopFile", {{"application.process.binary", "totem"}}, {{"pipewire.sec.pid", "5"}}, "org.gnome.totem"},
+      {"BinaryName", {}, {{"application.process.binary", "/usr/bin/MPV"}}, "mpv"},
+      {"ExecutableWhenNoBinary", {}, {{"pipewire.sec.pid", "99"}}, "org.gnome.totem"},
+      {"SpotifyAlias", {}, {{"pipewire.sec.pid", "88"}}, "com.spotify.client"},
+      {"SpotifyAliasFromId", {{"application.id", "Spotify"}}, {}, "com.spotify.client"},
+      {"NoAliasForLongerNames", {{"application.id", "spotify-launcher"}}, {}, "spotify-launcher"},
+      {"EmptyValuesIgnored", {{"application.id", ""}}, {{"application.process.binary", "vlc"}}, "vlc"},
+      {"Nothing", {}, {{"pipewire.sec.pid", "5"}}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(applicationIdentity(c.node, c.client, fakeLookups()), c.expected) << c.name;
+  }
+}
 
 TEST(ApplicationIdentity, ApplicationPid_IgnoresThePulseFrontEndsPid) {
   EXPECT_EQ(applicationPid({}, kPulseClient), 99);

@@ -13,43 +13,24 @@ AudioClient client(AudioObjectID object, std::vector<std::optional<std::string>>
   return AudioClient{object, pid, "", streams.empty() ? std::nullopt : streams.front(), std::move(streams)};
 }
 
-struct LookupCase {
-  const char* name;
-  std::string prefix;
-  std::vector<AudioObjectID> expected;
-};
-
-class AudioProcessObjectsTest : public ::testing::TestWithParam<LookupCase> {
- protected:
-  void SetUp() override {
-    system.pid = 500;
-    system.clients = {
-        client(30, {"com.spotify.client"}),
-        client(31, {}),  // no output stream
-        client(32, {std::nullopt, "com.spotify.client.helper"}),
-        client(33, {std::nullopt}),  // unreadable
-        client(34, {"org.gnome.totem", "com.spotify.client"}, 900),
-        client(35, {"com.spotify.client"}, 500),  // this very process
-        client(30, {"com.spotify.client"}),       // listed twice: kept twice
-        client(36, {"Com.Spotify.Client"}),
-    };
-  }
+TEST(AudioCapture, AudioProcessObjects_MatchesPrefixInServerOrder) {
   fakes::FakeAudioSystem system;
-};
-
-TEST_P(AudioProcessObjectsTest, AudioProcessObjects_MatchesPrefixInServerOrder) {
-  EXPECT_EQ(audioProcessObjects(system, GetParam().prefix), GetParam().expected);
+  system.pid = 500;
+  system.clients = {
+      client(30, {"com.spotify.client"}),
+      client(31, {}),  // no output stream
+      client(32, {std::nullopt, "com.spotify.client.helper"}),
+      client(33, {std::nullopt}),  // unreadable
+      client(34, {"org.gnome.totem", "com.spotify.client"}, 900),
+      client(35, {"com.spotify.client"}, 500),  // this very process
+      client(30, {"com.spotify.client"}),       // listed twice: kept twice
+      client(36, {"Com.Spotify.Client"}),
+  };
+  const std::vector<std::pair<std::string, std::vector<AudioObjectID>>> cases = {
+      {"com.spotify.client", {30, 32, 34, 30}}, {"com.spot", {30, 32, 34, 30}}, {"com.spotify.client.", {32}},
+      {"", {30, 32, 34, 30, 36}}, {"Com.Spotify", {36}}, {"org.videolan", {}}};
+  for (const auto& [prefix, expected] : cases) EXPECT_EQ(audioProcessObjects(system, prefix), expected) << prefix;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Prefixes, AudioProcessObjectsTest,
-    ::testing::Values(LookupCase{"Exact", "com.spotify.client", {30, 32, 34, 30}},
-                      LookupCase{"Prefix", "com.spot", {30, 32, 34, 30}},
-                      LookupCase{"Helper", "com.spotify.client.", {32}},
-                      LookupCase{"Empty", "", {30, 32, 34, 30, 36}},
-                      LookupCase{"OtherCase", "Com.Spotify", {36}},
-                      LookupCase{"NoMatch", "org.videolan", {}}),
-    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(AudioCapture, AudioCapture_EmptyServerGivesNothingAndTapsCarryTheirObjects) {
   fakes::FakeAudioSystem system;

@@ -50,11 +50,14 @@ TEST_F(ProcessTapTest, ProcessTap_StartDeliversBlocksAndStopTearsDownInOrder) {
   EXPECT_TRUE(system.calls.empty());
 }
 
-TEST_F(ProcessTapTest, ProcessTap_DescribesMutedProcessTapOrUnmutedGlobalTap) {
-  ProcessTap processes(system, {7, 9}, false);
-  ProcessTap global(system, {7}, true);
-  ASSERT_TRUE(processes.start(recordingSink(sinkCalls, blocks)).has_value());
-  ASSERT_TRUE(global.start(recordingSink(sinkCalls, blocks)).has_value());
+TEST_F(ProcessTapTest, ProcessTap_DescribesMutedProcessTapOrUnmutedGlobalTapAndStopsWhenDestroyed) {
+  {
+    ProcessTap processes(system, {7, 9}, false);
+    ProcessTap global(system, {7}, true);
+    ASSERT_TRUE(processes.start(recordingSink(sinkCalls, blocks)).has_value());
+    ASSERT_TRUE(global.start(recordingSink(sinkCalls, blocks)).has_value());
+  }
+  EXPECT_TRUE(system.empty());
   ASSERT_EQ(system.tapDescriptions.size(), 2u);
 
   const auto& muted = system.tapDescriptions[0];
@@ -88,7 +91,20 @@ TEST_F(ProcessTapTest, ProcessTap_DescribesMutedProcessTapOrUnmutedGlobalTap) {
   EXPECT_NE(system.tapDescriptions[0].uuid, system.tapDescriptions[1].uuid);
 }
 
-TEST_F(ProcessTapTest, ProcessTap_CallsMakeSinkOnceBeforeLookingUpTheOutput) {
+TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedElseMakesTheSinkBeforeLookingUpTheOutput) {
+  const TapError error("Frecuencia de muestreo no soportada: 12345");
+  ProcessTap refused(system, {7}, false);
+  auto result = refused.start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
+    return std::unexpected(error);
+  });
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), error);
+  EXPECT_EQ(system.calls.back(), "tapFormat");
+  EXPECT_NE(refused.tapID(), 0u);
+  refused.stop();
+  EXPECT_TRUE(system.empty());
+
+  system.calls.clear();
   ProcessTap tap(system, {7}, false);
   ASSERT_TRUE(tap.start([&](const AudioStreamBasicDescription& format) -> std::expected<TapSink, TapError> {
                    system.calls.push_back("makeSink");
@@ -100,75 +116,49 @@ TEST_F(ProcessTapTest, ProcessTap_CallsMakeSinkOnceBeforeLookingUpTheOutput) {
                                                      "startDevice"}));
 }
 
-TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchanged) {
-  ProcessTap tap(system, {7}, false);
-  const TapError error("Frecuencia de muestreo no soportada: 12345");
-  auto result = tap.start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
-    return std::unexpected(error);
-  });
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error(), error);
-  EXPECT_EQ(system.calls.back(), "tapFormat");
-  EXPECT_NE(tap.tapID(), 0u);
-  tap.stop();
-  EXPECT_TRUE(system.empty());
-}
-
-struct FailureCase {
-  Step step;
-  const char* message;
-  bool tap, aggregate, proc;
-};
-
-class ProcessTapFailure : public ProcessTapTest, public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(ProcessTapFailure, ProcessTap_FailingStepKeepsWhatWasMadeUntilStop) {
-  const auto& c = GetParam();
-  system.failAt = c.step;
-  {
-    ProcessTap tap(system, {7}, false);
-    auto result = tap.start(recordingSink(sinkCalls, blocks));
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().errorDescription(), c.message);
-    EXPECT_EQ(tap.tapID() != 0, c.tap);
-    EXPECT_EQ(tap.aggregateID() != 0, c.aggregate);
-    EXPECT_EQ(tap.procID().has_value(), c.proc);
-    EXPECT_EQ(system.taps.size(), c.tap ? 1u : 0u);
-    EXPECT_EQ(system.aggregates.size(), c.aggregate ? 1u : 0u);
-    EXPECT_EQ(system.procs.size(), c.proc ? 1u : 0u);
-    tap.stop();
+TEST_F(ProcessTapTest, ProcessTap_FailingStepKeepsWhatWasMadeUntilStop) {
+  struct Failure {
+    Step step;
+    const char* message;
+    bool tap, aggregate, proc;
+  };
+  for (const auto& c : {
+           Failure{Step::createTap,
+                   "No se pudo crear el tap de audio. ¿Has dado permiso de captura de audio? (OSStatus -5)", false,
+                   false, false},
+           Failure{Step::tapFormat, "No se pudo leer el formato del tap", true, false, false},
+           Failure{Step::outputDevice, "No se encontró la salida de audio del sistema", true, false, false},
+           Failure{Step::deviceUID, "No se encontró la salida de audio del sistema", true, false, false},
+           Failure{Step::createAggregate, "No se pudo crear el dispositivo agregado (OSStatus -5)", true, false, false},
+           Failure{Step::createIOProc, "No se pudo crear el IOProc (OSStatus -5)", true, true, false},
+           Failure{Step::startDevice, "No se pudo iniciar la captura (OSStatus -5)", true, true, true}}) {
+    SCOPED_TRACE(c.message);
+    system = FakeAudioSystem();
+    system.failAt = c.step;
+    {
+      ProcessTap tap(system, {7}, false);
+      auto result = tap.start(recordingSink(sinkCalls, blocks));
+      ASSERT_FALSE(result.has_value());
+      EXPECT_EQ(result.error().errorDescription(), c.message);
+      EXPECT_EQ(tap.tapID() != 0, c.tap);
+      EXPECT_EQ(tap.aggregateID() != 0, c.aggregate);
+      EXPECT_EQ(tap.procID().has_value(), c.proc);
+      EXPECT_EQ(system.taps.size(), c.tap ? 1u : 0u);
+      EXPECT_EQ(system.aggregates.size(), c.aggregate ? 1u : 0u);
+      EXPECT_EQ(system.procs.size(), c.proc ? 1u : 0u);
+      tap.stop();
+      EXPECT_TRUE(system.empty());
+      tap.stop();
+    }
     EXPECT_TRUE(system.empty());
-    tap.stop();
   }
-  EXPECT_TRUE(system.empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, ProcessTapFailure,
-    ::testing::Values(
-        FailureCase{Step::createTap, "No se pudo crear el tap de audio. ¿Has dado permiso de captura de audio? (OSStatus -5)",
-                    false, false, false},
-        FailureCase{Step::tapFormat, "No se pudo leer el formato del tap", true, false, false},
-        FailureCase{Step::outputDevice, "No se encontró la salida de audio del sistema", true, false, false},
-        FailureCase{Step::deviceUID, "No se encontró la salida de audio del sistema", true, false, false},
-        FailureCase{Step::createAggregate, "No se pudo crear el dispositivo agregado (OSStatus -5)", true, false, false},
-        FailureCase{Step::createIOProc, "No se pudo crear el IOProc (OSStatus -5)", true, true, false},
-        FailureCase{Step::startDevice, "No se pudo iniciar la captura (OSStatus -5)", true, true, true}));
 
 TEST(TapError, TapError_AppendsOnlyNonZeroStatus) {
   EXPECT_EQ(TapError("No se pudo iniciar la captura", 0).errorDescription(), "No se pudo iniciar la captura");
   EXPECT_EQ(TapError("No se pudo iniciar la captura", -2147483647 - 1).errorDescription(),
             "No se pudo iniciar la captura (OSStatus -2147483648)");
   EXPECT_EQ(TapError("x", 560947818).errorDescription(), "x (OSStatus 560947818)");
-}
-
-TEST_F(ProcessTapTest, ProcessTap_DestructionStopsARunningTap) {
-  {
-    ProcessTap tap(system, {7}, true);
-    ASSERT_TRUE(tap.start(recordingSink(sinkCalls, blocks)).has_value());
-    EXPECT_FALSE(system.empty());
-  }
-  EXPECT_TRUE(system.empty());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <vector>
 
 namespace brontide {
@@ -30,70 +29,53 @@ struct Delivery {
   }
 };
 
-struct ConversionCase {
-  const char* name;
-  std::uint32_t channels;
-  bool nonInterleaved;
-  std::vector<std::vector<float>> buffers;
-  std::vector<float> expected;
-};
-
-class TapIOProcConversion : public ::testing::TestWithParam<ConversionCase> {};
-
-TEST_P(TapIOProcConversion, TapIOProc_DeliversInterleavedStereo) {
-  const auto& c = GetParam();
-  Delivery delivery;
-  TapIOProc proc(formatOf(c.channels, c.nonInterleaved), delivery.sink());
-  std::vector<AudioBuffer> list;
-  for (const auto& b : c.buffers) list.push_back(bufferOf(b, c.nonInterleaved ? 1 : c.channels));
-  proc(list);
-  ASSERT_EQ(delivery.blocks.size(), 1u);
-  EXPECT_EQ(delivery.blocks[0], c.expected);
+TEST(TapIOProc, TapIOProc_DeliversInterleavedStereo) {
+  struct Layout {
+    const char* name;
+    std::uint32_t channels;
+    bool nonInterleaved;
+    std::vector<std::vector<float>> buffers;
+    std::vector<float> expected;
+  };
+  for (const auto& c : {
+           Layout{"NonInterleavedStereo", 2, true, {{1, 2, 3}, {-1, -2, -3}}, {1, -1, 2, -2, 3, -3}},
+           Layout{"NonInterleavedOneBuffer", 2, true, {{1, 2}}, {1, 1, 2, 2}},
+           Layout{"InterleavedMono", 1, false, {{0.5f, 0.25f}}, {0.5f, 0.5f, 0.25f, 0.25f}},
+           Layout{"InterleavedFourChannels", 4, false, {{1, 2, 3, 4, 5, 6, 7, 8}}, {1, 2, 5, 6}},
+           Layout{"InterleavedThreeChannelsPartialFrame", 3, false, {{1, 2, 3, 4, 5, 6, 7}}, {1, 2, 4, 5}},
+           Layout{"NonInterleavedShortRightBuffer", 2, true, {{1, 2, 3}, {-1}}, {1, -1, 2, 2, 3, 3}},
+           Layout{"ZeroChannelsTreatedAsMono", 0, false, {{7, 8}}, {7, 7, 8, 8}}}) {
+    SCOPED_TRACE(c.name);
+    Delivery delivery;
+    TapIOProc proc(formatOf(c.channels, c.nonInterleaved), delivery.sink());
+    std::vector<AudioBuffer> list;
+    for (const auto& b : c.buffers) list.push_back(bufferOf(b, c.nonInterleaved ? 1 : c.channels));
+    proc(list);
+    ASSERT_EQ(delivery.blocks.size(), 1u);
+    EXPECT_EQ(delivery.blocks[0], c.expected);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, TapIOProcConversion,
-    ::testing::Values(
-        ConversionCase{"NonInterleavedStereo", 2, true, {{1, 2, 3}, {-1, -2, -3}}, {1, -1, 2, -2, 3, -3}},
-        ConversionCase{"NonInterleavedOneBuffer", 2, true, {{1, 2}}, {1, 1, 2, 2}},
-        ConversionCase{"InterleavedMono", 1, false, {{0.5f, 0.25f}}, {0.5f, 0.5f, 0.25f, 0.25f}},
-        ConversionCase{"InterleavedFourChannels", 4, false, {{1, 2, 3, 4, 5, 6, 7, 8}}, {1, 2, 5, 6}},
-        ConversionCase{"InterleavedThreeChannelsPartialFrame", 3, false, {{1, 2, 3, 4, 5, 6, 7}}, {1, 2, 4, 5}},
-        ConversionCase{"NonInterleavedShortRightBuffer", 2, true, {{1, 2, 3}, {-1}}, {1, -1, 2, 2, 3, 3}},
-        ConversionCase{"ZeroChannelsTreatedAsMono", 0, false, {{7, 8}}, {7, 7, 8, 8}}),
-    [](const auto& param) { return std::string(param.param.name); });
-
-TEST(TapIOProc, TapIOProc_PassesInterleavedStereoWithoutCopy) {
-  Delivery delivery;
-  TapIOProc proc(formatOf(2, false), delivery.sink());
+TEST(TapIOProc, TapIOProc_SkipsMissingDataAndCopiesAllButInterleavedStereo) {
   std::vector<float> samples{1, 2, 3, 4, 5, 6};
-  AudioBuffer buffer = bufferOf(samples, 2);
-  proc(AudioBufferList(&buffer, 1));
-  ASSERT_EQ(delivery.pointers.size(), 1u);
-  EXPECT_EQ(delivery.pointers[0], samples.data());
-  EXPECT_EQ(delivery.blocks[0].size(), 6u);
-}
-
-TEST(TapIOProc, TapIOProc_SkipsEmptyListsAndMissingData) {
   for (bool stereo : {true, false}) {
+    SCOPED_TRACE(stereo ? "stereo" : "mono");
     Delivery delivery;
     TapIOProc proc(formatOf(stereo ? 2 : 1, false), delivery.sink());
     proc(AudioBufferList{});
     AudioBuffer noData{2, 64, nullptr};
     proc(AudioBufferList(&noData, 1));
     EXPECT_TRUE(delivery.blocks.empty());
-  }
-}
 
-TEST(TapIOProc, TapIOProc_DeliversZeroCountForEmptyFirstBuffer) {
-  for (bool stereo : {true, false}) {
-    Delivery delivery;
-    TapIOProc proc(formatOf(stereo ? 2 : 1, false), delivery.sink());
     float sample = 0;
     AudioBuffer empty{2, 0, &sample};
     proc(AudioBufferList(&empty, 1));
-    ASSERT_EQ(delivery.blocks.size(), 1u);
+    AudioBuffer buffer = bufferOf(samples, stereo ? 2 : 1);
+    proc(AudioBufferList(&buffer, 1));
+    ASSERT_EQ(delivery.blocks.size(), 2u);
     EXPECT_TRUE(delivery.blocks[0].empty());
+    EXPECT_EQ(delivery.blocks[1].size(), stereo ? 6u : 12u);
+    EXPECT_EQ(delivery.pointers[1] == samples.data(), stereo);
   }
 }
 

@@ -7,23 +7,12 @@
 namespace brontide {
 namespace {
 
-TEST(VirtualMainQueue_Timers, TickOnlyWhileAlive) {
-  fakes::VirtualMainQueue queue;
-  int ticks = 0;
-  auto timer = queue.scheduleRepeating(std::chrono::milliseconds(50), [&] { ++ticks; });
-  queue.advance(std::chrono::milliseconds(149));
-  EXPECT_EQ(ticks, 2);
-  EXPECT_EQ(queue.activeTimers(), 1);
-  timer->invalidate();
-  queue.advance(std::chrono::seconds(1));
-  EXPECT_EQ(ticks, 2);
-  EXPECT_EQ(queue.activeTimers(), 0);
-}
+using namespace std::chrono_literals;
 
-TEST(VirtualMainQueue_Order, DelayedWorkRunsInTimeThenPostingOrder) {
+TEST(VirtualMainQueue, RunsWorkInTimeThenPostingOrderAndTicksTimersOnlyWhileAlive) {
   fakes::VirtualMainQueue queue;
   std::vector<int> order;
-  queue.postDelayed(std::chrono::milliseconds(20), [&] { order.push_back(3); });
+  queue.postDelayed(20ms, [&] { order.push_back(3); });
   queue.post([&] { order.push_back(1); });
   queue.post([&] {
     order.push_back(2);
@@ -31,8 +20,18 @@ TEST(VirtualMainQueue_Order, DelayedWorkRunsInTimeThenPostingOrder) {
   });
   queue.runReady();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 21}));
-  queue.advance(std::chrono::milliseconds(20));
+  queue.advance(20ms);
   EXPECT_EQ(order.back(), 3);
+
+  int ticks = 0;
+  auto timer = queue.scheduleRepeating(50ms, [&] { ++ticks; });
+  queue.advance(149ms);
+  EXPECT_EQ(ticks, 2);
+  EXPECT_EQ(queue.activeTimers(), 1);
+  timer->invalidate();
+  queue.advance(1s);
+  EXPECT_EQ(ticks, 2);
+  EXPECT_EQ(queue.activeTimers(), 0);
 }
 
 }  // namespace

@@ -16,15 +16,21 @@ class Controller_Playback : public ControllerTest {
   }
 };
 
-TEST_F(Controller_Playback, PlaysTheLoopbackAddressWithAOneSecondBuffer) {
+TEST_F(Controller_Playback, PlaysTheLoopbackAddressWithAOneSecondBufferAndAgainAfterAStall) {
   ASSERT_EQ(player.items.size(), 1u);
   EXPECT_EQ(player.items[0].address, "http://127.0.0.1:50123/live.aac");
   EXPECT_EQ(player.items[0].preferredForwardBufferSeconds, 1.0);
   EXPECT_EQ(player.currentItem(), player.items[0].id);
   EXPECT_TRUE(player.playing);
+
+  const auto plays = player.playCalls;
+  player.notifyCurrent(Event::playbackStalled);
+  queue.runReady();
+  EXPECT_EQ(player.playCalls, plays + 1);
+  EXPECT_EQ(player.items.size(), 1u);
 }
 
-TEST_F(Controller_Playback, FailureOrEndReloadsOnceAfterOneSecondWithThreeObservations) {
+TEST_F(Controller_Playback, FailureOrEndReloadsOnceAfterOneSecondWithThreeObservationsButNotAfterStop) {
   for (const auto event : {Event::failedToPlayToEnd, Event::didPlayToEnd}) {
     const auto before = player.items.size();
     player.notifyCurrent(event);
@@ -36,17 +42,7 @@ TEST_F(Controller_Playback, FailureOrEndReloadsOnceAfterOneSecondWithThreeObserv
     ASSERT_EQ(player.observations.size(), 3u);
     for (const auto& [token, o] : player.observations) EXPECT_EQ(o.item, player.currentItem());
   }
-}
 
-TEST_F(Controller_Playback, StallPlaysTheSameItemAgain) {
-  const auto plays = player.playCalls;
-  player.notifyCurrent(Event::playbackStalled);
-  queue.runReady();
-  EXPECT_EQ(player.playCalls, plays + 1);
-  EXPECT_EQ(player.items.size(), 1u);
-}
-
-TEST_F(Controller_Playback, APendingReloadDoesNothingAfterStopEvenInTheNextRun) {
   player.notifyCurrent(Event::failedToPlayToEnd);
   queue.runReady();
   controller->stop();
@@ -54,7 +50,7 @@ TEST_F(Controller_Playback, APendingReloadDoesNothingAfterStopEvenInTheNextRun) 
   EXPECT_TRUE(player.observations.empty());
   controller->start();  // the new server has no port yet: a stale reload would play port 0
   queue.advance(2s);
-  EXPECT_EQ(player.items.size(), 1u);
+  EXPECT_EQ(player.items.size(), 3u);
 }
 
 using Controller_Volume = ControllerTest;
@@ -76,10 +72,16 @@ TEST_F(Controller_Volume, StoredValueThatIsNoNumberMeansFullVolume) {
   EXPECT_FALSE(controller->muted());
 }
 
-TEST_F(Controller_Volume, GainReachesTheEncoderAndMuteKeepsTheVolume) {
+TEST_F(Controller_Volume, GainReachesTheEncoderAlsoWhenSetWhileStoppedAndMuteKeepsTheVolume) {
+  auto& c = make();
+  c.setVolume(0.3);
+  c.setVolume(std::nan(""));  // ignored: would be stored as "nan" and read back as full volume
+  EXPECT_EQ(preferences.value("volume"), "0.3");
   addSource(7);
-  auto& c = startReady();
+  startReady();
   auto encoder = encoders.latest();
+  EXPECT_EQ(encoder->gain(), static_cast<float>(0.3 * 0.3));
+  changes.clear();
 
   c.setVolume(0.5);
   EXPECT_EQ(c.currentGain(), 0.25f);
@@ -102,16 +104,6 @@ TEST_F(Controller_Volume, GainReachesTheEncoderAndMuteKeepsTheVolume) {
   EXPECT_FALSE(c.muted());
   EXPECT_EQ(encoder->gain(), static_cast<float>(0.3 * 0.3));
   EXPECT_EQ(changesOf(Field::muted), 4) << "every assignment notifies";
-}
-
-TEST_F(Controller_Volume, AVolumeSetWhileStoppedReachesTheNextEncoder) {
-  auto& c = make();
-  c.setVolume(0.3);
-  c.setVolume(std::nan(""));  // ignored: would be stored as "nan" and read back as full volume
-  EXPECT_EQ(preferences.value("volume"), "0.3");
-  addSource(7);
-  startReady();
-  EXPECT_EQ(encoders.latest()->gain(), static_cast<float>(0.3 * 0.3));
 }
 
 }  // namespace

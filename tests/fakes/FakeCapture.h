@@ -34,19 +34,6 @@ struct TapRecord {
   TapSink sink;
 };
 
-inline AudioStreamBasicDescription stereoFloat(double sampleRate) {
-  AudioStreamBasicDescription f;
-  f.mSampleRate = sampleRate;
-  f.mFormatID = kAudioFormatLinearPCM;
-  f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-  f.mBytesPerPacket = 8;
-  f.mFramesPerPacket = 1;
-  f.mBytesPerFrame = 8;
-  f.mChannelsPerFrame = 2;
-  f.mBitsPerChannel = 32;
-  return f;
-}
-
 class FakeTap final : public CaptureTap {
  public:
   FakeTap(std::shared_ptr<TapRecord> record, std::optional<TapError> failure)
@@ -105,7 +92,8 @@ class FakeCapture final : public Capture {
     auto record = std::make_shared<TapRecord>();
     record->processObjects = std::move(processObjects);
     record->global = global;
-    record->format = stereoFloat(sampleRate);
+    record->format = {sampleRate, kAudioFormatLinearPCM, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked, 8, 1, 8, 2,
+                      32, 0};
     taps.push_back(record);
     std::optional<TapError> failure;
     if (!failures.empty()) {
@@ -115,9 +103,6 @@ class FakeCapture final : public Capture {
     return std::make_unique<FakeTap>(record, std::move(failure));
   }
 
-  void removeProcess(AudioObjectID id) {
-    std::erase_if(processes, [id](const Process& p) { return p.id == id; });
-  }
   // Taps neither stopped nor destroyed.
   [[nodiscard]] int liveTaps() const {
     return static_cast<int>(std::ranges::count_if(taps, [](const auto& t) { return t->started && t->stops == 0 && !t->destroyed; }));

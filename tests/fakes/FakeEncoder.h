@@ -4,7 +4,6 @@
 #include <expected>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "controller/FrameEncoder.h"
@@ -34,7 +33,6 @@ class FakeEncoder final : public FrameEncoder {
   void emitFrame(std::span<const std::uint8_t> frame) {
     if (onFrame_) onFrame_(frame);
   }
-  [[nodiscard]] bool hasOnFrame() const { return static_cast<bool>(onFrame_); }
 
   std::atomic<int> appended{0};
   std::atomic<std::size_t> samplesAppended{0};

@@ -12,13 +12,11 @@ namespace brontide::fakes {
 class FakeLoginItems final : public LoginItems {
  public:
   std::expected<void, std::string> registerMainApp() override {
-    ++registers;
     if (failure) return std::unexpected(*failure);
     current = statusAfterRegister;
     return {};
   }
   std::expected<void, std::string> unregisterMainApp() override {
-    ++unregisters;
     if (failure) return std::unexpected(*failure);
     current = Status::notRegistered;
     return {};
@@ -28,8 +26,6 @@ class FakeLoginItems final : public LoginItems {
   Status current = Status::notRegistered;
   Status statusAfterRegister = Status::enabled;
   std::optional<std::string> failure;  // every change fails with it while set
-  int registers = 0;
-  int unregisters = 0;
 };
 
 }  // namespace brontide::fakes

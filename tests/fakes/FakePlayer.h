@@ -9,7 +9,7 @@
 
 namespace brontide::fakes {
 
-// A player that records what it is told; the test raises item events with notify(). Main thread.
+// A player that records what it is told; the test raises item events with notifyCurrent(). Main thread.
 class FakePlayer final : public Player {
  public:
   struct Item {
@@ -47,15 +47,14 @@ class FakePlayer final : public Player {
   }
   void removeObservation(ObservationToken token) override { observations.erase(token); }
 
-  // Delivers `event` for `item` to its observers, as the real player does on the main thread.
-  void notify(ItemId item, ItemEvent event) {
+  // Delivers `event` for the current item to its observers, as the real player does on the main thread.
+  void notifyCurrent(ItemEvent event) {
     std::vector<std::function<void()>> handlers;
     for (const auto& [token, o] : observations) {
-      if (o.item == item && o.event == event) handlers.push_back(o.handler);
+      if (o.item == current_ && o.event == event) handlers.push_back(o.handler);
     }
     for (const auto& handler : handlers) handler();
   }
-  void notifyCurrent(ItemEvent event) { notify(current_, event); }
 
   bool allowsExternalPlayback = false;
   bool waitsToMinimizeStalling = false;

@@ -19,13 +19,11 @@ class FakeServer final : public FrameServer {
     std::lock_guard guard(mutex_);
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   }
-  void stop() override { ++stops; }
+  void stop() override {}
   [[nodiscard]] std::vector<std::uint8_t> bytes() const {
     std::lock_guard guard(mutex_);
     return bytes_;
   }
-  int stops = 0;
-
  private:
   mutable std::mutex mutex_;
   std::vector<std::uint8_t> bytes_;

@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <tuple>
 #include <utility>
 
 #include "base/MainQueue.h"
@@ -17,8 +16,6 @@ namespace brontide::fakes {
 // post() may come from any thread (the real server and encoder post from theirs).
 class VirtualMainQueue final : public MainQueue {
  public:
-  using Clock = std::chrono::milliseconds;
-
   void post(std::function<void()> work) override { postDelayed(Duration{0}, std::move(work)); }
 
   void postDelayed(Duration delay, std::function<void()> work) override {
@@ -55,10 +52,6 @@ class VirtualMainQueue final : public MainQueue {
     now_ = until;
   }
 
-  [[nodiscard]] Duration now() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
   // Timers created and not yet invalidated or destroyed.
   [[nodiscard]] int activeTimers() const { return liveTimers_ - *deadTimers_; }
 

@@ -52,33 +52,29 @@ TEST(ArrangeReceiversTest, ArrangeReceivers_KeepsOneResolvedRemoteInstancePerSho
   EXPECT_EQ(kept[2].model, "AudioAccessory5,1");
 }
 
-struct TxtRow {
-  Txt txt;
-  AirPlayTransport transport;
-  AirPlayEncryption encryption;
-  bool password;
-};
-
-class ReceiverTxtTest : public testing::TestWithParam<TxtRow> {};
-
-TEST_P(ReceiverTxtTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword) {
+TEST(ArrangeReceiversTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword) {
+  struct Row {
+    Txt txt;
+    AirPlayTransport transport;
+    AirPlayEncryption encryption;
+    bool password;
+  };
   fakes::FoldingCollator collator;
-  const std::vector<ServiceResult> found{raop("AA@Sala", "127.0.0.1", 5000, GetParam().txt)};
-  const auto kept = arrangeReceivers(found, {}, "", collator);
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(kept[0].receiver.transport, GetParam().transport);
-  EXPECT_EQ(kept[0].receiver.encryption, GetParam().encryption);
-  EXPECT_EQ(kept[0].passwordRequired, GetParam().password);
+  for (const auto& row : {Row{{}, AirPlayTransport::udp, AirPlayEncryption::none, false},
+                          Row{{{"et", "0,1"}, {"tp", "TCP,UDP"}}, AirPlayTransport::udp, AirPlayEncryption::rsa, false},
+                          Row{{{"et", "1"}, {"tp", "TCP"}}, AirPlayTransport::tcp, AirPlayEncryption::rsa, false},
+                          Row{{{"et", "0,4"}, {"pw", "false"}}, AirPlayTransport::udp, AirPlayEncryption::authSetup,
+                              false},
+                          Row{{{"et", "0,3,5"}, {"tp", "udp"}}, AirPlayTransport::udp, AirPlayEncryption::none, false},
+                          Row{{{"et", "10"}, {"pw", "true"}}, AirPlayTransport::udp, AirPlayEncryption::none, true}}) {
+    const std::vector<ServiceResult> found{raop("AA@Sala", "127.0.0.1", 5000, row.txt)};
+    const auto kept = arrangeReceivers(found, {}, "", collator);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].receiver.transport, row.transport);
+    EXPECT_EQ(kept[0].receiver.encryption, row.encryption);
+    EXPECT_EQ(kept[0].passwordRequired, row.password);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Txt, ReceiverTxtTest,
-    testing::Values(TxtRow{{}, AirPlayTransport::udp, AirPlayEncryption::none, false},
-                    TxtRow{{{"et", "0,1"}, {"tp", "TCP,UDP"}}, AirPlayTransport::udp, AirPlayEncryption::rsa, false},
-                    TxtRow{{{"et", "1"}, {"tp", "TCP"}}, AirPlayTransport::tcp, AirPlayEncryption::rsa, false},
-                    TxtRow{{{"et", "0,4"}, {"pw", "false"}}, AirPlayTransport::udp, AirPlayEncryption::authSetup, false},
-                    TxtRow{{{"et", "0,3,5"}, {"tp", "udp"}}, AirPlayTransport::udp, AirPlayEncryption::none, false},
-                    TxtRow{{{"et", "10"}, {"pw", "true"}}, AirPlayTransport::udp, AirPlayEncryption::none, true}));
 
 class AirPlayRoutesTest : public testing::Test {
  protected:
@@ -104,17 +100,13 @@ class AirPlayRoutesTest : public testing::Test {
     if (it == all.end()) throw std::runtime_error("no route " + name);
     return *it;
   }
-  [[nodiscard]] std::vector<std::string> selected() const {
+  [[nodiscard]] std::vector<std::string> names(bool selectedOnly = false) const {
     std::vector<std::string> names;
     for (const auto& r : routes->routes())
-      if (r.selected) names.push_back(r.name);
+      if (r.selected || !selectedOnly) names.push_back(r.name);
     return names;
   }
-  [[nodiscard]] std::vector<std::string> names() const {
-    std::vector<std::string> all;
-    for (const auto& r : routes->routes()) all.push_back(r.name);
-    return all;
-  }
+  [[nodiscard]] std::vector<std::string> selected() const { return names(true); }
 
   fakes::VirtualMainQueue queue;
   fakes::FakeServiceBrowser browser;
@@ -124,28 +116,22 @@ class AirPlayRoutesTest : public testing::Test {
   std::unique_ptr<AirPlayRoutes> routes;
 };
 
-TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstAndChooseNothingByThemselves) {
+TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstChooseNothingByThemselvesAndNeverAPasswordReceiver) {
   EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador"}));
   publishNetwork();
   EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Estudio", "Garaje", "Terraza"}));
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   EXPECT_EQ(route("Terraza").model, "AudioAccessory5,1");
   EXPECT_EQ(route("Terraza").state, RouteState::available);
-  EXPECT_EQ(output.opens, 0);
-  queue.advance(60s);
-  EXPECT_EQ(output.opens, 0);
-  EXPECT_EQ(output.route, OutputRoute::none);
-}
-
-TEST_F(AirPlayRoutesTest, PasswordReceiver_IsShownDisabledAndCannotBeChosen) {
-  publishNetwork();
   EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
   EXPECT_FALSE(route("Garaje").enabled());
   EXPECT_EQ(stateText(route("Garaje").state), "Requiere contraseña");
   routes->select("Garaje", true);
   routes->choose({"Garaje"});
+  queue.advance(60s);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   EXPECT_EQ(output.opens, 0);
+  EXPECT_EQ(output.route, OutputRoute::none);
 }
 
 TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachAndRoutesThePlayerToThemAlone) {
@@ -177,7 +163,7 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachAndRoutesThePlayerToThemAlo
   EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
-TEST_F(AirPlayRoutesTest, Computer_IsExclusiveWithReceiversAndCannotBeUntickedAlone) {
+TEST_F(AirPlayRoutesTest, Computer_IsExclusiveWithReceiversCannotBeUntickedAloneAndIsBackOnDestruction) {
   publishNetwork();
   routes->select("Este ordenador", false);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
@@ -186,6 +172,11 @@ TEST_F(AirPlayRoutesTest, Computer_IsExclusiveWithReceiversAndCannotBeUntickedAl
   EXPECT_FALSE(route("Este ordenador").selected);
   routes->select("Este ordenador", true);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_TRUE(output.openNames().empty());
+  EXPECT_EQ(output.route, OutputRoute::computer);
+
+  routes->select("Terraza", true);
+  routes.reset();  // destruction closes the sinks and gives the player back
   EXPECT_TRUE(output.openNames().empty());
   EXPECT_EQ(output.route, OutputRoute::computer);
 }
@@ -221,35 +212,24 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   EXPECT_EQ(output.opens, opened + 2);
 }
 
-TEST_F(AirPlayRoutesTest, LastChosenReceiverDropping_KeepsThePlayerOffTheComputer) {
+TEST_F(AirPlayRoutesTest, LastChosenReceiverDropping_KeepsThePlayerOffTheComputerUntilItIsUnticked) {
   publishNetwork();
   routes->select("Terraza", true);
   output.fail("Terraza");
   EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
   EXPECT_EQ(output.route, OutputRoute::receivers);
-}
 
-TEST_F(AirPlayRoutesTest, UntickingAnUnreachableReceiver_StopsItsRetries) {
-  publishNetwork();
-  routes->select("Terraza", true);
-  output.fail("Terraza");
-  routes->select("Terraza", false);
+  queue.advance(5s);
+  const auto retrying = output.sinkOf("Terraza");
+  routes->select("Terraza", false);  // closes the retry's sink and stops the retries
   const int opened = output.opens;
+  output.handlers.failed(retrying, "late");  // a closed sink's late events change nothing
+  output.handlers.connected(retrying);
   queue.advance(30s);
   EXPECT_EQ(output.opens, opened);
   EXPECT_EQ(queue.activeTimers(), 0);
   EXPECT_EQ(route("Terraza").state, RouteState::available);
-}
-
-TEST_F(AirPlayRoutesTest, LateEventOfAClosedSink_ChangesNothing) {
-  publishNetwork();
-  routes->select("Terraza", true);
-  const auto first = output.sinkOf("Terraza");
-  routes->select("Terraza", false);
-  output.handlers.failed(first, "late");
-  output.handlers.connected(first);
-  EXPECT_EQ(route("Terraza").state, RouteState::available);
-  EXPECT_EQ(queue.activeTimers(), 0);
+  EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
 TEST_F(AirPlayRoutesTest, ReceiverLeavingDnsSd_StaysListedOnlyWhileChosen) {
@@ -290,14 +270,6 @@ TEST_F(AirPlayRoutesTest, Volume_BelongsToEachReceiverAndSurvivesAReconnect) {
   output.fail("Terraza");
   queue.advance(5s);
   EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
-}
-
-TEST_F(AirPlayRoutesTest, Destruction_ClosesTheSinksAndGivesThePlayerBack) {
-  publishNetwork();
-  routes->select("Terraza", true);
-  routes.reset();
-  EXPECT_TRUE(output.openNames().empty());
-  EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
 TEST(RouteLineTest, RouteLine_KeepsEachRouteOnOneLine) {

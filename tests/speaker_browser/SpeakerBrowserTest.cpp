@@ -17,9 +17,11 @@ using fakes::service;
 
 class SpeakerBrowserTest : public testing::Test {
  protected:
-  explicit SpeakerBrowserTest(std::string ownName = "Portátil de Ana") {
+  // A started browser; a new one replaces the last, which then hears nothing more.
+  void make(std::string ownName = "Portátil de Ana") {
     speakers = std::make_unique<SpeakerBrowser>(browser, queue, collator, std::move(ownName));
     speakers->changed.connect([this] { ++changes; });
+    speakers->start();
   }
 
   void publish(std::vector<ServiceResult> set) {
@@ -41,6 +43,7 @@ class SpeakerBrowserTest : public testing::Test {
 };
 
 TEST_F(SpeakerBrowserTest, SpeakerBrowser_StartBrowsesAirPlayOnce) {
+  speakers = std::make_unique<SpeakerBrowser>(browser, queue, collator, "");
   EXPECT_TRUE(browser.browsed.empty());
   speakers->start();
   speakers->start();
@@ -48,51 +51,42 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_StartBrowsesAirPlayOnce) {
   EXPECT_EQ(browser.browsed[0].first, "_airplay._tcp");
 }
 
-ServiceResult withoutModelKey(std::string name) {
-  auto result = service(std::move(name), std::nullopt);
-  result.txt = std::map<std::string, std::string>{{"deviceid", "AA:BB"}};
-  return result;
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_ListsWhatThePanelShows) {
+  auto withoutModelKey = service("Cocina", std::nullopt);
+  withoutModelKey.txt = std::map<std::string, std::string>{{"deviceid", "AA:BB"}};
+  struct Listing {
+    const char* name;
+    std::vector<ServiceResult> found;
+    std::vector<Speaker> listed;
+  };
+  for (const auto& [name, found, listed] : {
+           Listing{"homePodsFirstThenByNameIgnoringCase",
+                   {service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"),
+                    service("Baño", std::nullopt), service("Dormitorio", "AudioAccessory5,1")},
+                   {{"cocina", "AudioAccessory1,1"}, {"Dormitorio", "AudioAccessory5,1"}, {"Baño", ""},
+                    {"Salón", "AppleTV6,2"}}},
+           Listing{"equalNamesKeepTheirOrder",
+                   {service("sala", "B"), service("Sala2", "C"), service("SALA", "A")},
+                   {{"sala", "B"}, {"SALA", "A"}, {"Sala2", "C"}}},
+           Listing{"withoutOwnAndLocalReceivers",
+                   {service("Portátil de Ana", "Mac14,3"), service("Estudio", "MacBookPro18,3"),
+                    service("Altavoz propio", "", /*local=*/true)},
+                   {{"Estudio", "MacBookPro18,3"}}},
+           Listing{"firstResultPerNameWins",
+                   {service("Salón", "AppleTV6,2"), service("Salón", "AudioAccessory1,1"),
+                    service("Salón", std::nullopt)},
+                   {{"Salón", "AppleTV6,2"}}},
+           Listing{"missingModelKeyGivesNoModel", {withoutModelKey}, {{"Cocina", ""}}}}) {
+    SCOPED_TRACE(name);
+    make();
+    publish(found);
+    EXPECT_EQ(speakers->speakers(), listed);
+    EXPECT_FALSE(speakers->searching());
+  }
 }
-
-struct ListingCase {
-  const char* name;
-  std::vector<ServiceResult> found;
-  std::vector<Speaker> listed;
-};
-
-class SpeakerBrowserListingTest : public SpeakerBrowserTest, public testing::WithParamInterface<ListingCase> {};
-
-TEST_P(SpeakerBrowserListingTest, SpeakerBrowser_ListsWhatThePanelShows) {
-  speakers->start();
-  publish(GetParam().found);
-  EXPECT_EQ(speakers->speakers(), GetParam().listed);
-  EXPECT_FALSE(speakers->searching());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Listings, SpeakerBrowserListingTest,
-    testing::Values(
-        ListingCase{"homePodsFirstThenByNameIgnoringCase",
-                    {service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"),
-                     service("Baño", std::nullopt), service("Dormitorio", "AudioAccessory5,1")},
-                    {{"cocina", "AudioAccessory1,1"}, {"Dormitorio", "AudioAccessory5,1"}, {"Baño", ""},
-                     {"Salón", "AppleTV6,2"}}},
-        ListingCase{"equalNamesKeepTheirOrder",
-                    {service("sala", "B"), service("Sala2", "C"), service("SALA", "A")},
-                    {{"sala", "B"}, {"SALA", "A"}, {"Sala2", "C"}}},
-        ListingCase{"withoutOwnAndLocalReceivers",
-                    {service("Portátil de Ana", "Mac14,3"), service("Estudio", "MacBookPro18,3"),
-                     service("Altavoz propio", "", /*local=*/true)},
-                    {{"Estudio", "MacBookPro18,3"}}},
-        ListingCase{"firstResultPerNameWins",
-                    {service("Salón", "AppleTV6,2"), service("Salón", "AudioAccessory1,1"),
-                     service("Salón", std::nullopt)},
-                    {{"Salón", "AppleTV6,2"}}},
-        ListingCase{"missingModelKeyGivesNoModel", {withoutModelKey("Cocina")}, {{"Cocina", ""}}}),
-    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SpeakerBrowserTest, SpeakerBrowser_EmptyNetworkEndsSearchThreeSecondsAfterReady) {
-  speakers->start();
+  make();
   queue.advance(10s);  // not ready yet: nothing ends the search
   EXPECT_TRUE(speakers->searching());
   browser.ready();
@@ -103,12 +97,14 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_EmptyNetworkEndsSearchThreeSecondsAfte
   EXPECT_TRUE(speakers->speakers().empty());
 }
 
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_FirstNonEmptyListEndsSearch) {
-  speakers->start();
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_FirstNonEmptyListEndsSearchAndEveryPublicationNotifies) {
+  make();
   publish({});
   EXPECT_TRUE(speakers->searching());
   publish({service("cocina", "AudioAccessory1,1")});
   EXPECT_FALSE(speakers->searching());
+  publish({service("cocina", "AudioAccessory1,1")});
+  EXPECT_EQ(changes, 3);
   browser.ready();
   queue.advance(3s);
   EXPECT_FALSE(speakers->searching());
@@ -118,15 +114,8 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_FirstNonEmptyListEndsSearch) {
   EXPECT_FALSE(speakers->searching());
 }
 
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_NotifiesEveryPublication) {
-  speakers->start();
-  publish({service("cocina", "AudioAccessory1,1")});
-  publish({service("cocina", "AudioAccessory1,1")});
-  EXPECT_EQ(changes, 2);
-}
-
 TEST_F(SpeakerBrowserTest, SpeakerBrowser_LateEventsAfterDestructionDoNothing) {
-  speakers->start();
+  make();
   browser.ready();
   browser.results({service("cocina", "AudioAccessory1,1")});  // pending on the queue
   speakers.reset();
@@ -138,26 +127,19 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_LateEventsAfterDestructionDoNothing) {
   EXPECT_EQ(changes, 0);
 }
 
-class SpeakerBrowserHostNameTest : public SpeakerBrowserTest {
- protected:
-  SpeakerBrowserHostNameTest() : SpeakerBrowserTest("") {}
-};
+TEST_F(SpeakerBrowserTest, SpeakerBrowser_HostNameStandsInOnlyForAnEmptyOwnName) {
+  make();
+  browser.hostName("vm");
+  publish({service("vm", "Mac14,3"), service("Portátil de Ana", "Mac14,3")});
+  EXPECT_EQ(names(), std::vector<std::string>{"vm"});
 
-TEST_F(SpeakerBrowserHostNameTest, SpeakerBrowser_HostNameStandsInForAnEmptyOwnName) {
-  speakers->start();
+  make("");
   publish({service("vm", "Mac14,3"), service("cocina", "AudioAccessory1,1")});
   EXPECT_EQ(names(), (std::vector<std::string>{"cocina", "vm"}));
   browser.hostName("vm");
   EXPECT_EQ(names(), std::vector<std::string>{"cocina"});
   publish({service("vm", "Mac14,3"), service("vm-2", "Mac14,3")});
   EXPECT_EQ(names(), std::vector<std::string>{"vm-2"});
-}
-
-TEST_F(SpeakerBrowserTest, SpeakerBrowser_GivenOwnNameOutranksHostName) {
-  speakers->start();
-  browser.hostName("vm");
-  publish({service("vm", "Mac14,3"), service("Portátil de Ana", "Mac14,3")});
-  EXPECT_EQ(names(), std::vector<std::string>{"vm"});
 }
 
 }  // namespace
