@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 
@@ -9,15 +8,11 @@
 
 #include "app/ui/AppDelegate.h"
 #include "fakes/ControllerFakes.h"
+#include "speaker_browser/FakeServiceBrowser.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
 namespace brontide::ui {
 namespace {
-
-class QuietServiceBrowser final : public ServiceBrowser {
- public:
-  void browse(const std::string&, Handlers) override {}
-};
 
 // The delegate with the real controller on fakes and the real views, on the test display.
 class AppDelegateTest : public ::testing::Test, protected fakes::ControllerFakes {
@@ -27,36 +22,34 @@ class AppDelegateTest : public ::testing::Test, protected fakes::ControllerFakes
     static char name[] = "AppDelegateTest";
     static char* argv[] = {name, nullptr};
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
-    app = new QApplication(argc, argv);
+    new QApplication(argc, argv);
   }
 
   AppDelegate& make() {
+    delegate.reset();
     controller = makeController();
     delegate = std::make_unique<AppDelegate>(controller, browser, workspace);
     return *delegate;
   }
 
-  static inline QApplication* app = nullptr;
-  QuietServiceBrowser services;
+  fakes::FakeServiceBrowser services;
   SpeakerBrowser browser{services, queue, collator, "Portátil"};
   std::shared_ptr<Controller> controller;
   std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST_F(AppDelegateTest, FirstLaunchOpensOnboardingAndClosingNeverQuits) {
-  auto& d = make();
-  d.launch();
-  ASSERT_NE(d.onboardingWindow(), nullptr);
-  EXPECT_TRUE(d.onboardingWindow()->isVisible());
-  EXPECT_EQ(d.onboardingWindow()->size(), QSize(400, 500));
+TEST_F(AppDelegateTest, OnlyFirstLaunchOpensOnboardingAndClosingNeverQuits) {
+  auto& first = make();
+  first.launch();
+  ASSERT_NE(first.onboardingWindow(), nullptr);
+  EXPECT_TRUE(first.onboardingWindow()->isVisible());
+  EXPECT_EQ(first.onboardingWindow()->size(), QSize(400, 500));
   EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
-}
 
-TEST_F(AppDelegateTest, LaterLaunchOpensNoOnboarding) {
   preferences.setValue("onboarded", "true");
-  auto& d = make();
-  d.launch();
-  EXPECT_EQ(d.onboardingWindow(), nullptr);
+  auto& later = make();
+  later.launch();
+  EXPECT_EQ(later.onboardingWindow(), nullptr);
 }
 
 TEST_F(AppDelegateTest, PanelShowsTheRealControllerAndQuitStopsIt) {

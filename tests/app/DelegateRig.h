@@ -25,10 +25,6 @@ struct DelegateRig : fakes::ControllerFakes {
     controller = makeController();
     delegate = std::make_unique<AppDelegate>(controller, speakers, workspace, &routes);
   }
-  ~DelegateRig() {
-    delegate.reset();
-    controller.reset();
-  }
 
   // Two receivers, and with `locked` one that wants a password, appear on the network.
   void discoverReceivers(bool locked = true) {

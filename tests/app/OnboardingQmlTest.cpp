@@ -28,11 +28,6 @@ struct Session : fakes::ControllerFakes {
     model = std::make_unique<ui::ControllerModel>(controller, workspace);
     flow = std::make_unique<ui::OnboardingModel>(controller, workspace);
   }
-  ~Session() {
-    flow.reset();
-    model.reset();
-    controller.reset();
-  }
 
   std::shared_ptr<Controller> controller;
   std::unique_ptr<ui::ControllerModel> model;

@@ -14,14 +14,22 @@ namespace {
 TEST(PanelTextsTest, SpeakerCountLine) {
   EXPECT_EQ(speakerCountLine(1), "1 altavoz disponible en tu red");
   EXPECT_EQ(speakerCountLine(2), "2 altavoces disponibles en tu red");
-  EXPECT_EQ(speakerCountLine(12), "12 altavoces disponibles en tu red");
 }
 
-TEST(PanelTextsTest, VolumeFigureRoundsHalvesAwayFromZero) {
-  EXPECT_EQ(volumeFigure(0.125, false), "13 %");
-  EXPECT_EQ(volumeFigure(0.994, false), "99 %");
-  EXPECT_EQ(volumeFigure(0.995, false), "100 %");
-  EXPECT_EQ(volumeFigure(0.0, true), "Silencio");
+TEST(PanelTextsTest, VolumeFigureRoundsHalvesAwayFromZeroAndOnlySilenceShowsTheSlash) {
+  const QString wave = "speaker.wave.2.fill", slash = "speaker.slash.fill";
+  struct Case {
+    double volume;
+    bool muted;
+    const char* figure;
+    QString symbol;
+  };
+  for (const auto& c : {Case{0.125, false, "13 %", wave}, Case{0.994, false, "99 %", wave},
+                        Case{0.995, false, "100 %", wave}, Case{0.004, false, "0 %", wave},
+                        Case{0.0, false, "0 %", slash}, Case{0.6, true, "Silencio", slash}}) {
+    EXPECT_EQ(volumeFigure(c.volume, c.muted), c.figure) << c.volume;
+    EXPECT_EQ(volumeSymbol(c.volume, c.muted), c.symbol) << c.volume;
+  }
 }
 
 TEST(TranslatorTest, AdaptsOnlyTheTextsThatNameTheOtherDesktop) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QSignalSpy>
 
 #include "app/ui/RouteListModel.h"
@@ -21,30 +20,19 @@ ServiceResult raop(std::string name, std::uint16_t port, Txt txt = {{"et", "0,1"
                        .port = port};
 }
 
-struct Row {
-  QString name, stateText, symbol;
-  bool selected, choosable, local;
-  double volume;
-  friend bool operator==(const Row&, const Row&) = default;
-};
-
-void PrintTo(const Row& r, std::ostream* os) {
-  *os << r.name.toStdString() << " '" << r.stateText.toStdString() << "' " << r.symbol.toStdString()
-      << (r.selected ? " ticked" : "") << (r.choosable ? "" : " disabled") << (r.local ? " local" : "") << " "
-      << r.volume;
-}
-
-std::vector<Row> rows(const RouteListModel& model) {
-  std::vector<Row> out;
+// "name 'state text' symbol [ticked] [disabled] [local] volume" per row.
+std::vector<std::string> rows(const RouteListModel& model) {
+  std::vector<std::string> out;
   for (int i = 0; i < model.rowCount(); ++i) {
     const auto at = model.index(i);
-    out.push_back({model.data(at, RouteListModel::nameRole).toString(),
-                   model.data(at, RouteListModel::stateTextRole).toString(),
-                   model.data(at, RouteListModel::symbolRole).toString(),
-                   model.data(at, RouteListModel::selectedRole).toBool(),
-                   model.data(at, RouteListModel::choosableRole).toBool(),
-                   model.data(at, RouteListModel::localRole).toBool(),
-                   model.data(at, RouteListModel::volumeRole).toDouble()});
+    const auto role = [&](int r) { return model.data(at, r); };
+    auto row = QStringLiteral("%1 '%2' %3").arg(role(RouteListModel::nameRole).toString(),
+                                               role(RouteListModel::stateTextRole).toString(),
+                                               role(RouteListModel::symbolRole).toString());
+    if (role(RouteListModel::selectedRole).toBool()) row += " ticked";
+    if (!role(RouteListModel::choosableRole).toBool()) row += " disabled";
+    if (role(RouteListModel::localRole).toBool()) row += " local";
+    out.push_back((row + ' ' + QString::number(role(RouteListModel::volumeRole).toDouble())).toStdString());
   }
   return out;
 }
@@ -52,23 +40,6 @@ std::vector<Row> rows(const RouteListModel& model) {
 // The menu's rows over a real route catalogue on fakes.
 class RouteListModelTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "RouteListModelTest";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  }
-
-  void discover() {
-    routes.start();
-    // _raop._tcp first, then the companion _airplay._tcp records.
-    browser.browsed[0].second.resultsChanged(
-        {raop("AA@Cocina", 5001), raop("BB@Salón", 5002), raop("CC@Dormitorio", 5003, {{"pw", "true"}})});
-    browser.browsed[1].second.resultsChanged({ServiceResult{.name = "Cocina", .txt = Txt{{"model", "AudioAccessory5,1"}},
-                                                            .local = false, .address = "127.0.0.1", .port = 7000}});
-    queue.runReady();
-  }
-
   fakes::VirtualMainQueue queue;
   fakes::RecordingLog log;
   fakes::FoldingCollator collator;
@@ -79,57 +50,57 @@ class RouteListModelTest : public ::testing::Test {
 
 TEST_F(RouteListModelTest, WithoutCatalogue_OnlyThisComputer) {
   RouteListModel model(nullptr);
-  EXPECT_EQ(rows(model), (std::vector<Row>{{"Este ordenador", "", "laptopcomputer", true, true, true, 1.0}}));
+  EXPECT_EQ(rows(model), std::vector<std::string>{"Este ordenador '' laptopcomputer ticked local 1"});
   EXPECT_FALSE(model.active());
   model.select("Este ordenador", false);
   model.setVolume("Este ordenador", 0.2);
   EXPECT_EQ(model.rowCount(), 1);
 }
 
-TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesAndActive) {
+TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
   RouteListModel model(&routes);
   QSignalSpy active(&model, &RouteListModel::activeChanged);
-  discover();
-  EXPECT_EQ(rows(model), (std::vector<Row>{
-                             {"Este ordenador", "", "laptopcomputer", true, true, true, 1.0},
-                             {"Cocina", "", "homepodmini.fill", false, true, false, 1.0},
-                             {"Dormitorio", QString::fromUtf8("Requiere contraseña"), "hifispeaker.fill", false, false, false, 1.0},
-                             {QString::fromUtf8("Salón"), "", "hifispeaker.fill", false, true, false, 1.0},
-                         }));
+  routes.start();
+  // _raop._tcp first, then the companion _airplay._tcp records.
+  browser.browsed[0].second.resultsChanged(
+      {raop("AA@Cocina", 5001), raop("BB@Salón", 5002), raop("CC@Dormitorio", 5003, {{"pw", "true"}})});
+  browser.browsed[1].second.resultsChanged({raop("Cocina", 7000, {{"model", "AudioAccessory5,1"}})});
+  queue.runReady();
+  EXPECT_EQ(rows(model), (std::vector<std::string>{"Este ordenador '' laptopcomputer ticked local 1",
+                                                    "Cocina '' homepodmini.fill 1",
+                                                    "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 1",
+                                                    "Salón '' hifispeaker.fill 1"}));
+  EXPECT_EQ(rows(RouteListModel(&routes)), rows(model)) << "a model made later starts from the catalogue";
 
   model.select("Cocina", true);
   EXPECT_TRUE(model.active());
   EXPECT_EQ(active.count(), 1);
   EXPECT_EQ(output.route, fakes::FakeAirPlayOutput::Route::receivers);
-  EXPECT_FALSE(rows(model)[0].selected);
-  EXPECT_TRUE(rows(model)[1].selected);
+  EXPECT_EQ(rows(model)[0], "Este ordenador '' laptopcomputer local 1");
+  EXPECT_EQ(rows(model)[1], "Cocina '' homepodmini.fill ticked 1");
+
+  // A slider being dragged lives in its row: the row changes in place, never rebuilt.
+  QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+  model.setVolume("Cocina", 0.25);
+  EXPECT_EQ(rows(model)[1], "Cocina '' homepodmini.fill ticked 0.25");
+  EXPECT_DOUBLE_EQ(output.volumes.at(output.sinkOf("Cocina")), 0.25);
+  EXPECT_EQ(reset.count(), 0);
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(changed.front().front().value<QModelIndex>().row(), 1);
 
   output.fail("Cocina");
-  EXPECT_EQ(rows(model)[1].stateText, "No responde");
+  EXPECT_EQ(rows(model)[1], "Cocina 'No responde' homepodmini.fill ticked 0.25");
   EXPECT_TRUE(model.active()) << "a chosen receiver that drops stays chosen";
 
   model.select("Dormitorio", true);
-  EXPECT_FALSE(rows(model)[2].selected) << "a receiver that wants a password cannot be chosen";
+  EXPECT_EQ(rows(model)[2], "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 1")
+      << "a receiver that wants a password cannot be chosen";
 
   model.select("Este ordenador", true);
   EXPECT_FALSE(model.active());
   EXPECT_EQ(active.count(), 2);
   EXPECT_EQ(output.route, fakes::FakeAirPlayOutput::Route::computer);
-}
-
-TEST_F(RouteListModelTest, Volume_ChangesTheRowInPlace) {
-  discover();
-  RouteListModel model(&routes);
-  model.select("Cocina", true);
-  QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
-  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-  model.setVolume("Cocina", 0.25);
-  EXPECT_DOUBLE_EQ(rows(model)[1].volume, 0.25);
-  EXPECT_DOUBLE_EQ(output.volumes.at(output.sinkOf("Cocina")), 0.25);
-  // A slider being dragged lives in that row: the row must not be rebuilt.
-  EXPECT_EQ(reset.count(), 0);
-  ASSERT_EQ(changed.count(), 1);
-  EXPECT_EQ(changed.front().front().value<QModelIndex>().row(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/ui/ControllerModel.h"
 #include "app/ui/SpeakerListModel.h"
 #include "fakes/ControllerFakes.h"
+#include "speaker_browser/FakeServiceBrowser.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
 namespace brontide::ui {
@@ -27,7 +28,7 @@ class ControllerModelTest : public ::testing::Test, protected fakes::ControllerF
   std::unique_ptr<ControllerModel> model;
 };
 
-TEST_F(ControllerModelTest, NotifiesOnlyOnRealChanges) {
+TEST_F(ControllerModelTest, NotifiesOnlyOnRealChangesAndMuteKeepsTheVolume) {
   auto& m = make();
   QSignalSpy autoStart(&m, &ControllerModel::autoStartChanged);
   QSignalSpy volume(&m, &ControllerModel::volumeChanged);
@@ -45,6 +46,14 @@ TEST_F(ControllerModelTest, NotifiesOnlyOnRealChanges) {
   EXPECT_EQ(volume.count(), 1);
   EXPECT_EQ(text.count(), 1);
   EXPECT_EQ(m.volumeText(), "50 %");
+
+  m.toggleMuted();
+  EXPECT_TRUE(m.muted());
+  EXPECT_EQ(m.volumeText(), "Silencio");
+  EXPECT_EQ(m.volumeSymbol(), "speaker.slash.fill");
+  m.toggleMuted();
+  EXPECT_EQ(m.volumeText(), "50 %");
+  EXPECT_EQ(m.volumeSymbol(), "speaker.wave.2.fill");
 }
 
 TEST_F(ControllerModelTest, StartAndStopShowTheState) {
@@ -65,30 +74,6 @@ TEST_F(ControllerModelTest, StartAndStopShowTheState) {
   EXPECT_EQ(running.count(), 2);
 }
 
-TEST_F(ControllerModelTest, VolumeFigureAndMuteSymbol) {
-  auto& m = make();
-  struct Case {
-    double volume;
-    const char* figure;
-    const char* symbol;
-  };
-  for (const auto& c : {Case{0.125, "13 %", "speaker.wave.2.fill"}, Case{0.5, "50 %", "speaker.wave.2.fill"},
-                        Case{1.0, "100 %", "speaker.wave.2.fill"}, Case{0.0, "0 %", "speaker.slash.fill"},
-                        Case{0.004, "0 %", "speaker.wave.2.fill"}}) {
-    m.setVolume(c.volume);
-    EXPECT_EQ(m.volumeText(), c.figure) << c.volume;
-    EXPECT_EQ(m.volumeSymbol(), c.symbol) << c.volume;
-  }
-
-  m.setVolume(0.6);
-  m.toggleMuted();
-  EXPECT_TRUE(m.muted());
-  EXPECT_EQ(m.volumeText(), "Silencio");
-  EXPECT_EQ(m.volumeSymbol(), "speaker.slash.fill");
-  m.toggleMuted();
-  EXPECT_EQ(m.volumeText(), "60 %");  // the volume survives a mute
-}
-
 TEST_F(ControllerModelTest, SourceIconAndRowFollowTheSelectedBundle) {
   workspace.addApp("org.videolan.vlc", "VLC");
   workspace.addApp("org.mozilla.firefox", "Firefox");
@@ -97,9 +82,8 @@ TEST_F(ControllerModelTest, SourceIconAndRowFollowTheSelectedBundle) {
   auto& m = make();
 
   m.setSelectedBundle("org.videolan.vlc");
-  const auto apps = m.apps();
   ASSERT_GE(m.selectedIndex(), 0);
-  EXPECT_EQ(apps[m.selectedIndex()].toMap()["bundleID"], "org.videolan.vlc");
+  EXPECT_EQ(m.apps()[m.selectedIndex()].toMap()["bundleID"], "org.videolan.vlc");
   EXPECT_EQ(m.sourceIcon(), QUrl::fromLocalFile("/usr/share/icons/vlc.png"));
 
   // Not listed: no row matches, and the icon is still that application's own (here: none installed).
@@ -120,17 +104,10 @@ TEST_F(ControllerModelTest, LaunchAtLoginFollowsTheLoginItemNotTheRequest) {
   EXPECT_TRUE(m.launchAtLogin());
 }
 
-// A DNS-SD browser the test drives.
-class ScriptedServiceBrowser final : public ServiceBrowser {
- public:
-  void browse(const std::string&, Handlers h) override { handlers = std::move(h); }
-  Handlers handlers;
-};
-
 TEST(SpeakerListModelTest, FollowsTheBrowserAndCountsSpeakers) {
   fakes::VirtualMainQueue queue;
   fakes::SimpleCollator collator;
-  ScriptedServiceBrowser services;
+  fakes::FakeServiceBrowser services;
   SpeakerBrowser browser(services, queue, collator, "Portátil");
   browser.start();
   SpeakerListModel model(browser);
@@ -139,26 +116,22 @@ TEST(SpeakerListModelTest, FollowsTheBrowserAndCountsSpeakers) {
   EXPECT_TRUE(model.searching());
   EXPECT_EQ(model.count(), 0);
 
-  const auto result = [](const char* name, const char* modelName) {
-    return ServiceResult{name, std::map<std::string, std::string>{{"model", modelName}}, false, "192.0.2.1", 7000};
-  };
-  services.handlers.resultsChanged({result("Salón", "AudioAccessory1,1")});
+  services.results({fakes::service("Salón", "AudioAccessory1,1")});
   queue.runReady();
   ASSERT_EQ(model.count(), 1);
   EXPECT_EQ(model.countText(), "1 altavoz disponible en tu red");
-  const auto row = model.speakers()[0].toMap();
-  EXPECT_EQ(row["name"], QString::fromUtf8("Salón"));
-  EXPECT_EQ(row["kind"], "HomePod");
-  EXPECT_EQ(row["symbol"], "homepod.fill");
+  EXPECT_EQ(model.speakers()[0].toMap(),
+            (QVariantMap{{"name", QString::fromUtf8("Salón")}, {"kind", "HomePod"}, {"symbol", "homepod.fill"}}));
 
-  services.handlers.resultsChanged({result("Salón", "AudioAccessory1,1"), result("Estudio", "")});
+  const std::vector twoSpeakers{fakes::service("Salón", "AudioAccessory1,1"), fakes::service("Estudio", "")};
+  services.results(twoSpeakers);
   queue.runReady();
   EXPECT_EQ(model.countText(), "2 altavoces disponibles en tu red");
   EXPECT_EQ(model.speakers()[1].toMap()["kind"], "Altavoz AirPlay");
   const auto changesSoFar = speakersChanged.count();
 
-  services.handlers.resultsChanged({result("Salón", "AudioAccessory1,1"), result("Estudio", "")});
-  services.handlers.ready();
+  services.results(twoSpeakers);
+  services.ready();
   queue.advance(5s);
   EXPECT_EQ(speakersChanged.count(), changesSoFar);  // the same list again is no change
   EXPECT_FALSE(model.searching());

@@ -32,29 +32,23 @@ Item {
             return panel
         }
 
-        function test_rows_and_controls_follow_running() {
+        function test_running_switches_rows_and_locks_the_source() {
             const panel = make()
             const c = panel.controller
             compare(findChild(panel, "startStop").text, "Empezar")
             verify(findChild(panel, "startRow").visible)
-            verify(!findChild(panel, "chooseSpeakersRow").visible)
             verify(!findChild(panel, "hints").visible)
-            verify(findChild(panel, "sourcePicker").enabled)
-            verify(findChild(panel, "refreshApps").enabled)
 
             c.running = true
             compare(findChild(panel, "startStop").text, "Detener")
             verify(!findChild(panel, "startRow").visible)
-            verify(findChild(panel, "chooseSpeakersRow").visible)
             verify(findChild(panel, "hints").visible)
-            verify(!findChild(panel, "sourcePicker").enabled)
-            verify(!findChild(panel, "refreshApps").enabled)
             verify(findChild(panel, "speakerList").visible)
-
-            mouseClick(findChild(panel, "chooseSpeakersRow"))
-            tryVerify(() => findChild(panel, "routeMenu").opened)
+            verify(!findChild(panel, "sourcePicker").enabled)
             mouseClick(findChild(panel, "refreshApps"))
             compare(c.refreshCalls, 0)
+            mouseClick(findChild(panel, "chooseSpeakersRow"))
+            tryVerify(() => findChild(panel, "routeMenu").opened)
         }
 
         function test_start_stop_by_button_row_and_space() {
@@ -80,27 +74,14 @@ Item {
             tryCompare(header, "height", twoRows)
         }
 
-        function test_mute_look() {
+        function test_mute_button() {
             const panel = make()
             const c = panel.controller
-            const figure = findChild(panel, "volumeFigure")
             const mute = findChild(panel, "mute")
-            compare(String(figure.color), String(Brand.secondary))
-            compare(String(mute.tint), String(Brand.secondary))
             compare(mute.help, "Silenciar")
-            compare(findChild(panel, "volumeSlider").opacity, 1.0)
-
             c.muted = true
-            c.volumeText = "Silencio"
-            c.volumeSymbol = "speaker.slash.fill"
-            compare(figure.text, "Silencio")
-            compare(String(figure.color), String(Brand.coral))
-            compare(String(mute.tint), String(Brand.coral))
-            compare(mute.symbol, "speaker.slash.fill")
             compare(mute.help, "Quitar silencio")
-            compare(findChild(panel, "volumeSlider").opacity, Brand.mutedSliderOpacity)
             verify(findChild(panel, "volumeSlider").enabled)
-
             mouseClick(mute)
             compare(c.toggleMutedCalls, 1)
         }
@@ -114,9 +95,10 @@ Item {
             verify(!findChild(popover.contentItem, "checkUpdates").enabled)
 
             // The switch reports the flip; what it shows stays the controller's.
-            mouseClick(findChild(findChild(popover.contentItem, "launchAtLoginRow"), "switch"))
+            const launchAtLogin = findChild(findChild(popover.contentItem, "launchAtLoginRow"), "switch")
+            mouseClick(launchAtLogin)
             compare(c.launchAtLoginRequests, [true])
-            verify(!findChild(findChild(popover.contentItem, "launchAtLoginRow"), "switch").on)
+            verify(!launchAtLogin.on)
             mouseClick(findChild(findChild(popover.contentItem, "autoStartRow"), "switch"))
             verify(c.autoStart)
 

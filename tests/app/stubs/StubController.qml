@@ -11,7 +11,6 @@ QtObject {
     property int selectedIndex: 0
     property url sourceIcon: "image://symbol/app.dashed"
     property bool autoStart: false
-    property bool onboarded: true
     property bool running: false
     property string stateKind: "stopped"
     property string stateLabel: "Detenido"
@@ -22,17 +21,14 @@ QtObject {
     property string volumeText: "100 %"
     property string volumeSymbol: "speaker.wave.2.fill"
     property bool launchAtLogin: false
-    property bool captureSilent: false
 
     property int startCalls: 0
-    property int stopCalls: 0
     property int toggleRunningCalls: 0
     property int toggleMutedCalls: 0
     property int refreshCalls: 0
     property var launchAtLoginRequests: []
 
     function start() { startCalls += 1 }
-    function stop() { stopCalls += 1 }
     function toggleRunning() { toggleRunningCalls += 1 }
     function toggleMuted() { toggleMutedCalls += 1 }
     function refreshApps() { refreshCalls += 1 }

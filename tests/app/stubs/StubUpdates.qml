@@ -2,6 +2,5 @@ import QtQml
 
 QtObject {
     property bool canCheck: false
-    property int checks: 0
-    function checkForUpdates() { checks += 1 }
+    function checkForUpdates() {}
 }

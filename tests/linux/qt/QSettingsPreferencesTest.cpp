@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <QFile>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -17,15 +16,9 @@ extern char** environ;
 namespace brontide::qt {
 namespace {
 
-std::string selfPath() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  return n > 0 ? std::string(path, std::size_t(n)) : std::string();
-}
-
 // Writes key=value in a separate process, the way a previous run of Brontide would have.
 void writeInChildProcess(const std::string& file, const std::string& key, const std::string& value) {
-  const std::string self = selfPath();
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
   std::vector<std::string> args = {self, "--write-settings", file, key, value};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
@@ -38,9 +31,8 @@ void writeInChildProcess(const std::string& file, const std::string& key, const 
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
   return text.str();
 }
 

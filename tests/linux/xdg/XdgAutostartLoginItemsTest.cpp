@@ -51,21 +51,8 @@ TEST_F(XdgAutostartLoginItemsTest, RegisterWritesAnEntryThatStartsTheRunningBina
     EXPECT_EQ(login.status(), Status::enabled);
     EXPECT_EQ(startedProgram(userEntry), executable);
   }
-}
-
-TEST_F(XdgAutostartLoginItemsTest, RegisterWithoutAnExecutableUsesThisProcess) {
-  auto login = XdgAutostartLoginItems(tree.dirs());
-  ASSERT_TRUE(login.registerMainApp().has_value());
-  EXPECT_EQ(startedProgram(userEntry), std::filesystem::read_symlink("/proc/self/exe").string());
-}
-
-TEST_F(XdgAutostartLoginItemsTest, UnregisterRemovesTheEntry) {
-  auto login = items();
-  ASSERT_TRUE(login.registerMainApp().has_value());
-  ASSERT_TRUE(login.unregisterMainApp().has_value());
-  EXPECT_FALSE(std::filesystem::exists(userEntry));
-  EXPECT_EQ(login.status(), Status::notRegistered);
-  EXPECT_TRUE(login.unregisterMainApp().has_value()) << "turning off twice is not a failure";
+  ASSERT_TRUE(XdgAutostartLoginItems(tree.dirs()).registerMainApp().has_value());
+  EXPECT_EQ(startedProgram(userEntry), std::filesystem::read_symlink("/proc/self/exe").string()) << "by default";
 }
 
 TEST_F(XdgAutostartLoginItemsTest, StatusFollowsTheEntryThatApplies) {
@@ -97,17 +84,21 @@ TEST_F(XdgAutostartLoginItemsTest, StatusFollowsTheEntryThatApplies) {
   }
 }
 
-TEST_F(XdgAutostartLoginItemsTest, UnregisterHidesASystemWideEntry) {
+TEST_F(XdgAutostartLoginItemsTest, UnregisterRemovesTheUserEntryAndHidesASystemWideOne) {
+  auto login = items();
+  ASSERT_TRUE(login.registerMainApp().has_value());
+  ASSERT_TRUE(login.unregisterMainApp().has_value());
+  EXPECT_FALSE(std::filesystem::exists(userEntry));
+  EXPECT_EQ(login.status(), Status::notRegistered);
+  EXPECT_TRUE(login.unregisterMainApp().has_value()) << "turning off twice is not a failure";
+
   const std::string system = "[Desktop Entry]\nType=Application\nName=Brontide\nExec=/usr/bin/brontide\n";
   tree.write("etc/xdg/autostart/brontide.desktop", system);
-  auto login = items();
   ASSERT_EQ(login.status(), Status::enabled);
-
   ASSERT_TRUE(login.unregisterMainApp().has_value());
   EXPECT_EQ(login.status(), Status::notRegistered);
   EXPECT_NE(read(userEntry).find("Hidden=true"), std::string::npos);
   EXPECT_EQ(read(systemEntry), system);
-
   ASSERT_TRUE(login.registerMainApp().has_value());
   EXPECT_EQ(login.status(), Status::enabled);
 }
