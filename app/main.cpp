@@ -14,9 +14,12 @@ extern "C" {
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/cli/HeadlessOutput.h"
@@ -122,6 +125,17 @@ int listRoutes(int argc, char** argv, const Options& options) {
 }
 
 // "route: <name> <state>" for every route whose state changed, and for each new one.
+// Teardown joins the audio threads once the event loop has returned. Should one be stuck inside a library
+// (a wedged audio server, a deadlocked sink), quitting must still quit.
+int withTeardownLimit(int status) {
+  std::thread([status] {
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    std::fputs("brontide: teardown still running after 5 s; exiting without it\n", stderr);
+    std::_Exit(status);
+  }).detach();
+  return status;
+}
+
 void printRouteChanges(const brontide::AirPlayRoutes& routes, std::map<std::string, std::string>& printed,
                        brontide::cli::HeadlessOutput& output) {
   for (const auto& route : routes.routes()) {
@@ -161,7 +175,7 @@ int runHeadless(int argc, char** argv, const Options& options) {
     QCoreApplication::quit();
   });
   controller.start();
-  return app.exec();
+  return withTeardownLimit(app.exec());
 }
 
 // A second launch of the tray application shows the running one's panel instead.
@@ -208,7 +222,7 @@ int runTray(int argc, char** argv, const Options& options) {
     QCoreApplication::quit();
   });
   delegate.launch();
-  return app.exec();
+  return withTeardownLimit(app.exec());
 #else
   std::fprintf(stderr, "brontide: esta compilación no incluye la interfaz de la bandeja; usa --headless.\n");
   return 1;
