@@ -7,10 +7,12 @@
 #include <avahi-common/timeval.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -29,6 +31,9 @@ namespace {
 
 constexpr unsigned kReconnectDelayMs = 1000;
 constexpr unsigned kRebrowseDelayMs = 1000;
+// A resolution that failed is asked again after 2 s, then less and less often, down to once a minute.
+constexpr unsigned kFirstResolveRetryMs = 2000;
+constexpr unsigned kLastResolveRetryMs = 60000;
 
 using Txt = std::map<std::string, std::string>;
 
@@ -81,6 +86,8 @@ struct AvahiServiceBrowser::Impl {
     std::string address;  // IPv4 only
     std::uint16_t port = 0;
     avahi::Resolver resolver;  // kept open: it reports every later change of TXT or address
+    std::unique_ptr<Timer> retry;  // armed while a failed resolution waits to be asked again
+    unsigned retryMs = 0;          // 0 unless the last resolution failed
   };
   using InstanceKey = std::tuple<std::string, std::string, AvahiIfIndex, AvahiProtocol>;
 
@@ -240,6 +247,7 @@ struct AvahiServiceBrowser::Impl {
   // --- resolving --------------------------------------------------------------------------------------------
 
   void resolve(Instance& instance, const char* type) {
+    if (instance.retry) instance.retry->disarm();
     // The address asked for is IPv4: receivers are reached by numeric IPv4 address.
     AvahiServiceResolver* created = avahi_service_resolver_new(
         client.get(), instance.interface, instance.protocol, instance.name.c_str(), type, instance.domain.c_str(),
@@ -261,11 +269,21 @@ struct AvahiServiceBrowser::Impl {
   void resolveEvent(Instance& instance, AvahiResolverEvent event, const AvahiAddress* address, std::uint16_t port,
                     AvahiStringList* txt) {
     if (event == AVAHI_RESOLVER_FAILURE) {
-      // Typically a timeout: the service stays listed without TXT, and the browser reports it again if it returns.
-      notice("cannot resolve \"" + printable(instance.name) + "\" (" + lastError() + ")");
+      // Typically a timeout (a busy device, a lost packet): the service stays listed without TXT or address
+      // until a later attempt gets through. Only the first failure of a run is worth a line.
+      if (instance.retryMs == 0)
+        notice("cannot resolve \"" + printable(instance.name) + "\" (" + lastError() + "), retrying");
+      instance.retryMs =
+          instance.retryMs == 0 ? kFirstResolveRetryMs : std::min(2 * instance.retryMs, kLastResolveRetryMs);
       instance.resolver.reset();
+      if (!instance.retry) {
+        instance.retry = std::make_unique<Timer>(
+            api, [this, &instance] { resolve(instance, instance.browse->type.c_str()); });
+      }
+      instance.retry->arm(instance.retryMs);
       return;
     }
+    if (std::exchange(instance.retryMs, 0) != 0) notice("resolved \"" + printable(instance.name) + "\" after retrying");
     instance.txt = parseTxt(instance.name, txt);
     instance.address.clear();
     if (address && address->proto == AVAHI_PROTO_INET) {

@@ -96,6 +96,23 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OwnRecordsAreLocalAndTxtChangesArri
   EXPECT_FALSE(listed(name));
 }
 
+TEST_F(AvahiNetworkTest, AvahiServiceBrowser_AServiceWhoseHostHasNoAddressYetIsAskedAgain) {
+  browseRaw();
+  const auto name = unique("Cocina");
+  const auto host = "cocina-" + std::to_string(getpid()) + ".local";
+  rig::Publication cocina(name, 7102, {"model=AudioAccessory5,1"}, "_airplay._tcp", host);
+  const auto failedOnce = [&] {
+    return std::ranges::count_if(log.lines(), [&](const std::string& l) { return l.contains(name); }) == 1;
+  };
+  ASSERT_TRUE(queue.pumpUntil(failedOnce, kLimit));
+  EXPECT_TRUE(result(name) && !resolved(name)) << "listed, waiting for its host";
+
+  const auto address = rig::Publication::address(host, "127.0.0.1");
+  ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name); }, kLimit));
+  EXPECT_EQ(result(name)->address, "127.0.0.1");
+  EXPECT_EQ(result(name)->txt->at("model"), "AudioAccessory5,1");
+}
+
 struct OddRecord {
   std::string name;
   std::vector<std::string> txt;

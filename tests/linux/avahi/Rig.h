@@ -1,23 +1,18 @@
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/Log.h"
-
-extern char** environ;
+#include "support/AudioSession.h"
 
 namespace brontide::rig {
 
@@ -52,40 +47,38 @@ inline bool avahiRunning() {
 
 inline int command(const std::string& verb) { return std::system((script() + " " + verb + " >&2").c_str()); }
 
-// One service record published on the receivers' daemon for as long as this object lives.
+// One record published on the receivers' daemon for as long as this object lives.
 class Publication {
  public:
+  // A service; `host` names a host other than the daemon's own.
   Publication(const std::string& name, int port, const std::vector<std::string>& txt,
-              const std::string& type = "_airplay._tcp") {
-    std::vector<std::string> args{"avahi-publish-service", "-s", name, type, std::to_string(port)};
-    args.insert(args.end(), txt.begin(), txt.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const char* bus = std::getenv("BRONTIDE_RECEIVERS_BUS");
-    std::vector<std::string> env{"DBUS_SYSTEM_BUS_ADDRESS=" + std::string(bus ? bus : "")};
-    std::vector<char*> envp{env[0].data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, "avahi-publish-service", &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_GT(pid_, 0) << "cannot run avahi-publish-service";
+              const std::string& type = "_airplay._tcp", const std::string& host = "")
+      : Publication(serviceCommand(name, port, txt, type, host)) {}
+  // An address record: `host` (a .local name) at `address`.
+  static std::unique_ptr<Publication> address(const std::string& host, const std::string& address) {
+    return std::unique_ptr<Publication>(new Publication({"avahi-publish-service", "-a", "-R", host, address}));
   }
-  ~Publication() { withdraw(); }
-  Publication(const Publication&) = delete;
-  Publication& operator=(const Publication&) = delete;
 
   // Ends the publisher; avahi sends the goodbye.
-  void withdraw() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void withdraw() { publisher_.reset(); }
 
  private:
-  pid_t pid_ = -1;
+  explicit Publication(const std::vector<std::string>& command) {
+    const char* bus = std::getenv("BRONTIDE_RECEIVERS_BUS");
+    publisher_ = std::make_unique<testsupport::ChildProcess>(
+        command, true, std::map<std::string, std::string>{{"DBUS_SYSTEM_BUS_ADDRESS", bus ? bus : ""}});
+    EXPECT_GT(publisher_->pid(), 0) << "cannot run avahi-publish-service";
+  }
+  static std::vector<std::string> serviceCommand(const std::string& name, int port, const std::vector<std::string>& txt,
+                                                 const std::string& type, const std::string& host) {
+    std::vector<std::string> command{"avahi-publish-service", "-s"};
+    if (!host.empty()) command.insert(command.end(), {"-H", host});
+    command.insert(command.end(), {name, type, std::to_string(port)});
+    command.insert(command.end(), txt.begin(), txt.end());
+    return command;
+  }
+
+  std::unique_ptr<testsupport::ChildProcess> publisher_;
 };
 
 // Keeps the adapter's log lines for the test's output.
