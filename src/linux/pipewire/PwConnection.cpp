@@ -42,6 +42,7 @@ PwConnection::PwConnection(const std::string& threadName, pw_properties* corePro
     core_.reset();
     return;
   }
+  connected_ = true;
 }
 
 void PwConnection::addCoreListener() {
@@ -56,10 +57,12 @@ void PwConnection::addCoreListener() {
 
 int PwConnection::reconnect() {
   coreListener_.remove();
+  connected_ = false;
   core_.reset();
   core_.reset(pw_context_connect(context_.get(), coreProperties_ ? pw_properties_copy(coreProperties_) : nullptr, 0));
   if (!core_) return lastError_ = -errno;
   addCoreListener();
+  connected_ = true;
   daemonGone_ = false;
   lastError_ = 0;
   lastSeq_ = -1;
@@ -71,6 +74,7 @@ PwConnection::~PwConnection() {
     {
       LoopLock lock(loop_.get());
       coreListener_.remove();
+      connected_ = false;
       core_.reset();
     }
     pw_thread_loop_stop(loop_.get());

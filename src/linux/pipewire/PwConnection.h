@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -21,7 +22,8 @@ class PwConnection {
   PwConnection(const PwConnection&) = delete;
   PwConnection& operator=(const PwConnection&) = delete;
 
-  [[nodiscard]] bool connected() const { return core_ != nullptr; }
+  // Any thread; a reconnect on the loop thread may change it at any time.
+  [[nodiscard]] bool connected() const { return connected_.load(std::memory_order_acquire); }
   // The negative errno of the failed connection, or of the last core error.
   [[nodiscard]] int lastError() const { return lastError_; }
   [[nodiscard]] pw_thread_loop* threadLoop() const { return loop_.get(); }
@@ -66,6 +68,7 @@ class PwConnection {
   PwThreadLoop loop_;
   PwContext context_;
   PwCore core_;
+  std::atomic<bool> connected_{false};  // mirrors core_ for readers without the loop lock
   HookGuard coreListener_;
   int lastSeq_ = -1;
   int lastError_ = 0;
