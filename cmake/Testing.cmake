@@ -2,7 +2,8 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # brontide_test(NAME n SOURCES ... LIBS ... LABELS unit|integration|tsan ... [TIMEOUT s] [RUN_SERIAL] [OWN_MAIN])
-# Labels: unit (fakes only, also under ASan), tsan (threaded core on fakes), integration (real services),
+# Labels: unit (fakes only, also under ASan), tsan (threaded parts: the core on fakes, capture and AirPlay
+# output on a real session), integration (real services),
 # qml (Qt Quick Test).
 function(brontide_test)
   cmake_parse_arguments(T "RUN_SERIAL;OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
