@@ -124,7 +124,6 @@ int listRoutes(int argc, char** argv, const Options& options) {
   return 0;
 }
 
-// "route: <name> <state>" for every route whose state changed, and for each new one.
 // Teardown joins the audio threads once the event loop has returned. Should one be stuck inside a library
 // (a wedged audio server, a deadlocked sink), quitting must still quit.
 int withTeardownLimit(int status) {
@@ -136,6 +135,7 @@ int withTeardownLimit(int status) {
   return status;
 }
 
+// "route: <name> <state>" for every route whose state changed, and for each new one.
 void printRouteChanges(const brontide::AirPlayRoutes& routes, std::map<std::string, std::string>& printed,
                        brontide::cli::HeadlessOutput& output) {
   for (const auto& route : routes.routes()) {
