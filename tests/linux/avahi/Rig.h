@@ -18,19 +18,9 @@ namespace brontide::rig {
 
 inline std::string script() { return std::string(BRONTIDE_SOURCE_DIR) + "/scripts/airplay-network"; }
 
-inline std::string output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
-
 // Takes the network's exports (DBUS_SYSTEM_BUS_ADDRESS, BRONTIDE_RECEIVERS_BUS) into this process.
 inline void useNetwork() {
-  std::istringstream exports(output(script() + " env"));
+  std::istringstream exports(testsupport::runCommand(script() + " env"));
   for (std::string line; std::getline(exports, line);) {
     const auto eq = line.find('=');
     if (line.starts_with("export ") && eq != std::string::npos)
@@ -40,8 +30,8 @@ inline void useNetwork() {
 
 // Whether avahi-daemon #1 answers and runs (server state 2).
 inline bool avahiRunning() {
-  return output("dbus-send --system --print-reply=literal --dest=org.freedesktop.Avahi / "
-                "org.freedesktop.Avahi.Server.GetState 2>/dev/null")
+  return testsupport::runCommand("dbus-send --system --print-reply=literal --dest=org.freedesktop.Avahi / "
+                                 "org.freedesktop.Avahi.Server.GetState 2>/dev/null")
              .find("int32 2") != std::string::npos;
 }
 

@@ -15,12 +15,8 @@ namespace {
 TEST(SpeakersCommandTest, SpeakersCommand_PrintsTheNetworkHomePodsFirst) {
   rig::useNetwork();
   ASSERT_TRUE(rig::avahiRunning()) << "avahi-daemon of the test network is not running: scripts/airplay-network up";
-  std::string out;
-  FILE* pipe = popen((std::string(BRONTIDE_EXECUTABLE) + " --speakers --wait 2").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-  const int status = pclose(pipe);
+  int status = -1;
+  const std::string out = testsupport::runCommand(std::string(BRONTIDE_EXECUTABLE) + " --speakers --wait 2", &status);
   // Other tests may publish records meanwhile: keep only the network's devices.
   const std::set<std::string> network{"Salón", "cocina", "Baño", "Dormitorio"};
   std::vector<std::string> lines;
