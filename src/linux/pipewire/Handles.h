@@ -1,6 +1,9 @@
 #pragma once
 
+#include <pipewire/impl.h>
 #include <pipewire/pipewire.h>
+
+#include <utility>
 
 #include "base/Owned.h"
 
@@ -14,6 +17,38 @@ using PwProxy = Owned<pw_proxy, pw_proxy_destroy>;
 
 inline void disconnectCore(pw_core* core) { pw_core_disconnect(core); }
 using PwCore = Owned<pw_core, disconnectCore>;
+inline void destroyRegistry(pw_registry* registry) { pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry)); }
+using PwRegistry = Owned<pw_registry, destroyRegistry>;
+using PwModule = Owned<pw_impl_module, pw_impl_module_destroy>;
+
+// A timer, I/O or event source of a pw_loop, destroyed with it; the loop must outlive the guard.
+class LoopSource {
+ public:
+  LoopSource() = default;
+  LoopSource(pw_loop* loop, spa_source* source) : loop_(loop), source_(source) {}
+  ~LoopSource() { reset(); }
+  LoopSource(LoopSource&& other) noexcept
+      : loop_(std::exchange(other.loop_, nullptr)), source_(std::exchange(other.source_, nullptr)) {}
+  LoopSource& operator=(LoopSource&& other) noexcept {
+    if (this != &other) {
+      reset();
+      loop_ = std::exchange(other.loop_, nullptr);
+      source_ = std::exchange(other.source_, nullptr);
+    }
+    return *this;
+  }
+
+  [[nodiscard]] spa_source* get() const { return source_; }
+  explicit operator bool() const { return source_ != nullptr; }
+  void reset() {
+    if (source_) pw_loop_destroy_source(loop_, source_);
+    source_ = nullptr;
+  }
+
+ private:
+  pw_loop* loop_ = nullptr;
+  spa_source* source_ = nullptr;
+};
 
 // Removes a listener hook on destruction; the object it listens to must still exist then.
 class HookGuard {
