@@ -6,7 +6,7 @@
 namespace brontide::app {
 namespace {
 
-xdg::XdgWorkspace::Options workspaceOptions(PipeWireCapture*& audioClientsSource) {
+xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireCapture*& audioClientsSource) {
   auto options = xdg::XdgWorkspace::Options::forThisSession();
   // The audio system is built after the workspace (it identifies applications with the workspace's lookups).
   options.audioClients = [&audioClientsSource] {

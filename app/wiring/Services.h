@@ -2,13 +2,12 @@
 
 #include <memory>
 
-#include "app/wiring/PipeWireCapture.h"
 #include "controller/Controller.h"
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/ffmpeg/FFmpegAudioConverter.h"
 #include "linux/gstreamer/GstPlayer.h"
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
-#include "linux/pipewire/PipeWireAudioSystem.h"
+#include "linux/pipewire/PipeWireCapture.h"
 #include "linux/qt/QSettingsPreferences.h"
 #include "linux/qt/QtCollator.h"
 #include "linux/qt/QtMainQueue.h"
@@ -44,8 +43,6 @@ class Services {
   [[nodiscard]] const Collator& collator() const { return collator_; }
   [[nodiscard]] xdg::XdgWorkspace& workspace() { return workspace_; }
   [[nodiscard]] AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
-  // The connection to PipeWire; made again at each watch tick until one first gets through.
-  [[nodiscard]] pw::PipeWireAudioSystem& audioSystem() { return capture_.audioSystem(); }
   [[nodiscard]] GstPlayer& player() { return player_; }
   // The AirPlay menu's routes; browsing starts with routes().start().
   [[nodiscard]] AirPlayRoutes& routes() { return routes_; }
@@ -55,10 +52,10 @@ class Services {
   qt::QtMainQueue mainQueue_;
   qt::QSettingsPreferences preferences_;
   qt::QtCollator collator_;
-  PipeWireCapture* audioClientsSource_ = nullptr;  // set once the capture exists
+  pw::PipeWireCapture* audioClientsSource_ = nullptr;  // set once the capture exists
   xdg::XdgWorkspace workspace_;
   xdg::XdgAutostartLoginItems loginItems_;
-  PipeWireCapture capture_;
+  pw::PipeWireCapture capture_;
   FFmpegAudioConverterFactory converters_;
   GstPlayer player_;
   AvahiServiceBrowser serviceBrowser_;

@@ -1,5 +1,5 @@
 // Figures for a running tap on a private PipeWire session: time from start() to the first block, CPU of
-// the process while a tap runs for 10 s, block sizes, and the cost of the IO procedure per block.
+// the process while a tap runs for 10 s, and block sizes.
 // Prints figures only.
 #include <pipewire/pipewire.h>
 #include <sys/resource.h>
@@ -9,9 +9,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "audio_tap/AudioCapture.h"
-#include "audio_tap/TapIOProc.h"
-#include "linux/pipewire/PipeWireAudioSystem.h"
+#include "linux/pipewire/PipeWireCapture.h"
 #include "support/AudioSession.h"
 
 using namespace brontide;
@@ -37,34 +35,15 @@ void printStats(const char* what, std::vector<T> values, const char* unit) {
               double(values[values.size() / 2]), double(values.back()), unit, values.size());
 }
 
-void ioProcCost(bool stereo) {
-  const std::uint32_t channels = stereo ? 2 : 1, frames = 1024;
-  AudioStreamBasicDescription format{48000, kAudioFormatLinearPCM, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked,
-                                     4 * channels, 1, 4 * channels, channels, 32, 0};
-  volatile float sink = 0;
-  TapIOProc proc(format, [&](SampleBlock block) { sink = sink + block.data[block.count - 1]; });
-  std::vector<float> samples(frames * channels, 0.25f);
-  AudioBuffer buffer{channels, std::uint32_t(samples.size() * 4), samples.data()};
-  constexpr int kRounds = 200000;
-  const auto t0 = Clock::now();
-  for (int i = 0; i < kRounds; ++i) proc(AudioBufferList(&buffer, 1));
-  const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count() / kRounds;
-  std::printf("IO procedure per 1024-frame block, %-13s %8.1f ns\n", stereo ? "stereo:" : "mono->stereo:", ns);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  ioProcCost(true);
-  ioProcCost(false);
-
   testsupport::AudioSession session(false);
   pw_init(&argc, &argv);
   const auto wav = testsupport::writeToneWav(session.dir() + "/bench.wav", 440, 30);
   testsupport::ChildProcess app({"pw-play", "--properties", "{ application.id = \"org.brontide.bench\" }", wav});
   QuietLog log;
-  pw::PipeWireAudioSystem system(log);
-  AudioCapture capture(system);
+  pw::PipeWireCapture capture(log);
   std::vector<AudioObjectID> objects;
   testsupport::eventually([&] { return !(objects = capture.audioProcessObjects("org.brontide.bench")).empty(); });
   if (objects.empty()) {

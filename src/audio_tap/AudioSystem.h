@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <memory>
 #include <optional>
-#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/AudioFormat.h"
@@ -26,50 +27,30 @@ struct AudioClient {
   [[nodiscard]] bool playsAudio() const { return !streamIdentities.empty(); }
 };
 
-// What a tap captures and whether the tapped clients go silent on the normal output.
-enum class TapMuteBehavior : std::int32_t { unmuted = 0, mutedWhenTapped = 2 };
-
-struct TapDescription {
-  std::vector<AudioObjectID> processes;  // ignored when global
-  bool global = false;
-  std::string uuid;
-  std::string name;
-  bool isPrivate = true;
-  TapMuteBehavior muteBehavior = TapMuteBehavior::unmuted;
-};
-
-// The device that carries a tap: the capture of the tap's mix, clocked by the main sub-device.
-struct AggregateDeviceDescription {
-  std::string name;
-  std::string uid;
-  std::string mainSubDevice;  // the output device's unique identifier
-  bool isPrivate = true;
-  bool isStacked = false;
-  bool tapAutoStart = true;
-  std::vector<std::string> subDevices;
-  struct SubTap {
-    bool driftCompensation = true;
-    std::string uid;  // the tap description's UUID
-  };
-  std::vector<SubTap> taps;
-};
-
-// One buffer of an IO cycle's input.
-struct AudioBuffer {
-  std::uint32_t numberChannels = 0;
-  std::uint32_t dataByteSize = 0;
-  const void* data = nullptr;
-};
-using AudioBufferList = std::span<const AudioBuffer>;
-// Runs on the IO thread ("brontide.tap.io") once per cycle.
-using IOProc = std::function<void(AudioBufferList input)>;
-using IOProcID = std::uint64_t;
-
 // A failed call's library result code (negative errno on PipeWire); never 0.
 using AudioStatus = std::int32_t;
 
-// The sound server's object model as the capture code needs it. Queries and tap calls come from the
-// main thread; the IO procedures run on the system's IO thread.
+// The IO procedure: one cycle of captured interleaved stereo floats, on "brontide.tap.io".
+using IOProc = std::function<void(SampleBlock)>;
+
+// An open tap on the sound server. While it lives, the tapped clients' output streams (also those they open
+// later) play into a private sink and are silent on the normal output; a global tap moves nothing. Destroying it
+// stops its capture first, then gives the streams back. Main thread.
+class AudioTap {
+ public:
+  virtual ~AudioTap() = default;
+
+  // Interleaved stereo floats at the graph's rate; nothing when that rate is unknown.
+  [[nodiscard]] virtual std::optional<AudioStreamBasicDescription> format() const = 0;
+  // Makes the capture stream: of the private sink, or of `output` (a node name) for a global tap.
+  [[nodiscard]] virtual std::expected<void, AudioStatus> createCapture(const std::string& output) = 0;
+  // Starts calling `proc` once per cycle. After the tap is destroyed no call runs or will start.
+  [[nodiscard]] virtual std::expected<void, AudioStatus> startCapture(IOProc proc) = 0;
+  // Names of tapped applications whose audio could not be diverted into the tap.
+  [[nodiscard]] virtual std::vector<std::string> unmovableApplications() const = 0;
+};
+
+// The sound server as the capture needs it. Main thread.
 class AudioSystem {
  public:
   virtual ~AudioSystem() = default;
@@ -79,24 +60,16 @@ class AudioSystem {
   // The process this program runs in; its own clients are never captured.
   [[nodiscard]] virtual std::int32_t ownPid() const = 0;
 
-  [[nodiscard]] virtual std::expected<AudioObjectID, AudioStatus> createProcessTap(const TapDescription&) = 0;
-  [[nodiscard]] virtual std::optional<AudioStreamBasicDescription> tapFormat(AudioObjectID tap) = 0;
-  // The default output device; 0 when there is none.
-  [[nodiscard]] virtual AudioObjectID defaultOutputDevice() = 0;
-  [[nodiscard]] virtual std::optional<std::string> deviceUID(AudioObjectID device) = 0;
-  [[nodiscard]] virtual std::expected<AudioObjectID, AudioStatus> createAggregateDevice(
-      const AggregateDeviceDescription&) = 0;
-  [[nodiscard]] virtual std::expected<IOProcID, AudioStatus> createIOProc(AudioObjectID device, IOProc proc) = 0;
-  // 0 on success.
-  [[nodiscard]] virtual AudioStatus startDevice(AudioObjectID device, IOProcID proc) = 0;
-  // After it returns no IO procedure call runs or will start.
-  virtual void stopDevice(AudioObjectID device, IOProcID proc) = 0;
-  virtual void destroyIOProc(AudioObjectID device, IOProcID proc) = 0;
-  virtual void destroyAggregateDevice(AudioObjectID device) = 0;
-  virtual void destroyProcessTap(AudioObjectID tap) = 0;
-
-  // Names of tapped applications whose audio could not be diverted into the tap.
-  [[nodiscard]] virtual std::vector<std::string> unmovableApplications(AudioObjectID tap) = 0;
+  // Opens a tap of these clients (by serial), or of everything when `global`.
+  [[nodiscard]] virtual std::expected<std::unique_ptr<AudioTap>, AudioStatus> openTap(
+      const std::vector<AudioObjectID>& clients, bool global) = 0;
+  // The node name of the default output; nothing when there is none.
+  [[nodiscard]] virtual std::optional<std::string> defaultOutput() = 0;
 };
+
+// The serials of the audio clients that own an output stream whose identity begins with `bundlePrefix`
+// (case-sensitive; empty matches all), in the server's order, without sorting or removing duplicates.
+// Clients of this very process are never included. Main thread.
+[[nodiscard]] std::vector<AudioObjectID> audioProcessObjects(AudioSystem& system, std::string_view bundlePrefix);
 
 }  // namespace brontide

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,18 +27,14 @@ class ProcessTap final : public CaptureTap {
   [[nodiscard]] std::vector<std::string> unmovableApplications() const override;
 
   [[nodiscard]] bool global() const { return global_; }
-  [[nodiscard]] AudioObjectID tapID() const { return tapID_; }
-  [[nodiscard]] AudioObjectID aggregateID() const { return aggregateID_; }
-  [[nodiscard]] std::optional<IOProcID> procID() const { return procID_; }
+  [[nodiscard]] bool running() const { return tap_ != nullptr; }
 
  private:
   AudioSystem& system_;
   std::vector<AudioObjectID> processObjects_;
   bool global_;
   AudioStreamBasicDescription format_{};
-  AudioObjectID tapID_ = 0;
-  AudioObjectID aggregateID_ = 0;
-  std::optional<IOProcID> procID_;
+  std::unique_ptr<AudioTap> tap_;
 };
 
 }  // namespace brontide

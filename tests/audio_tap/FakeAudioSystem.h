@@ -1,7 +1,6 @@
 #pragma once
 
-#include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,10 +8,10 @@
 
 namespace brontide::fakes {
 
-// An in-memory audio system: records what exists and the order of calls; any step can be made to fail.
+// An in-memory audio system: records the order of calls and what is open; any step can be made to fail.
 class FakeAudioSystem final : public AudioSystem {
  public:
-  enum class Step { createTap, tapFormat, outputDevice, deviceUID, createAggregate, createIOProc, startDevice };
+  enum class Step { openTap, format, output, createCapture, startCapture };
 
   std::vector<AudioClient> clients;
   std::int32_t pid = 4242;
@@ -22,84 +21,69 @@ class FakeAudioSystem final : public AudioSystem {
                                      8, 1, 8, 2, 32, 0};
 
   std::vector<std::string> calls;
-  std::set<AudioObjectID> taps, aggregates;
-  std::set<IOProcID> procs, runningProcs;
-  std::vector<TapDescription> tapDescriptions;
-  std::vector<AggregateDeviceDescription> aggregateDescriptions;
-  std::map<IOProcID, IOProc> procBodies;
+  int openTaps = 0, captures = 0;
+  std::vector<std::pair<std::vector<AudioObjectID>, bool>> opened;  // clients, global
+  std::vector<std::string> captureSources;
+  std::vector<IOProc> running;
 
   std::vector<AudioClient> audioClients() override { return clients; }
   std::int32_t ownPid() const override { return pid; }
 
-  std::expected<AudioObjectID, AudioStatus> createProcessTap(const TapDescription& description) override {
-    calls.push_back("createProcessTap");
-    if (failAt == Step::createTap) return std::unexpected(failStatus);
-    tapDescriptions.push_back(description);
-    taps.insert(++nextID_);
-    return nextID_;
+  std::expected<std::unique_ptr<AudioTap>, AudioStatus> openTap(const std::vector<AudioObjectID>& tapped,
+                                                               bool global) override {
+    calls.push_back("openTap");
+    if (failAt == Step::openTap) return std::unexpected(failStatus);
+    opened.emplace_back(tapped, global);
+    return std::make_unique<Tap>(*this);
   }
-  std::optional<AudioStreamBasicDescription> tapFormat(AudioObjectID) override {
-    calls.push_back("tapFormat");
-    if (failAt == Step::tapFormat) return std::nullopt;
-    return format;
-  }
-  AudioObjectID defaultOutputDevice() override {
-    calls.push_back("defaultOutputDevice");
-    return failAt == Step::outputDevice ? 0 : 77;
-  }
-  std::optional<std::string> deviceUID(AudioObjectID device) override {
-    calls.push_back("deviceUID");
-    if (device != 77 || failAt == Step::deviceUID) return std::nullopt;
+  std::optional<std::string> defaultOutput() override {
+    calls.push_back("defaultOutput");
+    if (failAt == Step::output) return std::nullopt;
     return "headless_out";
   }
-  std::expected<AudioObjectID, AudioStatus> createAggregateDevice(const AggregateDeviceDescription& d) override {
-    calls.push_back("createAggregateDevice");
-    if (failAt == Step::createAggregate) return std::unexpected(failStatus);
-    aggregateDescriptions.push_back(d);
-    aggregates.insert(++nextID_);
-    return nextID_;
-  }
-  std::expected<IOProcID, AudioStatus> createIOProc(AudioObjectID, IOProc proc) override {
-    calls.push_back("createIOProc");
-    if (failAt == Step::createIOProc) return std::unexpected(failStatus);
-    procs.insert(++nextID_);
-    procBodies[nextID_] = std::move(proc);
-    return nextID_;
-  }
-  AudioStatus startDevice(AudioObjectID, IOProcID proc) override {
-    calls.push_back("startDevice");
-    if (failAt == Step::startDevice) return failStatus;
-    runningProcs.insert(proc);
-    return 0;
-  }
-  void stopDevice(AudioObjectID, IOProcID proc) override {
-    calls.push_back("stopDevice");
-    runningProcs.erase(proc);
-  }
-  void destroyIOProc(AudioObjectID, IOProcID proc) override {
-    calls.push_back("destroyIOProc");
-    procs.erase(proc);
-    procBodies.erase(proc);
-  }
-  void destroyAggregateDevice(AudioObjectID device) override {
-    calls.push_back("destroyAggregateDevice");
-    aggregates.erase(device);
-  }
-  void destroyProcessTap(AudioObjectID tap) override {
-    calls.push_back("destroyProcessTap");
-    taps.erase(tap);
-  }
-  std::vector<std::string> unmovableApplications(AudioObjectID) override { return {}; }
 
-  [[nodiscard]] bool empty() const { return taps.empty() && aggregates.empty() && procs.empty() && runningProcs.empty(); }
-
-  // Runs one IO cycle of every running procedure.
-  void cycle(AudioBufferList input) {
-    for (auto proc : runningProcs) procBodies.at(proc)(input);
+  [[nodiscard]] bool empty() const { return openTaps == 0 && captures == 0 && running.empty(); }
+  // Runs one IO cycle of every started capture.
+  void cycle(SampleBlock block) {
+    for (auto& proc : running) proc(block);
   }
 
  private:
-  AudioObjectID nextID_ = 100;
+  class Tap final : public AudioTap {
+   public:
+    explicit Tap(FakeAudioSystem& system) : system_(system) { ++system_.openTaps; }
+    ~Tap() override {
+      if (started_) system_.running.pop_back();
+      if (captured_) --system_.captures;
+      --system_.openTaps;
+      system_.calls.push_back("closeTap");
+    }
+    std::optional<AudioStreamBasicDescription> format() const override {
+      system_.calls.push_back("format");
+      if (system_.failAt == Step::format) return std::nullopt;
+      return system_.format;
+    }
+    std::expected<void, AudioStatus> createCapture(const std::string& output) override {
+      system_.calls.push_back("createCapture");
+      if (system_.failAt == Step::createCapture) return std::unexpected(system_.failStatus);
+      system_.captureSources.push_back(output);
+      captured_ = true;
+      ++system_.captures;
+      return {};
+    }
+    std::expected<void, AudioStatus> startCapture(IOProc proc) override {
+      system_.calls.push_back("startCapture");
+      if (system_.failAt == Step::startCapture) return std::unexpected(system_.failStatus);
+      system_.running.push_back(std::move(proc));
+      started_ = true;
+      return {};
+    }
+    std::vector<std::string> unmovableApplications() const override { return {"App"}; }
+
+   private:
+    FakeAudioSystem& system_;
+    bool captured_ = false, started_ = false;
+  };
 };
 
 }  // namespace brontide::fakes

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "audio_tap/FakeAudioSystem.h"
 
 namespace brontide {
@@ -12,86 +10,62 @@ namespace {
 using fakes::FakeAudioSystem;
 using Step = FakeAudioSystem::Step;
 
-MakeSink recordingSink(int& calls, std::vector<std::vector<float>>& blocks) {
-  return [&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
-    ++calls;
-    return TapSink([&](SampleBlock block) { blocks.emplace_back(block.data, block.data + block.count); });
-  };
-}
-
 class ProcessTapTest : public ::testing::Test {
  protected:
+  MakeSink recordingSink() {
+    return [this](const AudioStreamBasicDescription& format) -> std::expected<TapSink, TapError> {
+      system.calls.push_back("makeSink");
+      EXPECT_EQ(format, system.format);
+      return TapSink([this](SampleBlock block) { blocks.emplace_back(block.data, block.data + block.count); });
+    };
+  }
+
   FakeAudioSystem system;
-  int sinkCalls = 0;
   std::vector<std::vector<float>> blocks;
 };
 
-TEST_F(ProcessTapTest, ProcessTap_StartDeliversBlocksAndStopTearsDownInOrder) {
+TEST_F(ProcessTapTest, ProcessTap_StartsInOrderDeliversBlocksAndStopsOnceAtAnyTime) {
   ProcessTap tap(system, {7, 9}, false);
-  ASSERT_TRUE(tap.start(recordingSink(sinkCalls, blocks)).has_value());
+  EXPECT_TRUE(system.calls.empty()) << "nothing exists before start";
+  EXPECT_EQ(tap.format(), AudioStreamBasicDescription{});
+  ASSERT_TRUE(tap.start(recordingSink()).has_value());
+  // The private sink before the sink callback, the callback before the output lookup, then the capture.
+  EXPECT_EQ(system.calls, (std::vector<std::string>{"openTap", "format", "makeSink", "defaultOutput", "createCapture",
+                                                     "startCapture"}));
+  EXPECT_EQ(system.opened.front(), (std::pair<std::vector<AudioObjectID>, bool>{{7, 9}, false}));
   EXPECT_EQ(tap.format(), system.format);
-  EXPECT_EQ(sinkCalls, 1);
+  EXPECT_EQ(tap.unmovableApplications(), std::vector<std::string>{"App"});
 
   std::vector<float> samples{0.1f, 0.2f, 0.3f, 0.4f};
-  AudioBuffer buffer{2, 16, samples.data()};
-  system.cycle(AudioBufferList(&buffer, 1));
+  system.cycle(SampleBlock{samples.data(), samples.size()});
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0], samples);
 
   system.calls.clear();
   tap.stop();
-  EXPECT_EQ(system.calls, (std::vector<std::string>{"stopDevice", "destroyIOProc", "destroyAggregateDevice",
-                                                     "destroyProcessTap"}));
+  EXPECT_EQ(system.calls, std::vector<std::string>{"closeTap"});
   EXPECT_TRUE(system.empty());
+  EXPECT_TRUE(tap.unmovableApplications().empty());
   EXPECT_EQ(tap.format(), system.format);  // the format outlives the stop
-
-  system.calls.clear();
   tap.stop();
-  EXPECT_TRUE(system.calls.empty());
+  EXPECT_EQ(system.calls.size(), 1u);
 }
 
-TEST_F(ProcessTapTest, ProcessTap_DescribesMutedProcessTapOrUnmutedGlobalTapAndStopsWhenDestroyed) {
+TEST_F(ProcessTapTest, ProcessTap_GlobalTapCapturesTheOutputAndEveryTapStopsWhenDestroyed) {
   {
     ProcessTap processes(system, {7, 9}, false);
     ProcessTap global(system, {7}, true);
-    ASSERT_TRUE(processes.start(recordingSink(sinkCalls, blocks)).has_value());
-    ASSERT_TRUE(global.start(recordingSink(sinkCalls, blocks)).has_value());
+    ASSERT_TRUE(processes.start(recordingSink()).has_value());
+    ASSERT_TRUE(global.start(recordingSink()).has_value());
+    EXPECT_EQ(global.processObjects(), std::vector<AudioObjectID>{7});
   }
   EXPECT_TRUE(system.empty());
-  ASSERT_EQ(system.tapDescriptions.size(), 2u);
-
-  const auto& muted = system.tapDescriptions[0];
-  EXPECT_FALSE(muted.global);
-  EXPECT_EQ(muted.processes, (std::vector<AudioObjectID>{7, 9}));
-  EXPECT_EQ(muted.muteBehavior, TapMuteBehavior::mutedWhenTapped);
-  const auto& unmuted = system.tapDescriptions[1];
-  EXPECT_TRUE(unmuted.global);
-  EXPECT_TRUE(unmuted.processes.empty());
-  EXPECT_EQ(unmuted.muteBehavior, TapMuteBehavior::unmuted);
-
-  const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
-  for (std::size_t i = 0; i < 2; ++i) {
-    const auto& tapDescription = system.tapDescriptions[i];
-    const auto& aggregate = system.aggregateDescriptions[i];
-    EXPECT_EQ(tapDescription.name, "Brontide");
-    EXPECT_TRUE(tapDescription.isPrivate);
-    EXPECT_TRUE(std::regex_match(tapDescription.uuid, uuid));
-    EXPECT_TRUE(std::regex_match(aggregate.uid, uuid));
-    EXPECT_EQ(aggregate.name, "Brontide-Tap");
-    EXPECT_EQ(aggregate.mainSubDevice, "headless_out");
-    EXPECT_EQ(aggregate.subDevices, std::vector<std::string>{"headless_out"});
-    EXPECT_TRUE(aggregate.isPrivate);
-    EXPECT_FALSE(aggregate.isStacked);
-    EXPECT_TRUE(aggregate.tapAutoStart);
-    ASSERT_EQ(aggregate.taps.size(), 1u);
-    EXPECT_EQ(aggregate.taps[0].uid, tapDescription.uuid);
-    EXPECT_TRUE(aggregate.taps[0].driftCompensation);
-  }
-  EXPECT_NE(system.aggregateDescriptions[0].uid, system.aggregateDescriptions[1].uid);
-  EXPECT_NE(system.tapDescriptions[0].uuid, system.tapDescriptions[1].uuid);
+  ASSERT_EQ(system.opened.size(), 2u);
+  EXPECT_EQ(system.opened[1], (std::pair<std::vector<AudioObjectID>, bool>{{}, true}));
+  EXPECT_EQ(system.captureSources, (std::vector<std::string>{"headless_out", "headless_out"}));
 }
 
-TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedElseMakesTheSinkBeforeLookingUpTheOutput) {
+TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedBeforeLookingUpTheOutput) {
   const TapError error("Frecuencia de muestreo no soportada: 12345");
   ProcessTap refused(system, {7}, false);
   auto result = refused.start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
@@ -99,59 +73,69 @@ TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedElseMakesTheSinkBef
   });
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), error);
-  EXPECT_EQ(system.calls.back(), "tapFormat");
-  EXPECT_NE(refused.tapID(), 0u);
+  EXPECT_EQ(system.calls.back(), "format");
+  EXPECT_TRUE(refused.running());
   refused.stop();
   EXPECT_TRUE(system.empty());
-
-  system.calls.clear();
-  ProcessTap tap(system, {7}, false);
-  ASSERT_TRUE(tap.start([&](const AudioStreamBasicDescription& format) -> std::expected<TapSink, TapError> {
-                   system.calls.push_back("makeSink");
-                   EXPECT_EQ(format, system.format);
-                   return TapSink([](SampleBlock) {});
-                 }).has_value());
-  EXPECT_EQ(system.calls, (std::vector<std::string>{"createProcessTap", "tapFormat", "makeSink", "defaultOutputDevice",
-                                                     "deviceUID", "createAggregateDevice", "createIOProc",
-                                                     "startDevice"}));
 }
 
 TEST_F(ProcessTapTest, ProcessTap_FailingStepKeepsWhatWasMadeUntilStop) {
   struct Failure {
     Step step;
     const char* message;
-    bool tap, aggregate, proc;
+    bool tap, capture;
   };
   for (const auto& c : {
-           Failure{Step::createTap,
+           Failure{Step::openTap,
                    "No se pudo crear el tap de audio. ¿Has dado permiso de captura de audio? (OSStatus -5)", false,
-                   false, false},
-           Failure{Step::tapFormat, "No se pudo leer el formato del tap", true, false, false},
-           Failure{Step::outputDevice, "No se encontró la salida de audio del sistema", true, false, false},
-           Failure{Step::deviceUID, "No se encontró la salida de audio del sistema", true, false, false},
-           Failure{Step::createAggregate, "No se pudo crear el dispositivo agregado (OSStatus -5)", true, false, false},
-           Failure{Step::createIOProc, "No se pudo crear el IOProc (OSStatus -5)", true, true, false},
-           Failure{Step::startDevice, "No se pudo iniciar la captura (OSStatus -5)", true, true, true}}) {
+                   false},
+           Failure{Step::format, "No se pudo leer el formato del tap", true, false},
+           Failure{Step::output, "No se encontró la salida de audio del sistema", true, false},
+           Failure{Step::createCapture, "No se pudo crear el dispositivo agregado (OSStatus -5)", true, false},
+           Failure{Step::startCapture, "No se pudo iniciar la captura (OSStatus -5)", true, true}}) {
     SCOPED_TRACE(c.message);
     system = FakeAudioSystem();
     system.failAt = c.step;
     {
       ProcessTap tap(system, {7}, false);
-      auto result = tap.start(recordingSink(sinkCalls, blocks));
+      auto result = tap.start(recordingSink());
       ASSERT_FALSE(result.has_value());
       EXPECT_EQ(result.error().errorDescription(), c.message);
-      EXPECT_EQ(tap.tapID() != 0, c.tap);
-      EXPECT_EQ(tap.aggregateID() != 0, c.aggregate);
-      EXPECT_EQ(tap.procID().has_value(), c.proc);
-      EXPECT_EQ(system.taps.size(), c.tap ? 1u : 0u);
-      EXPECT_EQ(system.aggregates.size(), c.aggregate ? 1u : 0u);
-      EXPECT_EQ(system.procs.size(), c.proc ? 1u : 0u);
+      EXPECT_EQ(system.openTaps, c.tap ? 1 : 0);
+      EXPECT_EQ(system.captures, c.capture ? 1 : 0);
+      EXPECT_TRUE(system.running.empty());
       tap.stop();
       EXPECT_TRUE(system.empty());
       tap.stop();
     }
     EXPECT_TRUE(system.empty());
   }
+}
+
+AudioClient client(AudioObjectID object, std::vector<std::optional<std::string>> streams,
+                   std::optional<std::int32_t> pid = std::nullopt) {
+  return AudioClient{object, pid, "", streams.empty() ? std::nullopt : streams.front(), std::move(streams)};
+}
+
+TEST(AudioProcessObjects, MatchesPrefixInServerOrderLeavingOutThisProcess) {
+  fakes::FakeAudioSystem system;
+  system.pid = 500;
+  system.clients = {
+      client(30, {"com.spotify.client"}),
+      client(31, {}),  // no output stream
+      client(32, {std::nullopt, "com.spotify.client.helper"}),
+      client(33, {std::nullopt}),  // unreadable
+      client(34, {"org.gnome.totem", "com.spotify.client"}, 900),
+      client(35, {"com.spotify.client"}, 500),  // this very process
+      client(30, {"com.spotify.client"}),       // listed twice: kept twice
+      client(36, {"Com.Spotify.Client"}),
+  };
+  const std::vector<std::pair<std::string, std::vector<AudioObjectID>>> cases = {
+      {"com.spotify.client", {30, 32, 34, 30}}, {"com.spot", {30, 32, 34, 30}}, {"com.spotify.client.", {32}},
+      {"", {30, 32, 34, 30, 36}}, {"Com.Spotify", {36}}, {"org.videolan", {}}};
+  for (const auto& [prefix, expected] : cases) EXPECT_EQ(audioProcessObjects(system, prefix), expected) << prefix;
+  system.clients.clear();
+  EXPECT_TRUE(audioProcessObjects(system, "").empty());
 }
 
 TEST(TapError, TapError_AppendsOnlyNonZeroStatus) {

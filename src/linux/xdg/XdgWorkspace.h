@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "audio_tap/ApplicationIdentity.h"
+#include "linux/pipewire/ApplicationIdentity.h"
 #include "audio_tap/AudioSystem.h"
 #include "base/Log.h"
 #include "controller/Workspace.h"

@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "audio_tap/AudioCapture.h"
-#include "linux/pipewire/PipeWireAudioSystem.h"
+#include "linux/pipewire/PipeWireCapture.h"
 #include "support/AudioSession.h"
 
 namespace brontide {
@@ -123,8 +122,8 @@ class PipeWireCaptureTest : public ::testing::Test {
 
   static AudioSession* session_;
   TestLog log;
-  pw::PipeWireAudioSystem system{log};
-  AudioCapture capture{system};
+  pw::PipeWireCapture capture{log};
+  pw::PipeWireAudioSystem& system = capture.audioSystem();
   Collector collector;
 };
 

@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "audio_tap/AudioCapture.h"
-#include "linux/pipewire/PipeWireAudioSystem.h"
+#include "linux/pipewire/PipeWireCapture.h"
 
 namespace {
 struct StderrLog final : brontide::Log {
@@ -19,8 +18,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   pw_init(&argc, &argv);
   StderrLog log;
-  brontide::pw::PipeWireAudioSystem system(log);
-  brontide::AudioCapture capture(system);
+  brontide::pw::PipeWireCapture capture(log);
   auto objects = capture.audioProcessObjects(argv[1]);
   if (objects.empty()) return 3;
   auto tap = capture.makeTap(objects, false);

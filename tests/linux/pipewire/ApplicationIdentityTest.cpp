@@ -1,12 +1,6 @@
-#include "audio_tap/ApplicationIdentity.h"
+#include "linux/pipewire/ApplicationIdentity.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace brontide {
 namespace {
@@ -72,27 +66,6 @@ TEST(ApplicationIdentity, ParseFlatpakAppId_ReadsTheApplicationGroup) {
             "com.Example.App");
   EXPECT_EQ(parseFlatpakAppId("[Runtime]\nname=org.freedesktop.Platform\n"), std::nullopt);
   EXPECT_EQ(parseFlatpakAppId(""), std::nullopt);
-}
-
-TEST(ApplicationIdentity, SystemLookups_FindVisibleDesktopEntriesByBinary) {
-  namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / ("brontide-identity-" + std::to_string(::getpid()));
-  fs::create_directories(root / "applications/kde");
-  auto write = [&](const fs::path& file, const std::string& text) { std::ofstream(root / "applications" / file) << text; };
-  write("org.gnome.Totem.desktop", "[Desktop Entry]\nType=Application\nExec=totem %U\n");
-  write("hidden.desktop", "[Desktop Entry]\nType=Application\nExec=mpv\nNoDisplay=true\n");
-  write("kde/org.kde.elisa.desktop", "[Desktop Entry]\nType=Application\nExec=env FOO=1 /usr/bin/elisa\n");
-  write("tryexec.desktop", "[Desktop Action x]\nExec=nothere\n[Desktop Entry]\nType=Application\nTryExec=/usr/bin/vlc\nExec=x\n");
-  ::setenv("XDG_DATA_HOME", root.c_str(), 1);
-  ::setenv("XDG_DATA_DIRS", "/nonexistent", 1);
-  auto lookups = systemIdentityLookups();
-  EXPECT_EQ(lookups.desktopFileId("totem"), "org.gnome.Totem");
-  EXPECT_EQ(lookups.desktopFileId("mpv"), std::nullopt);
-  EXPECT_EQ(lookups.desktopFileId("elisa"), "kde-org.kde.elisa");
-  EXPECT_EQ(lookups.desktopFileId("vlc"), "tryexec");
-  EXPECT_EQ(lookups.desktopFileId("nothere"), std::nullopt);
-  EXPECT_TRUE(lookups.executable(::getpid()).has_value());
-  fs::remove_all(root);
 }
 
 }  // namespace

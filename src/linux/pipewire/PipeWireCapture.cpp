@@ -1,13 +1,12 @@
-#include "app/wiring/PipeWireCapture.h"
+#include "linux/pipewire/PipeWireCapture.h"
 
-#include "audio_tap/AudioCapture.h"
 #include "audio_tap/ProcessTap.h"
 
-namespace brontide::app {
+namespace brontide::pw {
 
-PipeWireCapture::PipeWireCapture(Log& log, pw::PipeWireAudioSystem::Options options)
+PipeWireCapture::PipeWireCapture(Log& log, PipeWireAudioSystem::Options options)
     : log_(log), retryLog_(log), options_(std::move(options)),
-      system_(std::make_unique<pw::PipeWireAudioSystem>(retryLog_, options_)),
+      system_(std::make_unique<PipeWireAudioSystem>(retryLog_, options_)),
       everConnected_(system_->available()),
       connections_(system_->connections()) {}
 
@@ -25,7 +24,7 @@ std::optional<TapError> PipeWireCapture::unavailable() {
   }
   // No tap was ever made on a connection that never worked, so it can be replaced.
   retryLog_.quiet = true;
-  system_ = std::make_unique<pw::PipeWireAudioSystem>(retryLog_, options_);
+  system_ = std::make_unique<PipeWireAudioSystem>(retryLog_, options_);
   retryLog_.quiet = false;
   if (!system_->available()) return TapError(kNoPipeWire);
   everConnected_ = true;
@@ -42,4 +41,4 @@ std::unique_ptr<CaptureTap> PipeWireCapture::makeTap(std::vector<AudioObjectID> 
   return std::make_unique<ProcessTap>(*system_, std::move(processObjects), global);
 }
 
-}  // namespace brontide::app
+}  // namespace brontide::pw

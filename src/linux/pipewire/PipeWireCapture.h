@@ -11,7 +11,7 @@
 #include "controller/Capture.h"
 #include "linux/pipewire/PipeWireAudioSystem.h"
 
-namespace brontide::app {
+namespace brontide::pw {
 
 // The controller's capture port on PipeWire. A connection that has worked once follows its daemon
 // through restarts by itself; one that never got through (no daemon yet, or a desktop on PulseAudio)
@@ -20,7 +20,7 @@ class PipeWireCapture final : public Capture {
  public:
   static constexpr const char* kNoPipeWire = "Brontide necesita PipeWire para captar el audio de una app.";
 
-  PipeWireCapture(Log& log, pw::PipeWireAudioSystem::Options options);
+  PipeWireCapture(Log& log, PipeWireAudioSystem::Options options = {});
 
   [[nodiscard]] std::optional<TapError> unavailable() override;
   [[nodiscard]] std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) override;
@@ -28,7 +28,7 @@ class PipeWireCapture final : public Capture {
 
   // The clients of the current connection, for the application list.
   [[nodiscard]] std::vector<AudioClient> audioClients() { return system_->audioClients(); }
-  [[nodiscard]] pw::PipeWireAudioSystem& audioSystem() { return *system_; }
+  [[nodiscard]] PipeWireAudioSystem& audioSystem() { return *system_; }
 
  private:
   // Passes lines on, except while a retry connects: every failed attempt would say the same thing.
@@ -46,12 +46,12 @@ class PipeWireCapture final : public Capture {
 
   Log& log_;
   RetryLog retryLog_;
-  pw::PipeWireAudioSystem::Options options_;
-  std::unique_ptr<pw::PipeWireAudioSystem> system_;
+  PipeWireAudioSystem::Options options_;
+  std::unique_ptr<PipeWireAudioSystem> system_;
   // Once true, system_ is never replaced: taps refer to it.
   bool everConnected_ = false;
   // The adapter's connection count at the last check.
   std::uint64_t connections_ = 0;
 };
 
-}  // namespace brontide::app
+}  // namespace brontide::pw

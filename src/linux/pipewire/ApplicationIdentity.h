@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -36,8 +37,8 @@ struct IdentityLookups {
 // `[Application] name=` of a .flatpak-info file's text.
 [[nodiscard]] std::optional<std::string> parseFlatpakAppId(std::string_view flatpakInfo);
 
-// Lookups on the real file system: /proc and the XDG application directories. The desktop entry index is
-// read on first use and again after a miss at most every 10 s. Not thread-safe: one per thread.
-[[nodiscard]] IdentityLookups systemIdentityLookups();
+// The sandbox app id and executable lookups on a /proc tree; no desktop-entry lookup (the desktop's entries
+// supply that). Any thread.
+[[nodiscard]] IdentityLookups procIdentityLookups(const std::filesystem::path& procRoot = "/proc");
 
 }  // namespace brontide
