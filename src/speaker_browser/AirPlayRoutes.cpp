@@ -1,3 +1,5 @@
+// Over 400 lines: the route catalogue's policy (which instance of a receiver to use, selection, retries,
+// volume) and its listing lines change together, and all of it is tested with fakes through one class.
 #include "speaker_browser/AirPlayRoutes.h"
 
 #include <algorithm>

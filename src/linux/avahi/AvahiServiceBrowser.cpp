@@ -1,3 +1,5 @@
+// Over 400 lines: the client, its browsers and resolvers share one threaded poll and its lock rules (create,
+// recreate after a daemon restart, retry unresolved services); splitting them would spread those rules.
 #include "linux/avahi/AvahiServiceBrowser.h"
 
 #include <avahi-common/address.h>

@@ -1,3 +1,5 @@
+// Over 400 lines: the pipeline, its bus, the buffering rule and the route all run on the player's own GLib
+// context and share its item state; the thread-hop rules stay readable only together.
 #include "linux/gstreamer/GstPlayer.h"
 
 #include <pthread.h>
