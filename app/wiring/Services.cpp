@@ -6,27 +6,25 @@
 namespace brontide::app {
 namespace {
 
-xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireCapture*& audioClientsSource) {
-  auto options = xdg::XdgWorkspace::Options::forThisSession();
-  // The audio system is built after the workspace (it identifies applications with the workspace's lookups).
-  options.audioClients = [&audioClientsSource] {
-    return audioClientsSource ? audioClientsSource->audioClients() : std::vector<AudioClient>{};
-  };
+pw::PipeWireAudioSystem::Options audioSystemOptions(xdg::DesktopEntries& entries) {
+  pw::PipeWireAudioSystem::Options options;
+  options.lookups = xdg::identityLookups(entries);
   return options;
 }
 
-pw::PipeWireAudioSystem::Options audioSystemOptions(const xdg::XdgWorkspace& workspace) {
-  pw::PipeWireAudioSystem::Options options;
-  options.lookups = workspace.identityLookups();
+xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireCapture& capture) {
+  auto options = xdg::XdgWorkspace::Options::forThisSession();
+  options.audioClients = [&capture] { return capture.audioClients(); };
   return options;
 }
 
 }  // namespace
 
 Services::Services(Options options)
-    : workspace_(workspaceOptions(audioClientsSource_), log_),
+    : desktopEntries_(xdg::XdgDirs::fromEnvironment(), log_),
+      capture_(log_, audioSystemOptions(desktopEntries_)),
+      workspace_(workspaceOptions(capture_), desktopEntries_, log_),
       loginItems_(xdg::XdgDirs::fromEnvironment()),
-      capture_(log_, audioSystemOptions(workspace_)),
       player_(mainQueue_, log_),
       serviceBrowser_(mainQueue_, log_),
       // An empty own name: the browser leaves out the receiver advertised under the Avahi host name.
@@ -34,7 +32,6 @@ Services::Services(Options options)
       airplayOutput_(mainQueue_, log_,
                      {.routePlayer = [this](std::optional<std::string> sink) { player_.setRouteTarget(sink); }}),
       routes_(serviceBrowser_, airplayOutput_, mainQueue_, collator_, log_, std::string()) {
-  audioClientsSource_ = &capture_;
   controller_ = Controller::create(Controller::Dependencies{
       .mainQueue = mainQueue_,
       .preferences = preferences_,
@@ -68,7 +65,6 @@ Services::Services(Options options)
 Services::~Services() {
   if (controller_) controller_->stop();
   controller_.reset();
-  audioClientsSource_ = nullptr;
 }
 
 }  // namespace brontide::app

@@ -52,10 +52,11 @@ class Services {
   qt::QtMainQueue mainQueue_;
   qt::QSettingsPreferences preferences_;
   qt::QtCollator collator_;
-  pw::PipeWireCapture* audioClientsSource_ = nullptr;  // set once the capture exists
+  // One index of the desktop's applications: the capture and the workspace name an application alike.
+  xdg::DesktopEntries desktopEntries_;
+  pw::PipeWireCapture capture_;
   xdg::XdgWorkspace workspace_;
   xdg::XdgAutostartLoginItems loginItems_;
-  pw::PipeWireCapture capture_;
   FFmpegAudioConverterFactory converters_;
   GstPlayer player_;
   AvahiServiceBrowser serviceBrowser_;

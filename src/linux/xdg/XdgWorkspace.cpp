@@ -108,32 +108,23 @@ XdgWorkspace::Options XdgWorkspace::Options::forThisSession() {
   return options;
 }
 
-XdgWorkspace::XdgWorkspace(Options options, Log& log)
+IdentityLookups identityLookups(DesktopEntries& entries, const std::filesystem::path& procRoot) {
+  auto lookups = procIdentityLookups(procRoot);
+  lookups.desktopFileId = [&entries](std::string_view binary) { return entries.desktopIdForBinary(binary); };
+  return lookups;
+}
+
+XdgWorkspace::XdgWorkspace(Options options, DesktopEntries& entries, Log& log)
     : options_(std::move(options)),
       log_(log),
-      entries_(options_.dirs, log),
+      entries_(entries),
       icons_(options_.dirs, options_.iconTheme ? *options_.iconTheme : currentIconTheme(options_.dirs),
              options_.iconSize) {
   auto& lookups = options_.lookups;
-  const auto procRoot = options_.procRoot;
-  if (!lookups.flatpakAppId) {
-    lookups.flatpakAppId = [procRoot](std::int32_t pid) -> std::optional<std::string> {
-      auto info = loadKeyFile(procRoot / std::to_string(pid) / "root" / ".flatpak-info");
-      if (!info) return std::nullopt;
-      return keyString(info->get(), "Application", "name");
-    };
-  }
-  if (!lookups.desktopFileId) {
-    lookups.desktopFileId = [this](std::string_view binary) { return entries_.desktopIdForBinary(binary); };
-  }
-  if (!lookups.executable) {
-    lookups.executable = [procRoot](std::int32_t pid) -> std::optional<std::string> {
-      std::error_code error;
-      auto target = std::filesystem::read_symlink(procRoot / std::to_string(pid) / "exe", error);
-      if (error) return std::nullopt;
-      return target.string();
-    };
-  }
+  const auto filled = identityLookups(entries_, options_.procRoot);
+  if (!lookups.flatpakAppId) lookups.flatpakAppId = filled.flatpakAppId;
+  if (!lookups.desktopFileId) lookups.desktopFileId = filled.desktopFileId;
+  if (!lookups.executable) lookups.executable = filled.executable;
   if (!options_.launch) options_.launch = spawnDetached;
   if (!options_.findProgram) options_.findProgram = programInPath;
 }

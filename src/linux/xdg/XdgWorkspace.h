@@ -40,7 +40,7 @@ class XdgWorkspace final : public Workspace {
     std::int32_t ownPid = 0;      // Brontide's own process, never a source
     std::optional<std::string> iconTheme;  // absent: the desktop's current theme
     int iconSize = 48;
-    // Empty members are filled from `procRoot` and this workspace's desktop entries.
+    // Empty members are filled from `procRoot` and the desktop entries.
     IdentityLookups lookups;
     AudioClients audioClients;    // empty: no sound-server clients
     Launch launch;                // empty: spawn for real
@@ -50,8 +50,8 @@ class XdgWorkspace final : public Workspace {
     [[nodiscard]] static Options forThisSession();
   };
 
-  XdgWorkspace(Options options, Log& log);
-  // The lookups hold this object: it stays where it was made.
+  // `entries` must outlive the workspace; the capture's identity lookups share them.
+  XdgWorkspace(Options options, DesktopEntries& entries, Log& log);
   XdgWorkspace(const XdgWorkspace&) = delete;
   XdgWorkspace& operator=(const XdgWorkspace&) = delete;
 
@@ -61,19 +61,18 @@ class XdgWorkspace final : public Workspace {
   [[nodiscard]] std::string iconForFile(const std::string& location) override;
   void openAddress(const std::string& address) override;
 
-  // The lookups this workspace identifies applications with; hand the same to the capture lookup so
-  // both name an application alike. They refer to this workspace and must not outlive it.
-  [[nodiscard]] const IdentityLookups& identityLookups() const { return options_.lookups; }
-  [[nodiscard]] DesktopEntries& desktopEntries() { return entries_; }
 
  private:
   [[nodiscard]] bool ordinary(const std::optional<std::string>& identity, const std::string& binary) const;
 
   Options options_;
   Log& log_;
-  DesktopEntries entries_;
+  DesktopEntries& entries_;
   IconLookup icons_;
 };
+
+// The identity lookups on a /proc tree and these desktop entries, which must outlive them. Main thread.
+[[nodiscard]] IdentityLookups identityLookups(DesktopEntries& entries, const std::filesystem::path& procRoot = "/proc");
 
 // Processes and sound-server clients that are part of the desktop's plumbing, not applications.
 [[nodiscard]] bool isSessionService(const std::string& name);

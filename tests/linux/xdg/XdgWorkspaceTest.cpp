@@ -21,6 +21,7 @@ class XdgWorkspaceTest : public ::testing::Test {
   std::vector<AudioClient> clients;
   std::vector<std::vector<std::string>> launched;
   std::vector<std::string> installed{"xdg-open", "gio", "gnome-control-center", "pavucontrol", "pwvucontrol"};
+  std::vector<std::unique_ptr<DesktopEntries>> entries;  // each workspace's, kept for the fixture's life
 
   void app(const std::string& file, const std::string& body, const std::string& data = "usr/share") {
     tree.write(data + "/applications/" + file, entry(body));
@@ -55,7 +56,8 @@ class XdgWorkspaceTest : public ::testing::Test {
     options.findProgram = [this](const std::string& program) {
       return std::ranges::find(installed, program) != installed.end();
     };
-    return std::make_unique<XdgWorkspace>(std::move(options), log);
+    entries.push_back(std::make_unique<DesktopEntries>(options.dirs, log));
+    return std::make_unique<XdgWorkspace>(std::move(options), *entries.back(), log);
   }
   // "identity|name|o" per application, "o" when ordinary.
   std::vector<std::string> listed() {
