@@ -91,7 +91,7 @@ PipeWireAudioSystem::PipeWireAudioSystem(Log& log, Options options)
   sink_.onReady = [this] {
     // A capture stream made before the sink existed waits for it; after a session manager restart the existing
     // capture streams are linked by hand instead.
-    if (!repair_.active() && captures_) captures_->reconnectAll(graph_.defaultSinkName().value_or(""));
+    if (!closing_ && !repair_.active() && captures_) captures_->reconnectAll(graph_.defaultSinkName().value_or(""));
   };
   graph_.attach();
   timer_ = LoopSource(connection_.loop(), pw_loop_add_timer(connection_.loop(), &PipeWireAudioSystem::onTimer, this));
@@ -102,10 +102,14 @@ PipeWireAudioSystem::PipeWireAudioSystem(Log& log, Options options)
 }
 
 PipeWireAudioSystem::~PipeWireAudioSystem() {
+  if (connection_.connected()) {
+    LoopLock lock(connection_.threadLoop());
+    closing_ = true;
+  }
+  // The captures go first, outside this loop's lock; the loop's callbacks no longer reach them once closing.
   captures_.reset();
   if (!connection_.connected()) return;
   LoopLock lock(connection_.threadLoop());
-  closing_ = true;
   // Give the streams back while the sink still lives, then let the session manager relink them.
   sink_.close(kRelinkTimeout);
   repair_.reset();
