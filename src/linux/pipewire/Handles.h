@@ -1,8 +1,12 @@
 #pragma once
 
+#include <dirent.h>
 #include <pipewire/impl.h>
 #include <pipewire/pipewire.h>
+#include <unistd.h>
 
+#include <functional>
+#include <string>
 #include <utility>
 
 #include "base/Owned.h"
@@ -84,6 +88,76 @@ class LoopLock {
 
  private:
   pw_thread_loop* loop_;
+};
+
+// A file descriptor, closed with the guard.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+
+  [[nodiscard]] int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+using Directory = Owned<DIR, closedir>;
+
+// Arms a timer source of `loop` to fire once after `seconds`, or every `seconds` with `repeat`.
+inline void armTimer(pw_loop* loop, const LoopSource& timer, int seconds, bool repeat = false) {
+  timespec when{.tv_sec = seconds, .tv_nsec = 0};
+  pw_loop_update_timer(loop, timer.get(), &when, repeat ? &when : nullptr, false);
+}
+
+// A module loaded into this process that may also unload itself (a raop sink after a stream error, a loopback
+// when one of its ends goes): the guard then lets go of it and calls `gone` on the loop thread. reset() unloads
+// it without calling `gone`.
+class LoadedModule {
+ public:
+  LoadedModule() = default;
+  ~LoadedModule() { reset(); }
+  LoadedModule(const LoadedModule&) = delete;
+  LoadedModule& operator=(const LoadedModule&) = delete;
+
+  // False, with errno set, when the module did not load.
+  bool load(pw_context* context, const char* name, const std::string& args, std::function<void()> gone) {
+    reset();
+    module_.reset(pw_context_load_module(context, name, args.c_str(), nullptr));
+    if (!module_) return false;
+    gone_ = std::move(gone);
+    static const pw_impl_module_events kEvents = [] {
+      pw_impl_module_events events{};
+      events.version = PW_VERSION_IMPL_MODULE_EVENTS;
+      events.destroy = &LoadedModule::onDestroy;
+      return events;
+    }();
+    pw_impl_module_add_listener(module_.get(), hook_.arm(), &kEvents, this);
+    return true;
+  }
+  explicit operator bool() const { return module_ != nullptr; }
+  void reset() {
+    hook_.remove();
+    module_.reset();
+  }
+
+ private:
+  static void onDestroy(void* data) {
+    auto& self = *static_cast<LoadedModule*>(data);
+    self.hook_.remove();
+    (void)self.module_.release();
+    if (self.gone_) self.gone_();
+  }
+
+  PwModule module_;
+  HookGuard hook_;
+  std::function<void()> gone_;
 };
 
 }  // namespace brontide::pw

@@ -69,6 +69,32 @@ int PwConnection::reconnect() {
   return 0;
 }
 
+PwConnection::PwConnection(const std::string& threadName, Unstarted)
+    : loop_(pw_thread_loop_new(threadName.c_str(), nullptr)) {
+  if (!loop_) {
+    lastError_ = -errno;
+    return;
+  }
+  context_.reset(pw_context_new(loop(), nullptr, 0));
+  if (!context_) lastError_ = -errno;
+}
+
+int PwConnection::start() {
+  if (!loop_ || !context_) return lastError_;
+  if (const int res = pw_thread_loop_start(loop_.get()); res < 0) return lastError_ = res;
+  return 0;
+}
+
+void PwConnection::stop() {
+  if (loop_) pw_thread_loop_stop(loop_.get());
+}
+
+void PwConnection::disconnect() {
+  coreListener_.remove();
+  connected_ = false;
+  core_.reset();
+}
+
 PwConnection::~PwConnection() {
   if (loop_) {
     {

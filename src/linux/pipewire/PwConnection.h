@@ -54,6 +54,20 @@ class PwConnection {
   // the old core has been destroyed. Returns 0 or the negative errno of the failed connection.
   int reconnect();
 
+  // Starts neither the loop nor a connection: the owner adds its loop sources, calls start(), then connects on
+  // the loop thread with reconnect(), again whenever the daemon is away. Check threadLoop() and context().
+  struct Unstarted {};
+  PwConnection(const std::string& threadName, Unstarted);
+  // Starts the loop thread of an Unstarted connection; 0 or a negative errno.
+  [[nodiscard]] int start();
+  // Stops the loop thread, never from it; the owner may then destroy its loop sources without the lock.
+  void stop();
+  // For modules loaded into this process.
+  [[nodiscard]] pw_context* context() const { return context_.get(); }
+  // Drops the core with the loop lock held, after every proxy of it has been destroyed; connected() stays
+  // false until reconnect().
+  void disconnect();
+
   // Called on the loop thread for a core error on an object (the core itself is id 0).
   std::function<void(std::uint32_t id, int res, const std::string& message)> onError;
 
