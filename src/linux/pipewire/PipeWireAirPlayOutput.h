@@ -11,6 +11,8 @@
 
 namespace brontide::pw {
 
+class ReceiverSessions;
+
 // AirPlay output through PipeWire inside Brontide's own process: one libpipewire-module-raop-sink per open
 // receiver, one virtual sink the player is sent to while receivers are chosen (through `routePlayer`, which
 // restarts the player's stream there: a playing stream is never moved), and one libpipewire-module-loopback per
@@ -45,14 +47,13 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   [[nodiscard]] static std::string sinkNodeName(SinkId sink);
 
  private:
-  struct Engine;
   struct Relay;
-  void command(std::function<void(Engine&)> work);
+  void command(std::function<void(ReceiverSessions&)> work);
 
   MainQueue& mainQueue_;
   SinkId lastSink_ = 0;
   std::shared_ptr<Relay> relay_;  // main-thread side; posted events hold it weakly
-  std::unique_ptr<Engine> engine_;
+  std::unique_ptr<ReceiverSessions> sessions_;
 };
 
 }  // namespace brontide::pw

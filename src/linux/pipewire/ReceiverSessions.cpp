@@ -1,0 +1,298 @@
+#include "linux/pipewire/ReceiverSessions.h"
+
+#include <pthread.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+namespace brontide::pw {
+
+namespace {
+
+constexpr int kReconnectSeconds = 1;
+constexpr int kCheckSeconds = 1;
+
+}  // namespace
+
+ReceiverSessions::ReceiverSessions(Log& log, Events events)
+    : log_(log),
+      events_(std::move(events)),
+      connection_("brontide.airplay", PwConnection::Unstarted{}),
+      fanOut_(connection_, [this] { wakeUp(); }, [this] { if (!toReceivers_) destroyFanOut(); }) {
+  if (!connection_.threadLoop()) {
+    notice("cannot create the PipeWire loop: AirPlay output is off");
+    return;
+  }
+  if (!connection_.context()) {
+    notice("cannot create the PipeWire context: AirPlay output is off");
+    return;
+  }
+  pw_loop* loop = connection_.loop();
+  wake_ = LoopSource(loop, pw_loop_add_event(loop, &ReceiverSessions::onWake, this));
+  checkTimer_ = LoopSource(loop, pw_loop_add_timer(loop, &ReceiverSessions::onCheck, this));
+  reconnectTimer_ = LoopSource(loop, pw_loop_add_timer(loop, &ReceiverSessions::onReconnect, this));
+  armTimer(loop, checkTimer_, kCheckSeconds, true);
+  connection_.onError = [this](std::uint32_t id, int res, const std::string& message) { coreError(id, res, message); };
+  if (connection_.start() < 0) {
+    notice("cannot start the PipeWire loop: AirPlay output is off");
+    return;
+  }
+  running_ = true;
+  post([](ReceiverSessions& sessions) {
+    // The loop's own name, 16 characters, is one too many for the OS.
+    pthread_setname_np(pthread_self(), "brontide.airpl");
+    sessions.connect();
+  });
+}
+
+ReceiverSessions::~ReceiverSessions() {
+  if (!running_) return;
+  {
+    LoopLock lock(connection_.threadLoop());
+    while (!sinks_.empty()) close(sinks_.begin()->first);
+    // The loop thread runs while this one waits; settle() signals each time a module has gone.
+    (void)connection_.waitUntil([this] { return retiring_.empty(); }, RaopSink::kRetireLimit);
+    dropGraph("closing", false);
+  }
+  connection_.stop();
+}
+
+void ReceiverSessions::post(Command work) {
+  {
+    std::lock_guard lock(commandsMutex_);
+    commands_.push_back(std::move(work));
+  }
+  wakeUp();
+}
+
+void ReceiverSessions::wakeUp() { pw_loop_signal_event(connection_.loop(), wake_.get()); }
+
+void ReceiverSessions::onWake(void* self, std::uint64_t) { static_cast<ReceiverSessions*>(self)->settle(); }
+
+// Runs queued commands, then every change callbacks only recorded.
+void ReceiverSessions::settle() {
+  std::deque<Command> work;
+  {
+    std::lock_guard lock(commandsMutex_);
+    work.swap(commands_);
+  }
+  for (auto& w : work) w(*this);
+  if (broken_) {
+    dropGraph("the sound server went away");
+    return;
+  }
+  if (std::erase_if(retiring_, [](const auto& s) { return s->gone(); }) > 0) connection_.signal();
+  std::vector<SinkId> ids;
+  for (const auto& [id, sink] : sinks_) ids.push_back(id);
+  for (const auto id : ids) {
+    auto it = sinks_.find(id);
+    if (it == sinks_.end()) continue;
+    RaopSink& sink = *it->second;
+    if (sink.gone()) {
+      fail(sink, "the sink closed itself");
+    } else if (const auto result = sink.takeProbeResult()) {
+      if (result->empty()) {
+        loadSink(sink);
+      } else {
+        fail(sink, *result);
+      }
+    }
+  }
+  if (fanOut_.removed()) {
+    destroyFanOut();
+    if (toReceivers_) loadFanOut();
+  }
+  if (announcedFanOut_ != fanOut_.generation()) announceFanOut();
+  feedReceivers();
+}
+
+void ReceiverSessions::connect() {
+  if (const int res = connection_.reconnect(); res < 0) {
+    notice(std::string("cannot reach the PipeWire daemon (") + std::strerror(-res) + "), retrying");
+    armTimer(connection_.loop(), reconnectTimer_, kReconnectSeconds);
+    return;
+  }
+  registry_.reset(pw_core_get_registry(connection_.core(), PW_VERSION_REGISTRY, 0));
+  static const pw_registry_events kRegistryEvents = [] {
+    pw_registry_events events{};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global = &ReceiverSessions::onGlobal;
+    events.global_remove = &ReceiverSessions::onGlobalRemove;
+    return events;
+  }();
+  pw_registry_add_listener(registry_.get(), registryHook_.arm(), &kRegistryEvents, this);
+  if (toReceivers_) loadFanOut();
+}
+
+void ReceiverSessions::onReconnect(void* self, std::uint64_t) { static_cast<ReceiverSessions*>(self)->connect(); }
+
+void ReceiverSessions::coreError(std::uint32_t id, int res, const std::string& message) {
+  if (id == PW_ID_CORE && res == -EPIPE) {
+    broken_ = true;
+    wakeUp();
+    return;
+  }
+  notice("error on object " + std::to_string(id) + ": " + message + " (" + std::strerror(-res) + ")");
+}
+
+// Fails every sink and forgets the graph; with `reconnect`, connects again shortly.
+void ReceiverSessions::dropGraph(const std::string& reason, bool reconnect) {
+  broken_ = false;
+  while (!sinks_.empty()) fail(*sinks_.begin()->second, reason, false);
+  for (auto& s : retiring_) s->unload();
+  retiring_.clear();
+  destroyFanOut();
+  nodeNames_.clear();
+  registryHook_.remove();
+  registry_.reset();
+  connection_.disconnect();
+  if (reconnect) {
+    notice("lost the PipeWire daemon (" + reason + "), reconnecting");
+    armTimer(connection_.loop(), reconnectTimer_, kReconnectSeconds);
+  }
+}
+
+void ReceiverSessions::onGlobal(void* self, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                                const spa_dict* props) {
+  static_cast<ReceiverSessions*>(self)->global(id, type, props);
+}
+
+void ReceiverSessions::global(std::uint32_t id, const char* type, const spa_dict* props) {
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
+  const char* name = props ? spa_dict_lookup(props, PW_KEY_NODE_NAME) : nullptr;
+  if (!name) return;
+  nodeNames_[id] = name;
+  for (auto& [sinkId, sink] : sinks_)
+    if (sink->nodeName() == name && !sink->hasNode()) sink->bindNode(registry_.get(), id);
+  wakeUp();  // a feed may now have both ends
+}
+
+void ReceiverSessions::onGlobalRemove(void* self, std::uint32_t id) {
+  static_cast<ReceiverSessions*>(self)->globalRemove(id);
+}
+
+void ReceiverSessions::globalRemove(std::uint32_t id) {
+  nodeNames_.erase(id);
+  for (auto& [sinkId, sink] : sinks_) sink->forgetNode(id);
+}
+
+void ReceiverSessions::routeToReceivers() {
+  toReceivers_ = true;
+  loadFanOut();
+  announceFanOut();
+}
+
+void ReceiverSessions::routeToDefault() {
+  toReceivers_ = false;
+  fanOut_.linger();
+}
+
+void ReceiverSessions::loadFanOut() {
+  if (const auto made = fanOut_.create(); !made) notice(made.error());
+}
+
+// Feeds go first: their streams would otherwise be left without a source.
+void ReceiverSessions::destroyFanOut() {
+  for (auto& [id, sink] : sinks_) sink->unloadFeed();
+  fanOut_.destroy();
+}
+
+// The player is sent to the fan-out sink only once the session manager can find it there: a stream whose
+// target is missing is linked to the default output, then moved.
+void ReceiverSessions::announceFanOut() {
+  if (!toReceivers_ || !fanOut_.inGraph(nodeNames_)) return;
+  announcedFanOut_ = fanOut_.generation();
+  events_.fanOutReady(announcedFanOut_);
+}
+
+// Loads the loopback of every open receiver whose raop node and the fan-out sink are both in the graph; earlier,
+// the session manager would link the loopback to the default output instead.
+void ReceiverSessions::feedReceivers() {
+  if (!fanOut_.inGraph(nodeNames_)) return;
+  std::vector<std::pair<SinkId, std::string>> unfed;
+  for (auto& [id, sink] : sinks_)
+    if (sink->needsFeed())
+      if (const auto fed = sink->loadFeed(); !fed) unfed.emplace_back(id, fed.error());
+  for (const auto& [id, reason] : unfed) fail(*sinks_.at(id), reason);
+}
+
+void ReceiverSessions::open(SinkId id, AirPlayReceiver receiver, double volume) {
+  auto sink = std::make_unique<RaopSink>(connection_, id, std::move(receiver), volume, [this] { wakeUp(); });
+  RaopSink& s = *sink;
+  sinks_.emplace(id, std::move(sink));
+  if (!connection_.core()) {
+    fail(s, "no PipeWire daemon");
+    return;
+  }
+  s.startProbe();
+}
+
+void ReceiverSessions::loadSink(RaopSink& sink) {
+  if (const auto loaded = sink.load(); !loaded) {
+    fail(sink, loaded.error());
+    return;
+  }
+  for (const auto& [id, name] : nodeNames_)
+    if (name == sink.nodeName()) sink.bindNode(registry_.get(), id);
+  events_.connected(sink.id());
+}
+
+void ReceiverSessions::onCheck(void* self, std::uint64_t) { static_cast<ReceiverSessions*>(self)->check(); }
+
+void ReceiverSessions::check() {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto& s : retiring_)
+    if (!s->gone() && s->overdue(now)) {
+      notice("the server kept " + s->receiver().name + "'s node; unloading its sink anyway");
+      s->unload();
+    }
+  std::erase_if(retiring_, [](const auto& s) { return s->gone(); });
+  bool anyPlaying = false;
+  for (const auto& [id, sink] : sinks_) anyPlaying = anyPlaying || sink->playing();
+  if (!anyPlaying) return;
+  const auto peers = RaopSink::establishedPeers();
+  std::vector<SinkId> lost;
+  for (auto& [id, sink] : sinks_) {
+    if (!sink->playing()) continue;
+    switch (sink->checkSession(peers)) {
+      case RaopSink::Session::started: events_.streaming(id); break;
+      case RaopSink::Session::lost: lost.push_back(id); break;
+      case RaopSink::Session::unchanged: break;
+    }
+  }
+  for (const auto id : lost) fail(*sinks_.at(id), "the receiver ended the session");
+}
+
+// Closes the sink and tells the main thread; `sink` is gone afterwards.
+void ReceiverSessions::fail(RaopSink& sink, const std::string& reason, bool graceful) {
+  const auto id = sink.id();
+  close(id, graceful);
+  events_.failed(id, reason);
+}
+
+// 0.3.65's raop-sink forgets its stream before taking it off the data loop, so unloading a module whose
+// node is running races the real-time process callback (a segfault in pw_stream_queue_buffer). With
+// `graceful`, the server removes the node first: the module then unloads itself from an idle stream, or is
+// unloaded by check() after RaopSink::kRetireLimit.
+void ReceiverSessions::close(SinkId id, bool graceful) {
+  const auto it = sinks_.find(id);
+  if (it == sinks_.end()) return;
+  auto sink = std::move(it->second);
+  sinks_.erase(it);
+  sink->stop();
+  if (!sink->loaded()) return;
+  if (graceful && registry_ && sink->retire(registry_.get())) {
+    retiring_.push_back(std::move(sink));
+    return;
+  }
+  sink->unload();
+}
+
+void ReceiverSessions::setVolume(SinkId id, double volume) {
+  const auto it = sinks_.find(id);
+  if (it != sinks_.end()) it->second->setVolume(volume);
+}
+
+}  // namespace brontide::pw
