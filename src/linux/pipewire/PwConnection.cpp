@@ -59,7 +59,7 @@ int PwConnection::reconnect() {
   coreListener_.remove();
   connected_ = false;
   core_.reset();
-  core_.reset(pw_context_connect(context_.get(), coreProperties_ ? pw_properties_copy(coreProperties_) : nullptr, 0));
+  core_.reset(pw_context_connect(context_.get(), coreProperties_ ? pw_properties_copy(coreProperties_.get()) : nullptr, 0));
   if (!core_) return lastError_ = -errno;
   addCoreListener();
   connected_ = true;
@@ -107,7 +107,6 @@ PwConnection::~PwConnection() {
   }
   context_.reset();
   loop_.reset();
-  if (coreProperties_) pw_properties_free(coreProperties_);
 }
 
 int PwConnection::roundTrip(std::chrono::milliseconds timeout) {

@@ -78,7 +78,7 @@ class PwConnection {
 
   void addCoreListener();
 
-  pw_properties* coreProperties_ = nullptr;  // a copy for reconnecting; freed in the destructor
+  PwProperties coreProperties_;  // a copy for reconnecting
   PwThreadLoop loop_;
   PwContext context_;
   PwCore core_;
