@@ -5,6 +5,7 @@
 #include <QQuickWindow>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 #include "app/ui/AppDelegate.h"
@@ -26,22 +27,19 @@ struct DelegateRig : fakes::ControllerFakes {
     delegate = std::make_unique<AppDelegate>(controller, speakers, workspace, &routes);
   }
 
-  // Two receivers, and with `locked` one that wants a password, appear on the network.
-  void discoverReceivers(bool locked = true) {
+  // Two receivers, Cocina and Salón, appear on the network.
+  void discoverReceivers() {
     routes.start();
     using Txt = std::map<std::string, std::string>;
-    const auto raop = [](std::string name, std::uint16_t port, Txt txt) {
+    const auto found = [](std::string name, std::uint16_t port, Txt txt) {
       return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = false, .address = "127.0.0.1",
                            .port = port};
     };
-    std::vector<ServiceResult> found{raop("AA@Cocina", 5001, {{"et", "0,1"}}), raop("BB@Salón", 5002, {{"et", "0,1"}})};
-    if (locked) found.push_back(raop("CC@Dormitorio", 5003, {{"pw", "true"}}));
-    routeBrowser.browsed[0].second.resultsChanged(std::move(found));
+    routeBrowser.browsed[0].second.resultsChanged(
+        {found("AA@Cocina", 5001, {{"et", "0,1"}}), found("BB@Salón", 5002, {{"et", "0,1"}})});
     routeBrowser.browsed[1].second.resultsChanged(
-        {ServiceResult{.name = "Cocina", .txt = Txt{{"model", "AudioAccessory5,1"}}, .local = false,
-                       .address = "127.0.0.1", .port = 7000},
-         ServiceResult{.name = "Salón", .txt = Txt{{"model", "AudioAccessory1,1"}}, .local = false,
-                       .address = "127.0.0.1", .port = 7001}});
+        {found("Cocina", 7000, {{"model", "AudioAccessory5,1"}}),
+         found("Salón", 7001, {{"model", "AudioAccessory1,1"}})});
     queue.runReady();
   }
 
@@ -62,23 +60,31 @@ inline void itemsNamed(QQuickItem* root, const QString& name, QList<QQuickItem*>
   }
 }
 
-// The visible items called `name` in `window`, once there is one or the deadline passes.
-inline QList<QQuickItem*> visibleItems(QQuickWindow* window, const char* name) {
+// The visible items called `name` in `window` that satisfy `wanted`, once there is one or `limitMs` passes.
+inline QList<QQuickItem*> visibleItems(QQuickWindow* window, const char* name,
+                                       const std::function<bool(QQuickItem*)>& wanted = {}, int limitMs = 5000) {
   QList<QQuickItem*> visible;
   [[maybe_unused]] const bool appeared = QTest::qWaitFor([&] {
     QList<QQuickItem*> all;
     itemsNamed(window->contentItem(), QLatin1String(name), all);
     visible.clear();
     for (auto* item : all)
-      if (item->isVisible()) visible.append(item);
+      if (item->isVisible() && (!wanted || wanted(item))) visible.append(item);
     return !visible.isEmpty();
-  }, 5000);
+  }, limitMs);
   return visible;
 }
 
 inline QQuickItem* visibleItem(QQuickWindow* window, const char* name) {
   const auto items = visibleItems(window, name);
   return items.isEmpty() ? nullptr : items.front();
+}
+
+// The AirPlay menu's row for the receiver `name`, once discovery has put it there.
+inline QQuickItem* routeRow(QQuickWindow* window, const QString& name, int limitMs = 5000) {
+  const auto rows = visibleItems(window, "routeRow", [&](QQuickItem* row) { return row->property("name") == name; },
+                                 limitMs);
+  return rows.isEmpty() ? nullptr : rows.front();
 }
 
 // A real mouse click in the middle of the item, through the window.

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 
 #include <string>
 
@@ -29,31 +28,6 @@ using testsupport::ReceiverPcm;
 constexpr int kLimitMs = 20000;  // guards against hangs only
 constexpr const char* kSource = "org.example.tone440";
 constexpr double kPresent = 0.2;  // the source plays at amplitude 0.5
-
-// Runs the Qt event loop until `condition` holds or the guard passes.
-template <class Condition>
-bool pumpUntil(Condition condition, int limitMs = kLimitMs) {
-  QElapsedTimer timer;
-  timer.start();
-  for (;;) {
-    if (condition()) return true;
-    if (timer.elapsed() >= limitMs) return false;
-    QTest::qWait(50);
-  }
-}
-
-// The menu's row for `name`, once discovery has put it there.
-QQuickItem* routeRow(QQuickWindow* window, const QString& name) {
-  QQuickItem* found = nullptr;
-  pumpUntil([&] {
-    QList<QQuickItem*> rows;
-    testing::itemsNamed(window->contentItem(), QStringLiteral("routeRow"), rows);
-    for (auto* row : rows)
-      if (row->isVisible() && row->property("name").toString() == name) found = row;
-    return found != nullptr;
-  });
-  return found;
-}
 
 TEST(ReceiverClickTest, TickingTerrazaInTheMenuPlaysTheSourceThere) {
   // CTest may start us with SIGCHLD ignored, which would reap the children before we read their status.
@@ -91,18 +65,18 @@ TEST(ReceiverClickTest, TickingTerrazaInTheMenuPlaysTheSourceThere) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
 
   ASSERT_TRUE(click(panel, visibleItem(panel, "startStop")));
-  ASSERT_TRUE(pumpUntil([&] { return controller->running(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return controller->running(); }, kLimitMs));
 
   ReceiverPcm terraza("Terraza");
   ASSERT_TRUE(click(panel, visibleItem(panel, "chooseSpeakersRow")));
-  QQuickItem* row = routeRow(panel, QStringLiteral("Terraza"));
+  QQuickItem* row = testing::routeRow(panel, QStringLiteral("Terraza"), kLimitMs);
   ASSERT_NE(row, nullptr) << "Terraza never appeared in the AirPlay menu";
   ASSERT_TRUE(click(panel, row->findChild<QQuickItem*>(QStringLiteral("routeCheck"))));
 
   // The receiver starts a session with silence: the tone counts only once it plays sound.
-  ASSERT_TRUE(pumpUntil([&] { return terraza.loudSinceMark(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return terraza.loudSinceMark(); }, kLimitMs));
   terraza.mark();
-  ASSERT_TRUE(pumpUntil([&] { return terraza.secondsSinceMark() >= 0.6; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return terraza.secondsSinceMark() >= 0.6; }, kLimitMs));
   EXPECT_GT(terraza.tone(440, 0.6), kPresent);
 
   controller->stop();

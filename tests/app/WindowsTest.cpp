@@ -1,0 +1,315 @@
+// The tray application's windows on the test display (X11, OpenGL): the panel in its main states on stub view
+// models, and a first launch clicked through over a controller on fakes. Each view is also saved as a PNG in the
+// build folder and compared with tests/app/reference; BRONTIDE_UPDATE_REFERENCES=1 rewrites the references.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QQmlComponent>
+#include <QQmlEngine>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "DelegateRig.h"
+#include "app/ui/QmlSetup.h"
+
+namespace brontide::ui {
+namespace {
+
+using namespace testing;
+
+// Text antialiasing and hinting differ a little between machines; broken layout moves whole blocks.
+constexpr int kChannelThreshold = 64;
+constexpr double kMaxShare = 0.003;
+
+// Share of pixels that differ clearly (any channel by more than `threshold`), marked red in `diff`;
+// 1 when the sizes differ.
+double differingShare(const QImage& a, const QImage& b, int threshold, QImage* diff) {
+  if (a.size() != b.size()) return 1.0;
+  const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+  *diff = QImage(x.size(), QImage::Format_RGB32);
+  diff->fill(Qt::white);
+  qint64 differing = 0;
+  for (int row = 0; row < x.height(); ++row) {
+    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+    for (int col = 0; col < x.width(); ++col) {
+      if (std::abs(qRed(p[col]) - qRed(q[col])) > threshold || std::abs(qGreen(p[col]) - qGreen(q[col])) > threshold ||
+          std::abs(qBlue(p[col]) - qBlue(q[col])) > threshold) {
+        ++differing;
+        diff->setPixel(col, row, qRgb(255, 0, 0));
+      }
+    }
+  }
+  return static_cast<double>(differing) / (static_cast<double>(x.width()) * x.height());
+}
+
+QString screenshotsDir() { return QDir::currentPath() + QStringLiteral("/screenshots/"); }
+
+// Saves the window's grab as screenshots/<name>.png in the build folder and compares it with the committed
+// reference; BRONTIDE_UPDATE_REFERENCES=1 rewrites the reference instead. False on a clear difference.
+bool matchesReference(QQuickWindow* window, const QString& name) {
+  const QString references = QStringLiteral(BRONTIDE_TEST_DIR "/reference/");
+  const QString output = screenshotsDir();
+  QDir().mkpath(output);
+  QTest::qWait(50);  // lets the last frame settle; the grab below renders synchronously
+  const QImage shot = window->grabWindow();
+  shot.save(output + name + ".png");
+  if (qEnvironmentVariableIntValue("BRONTIDE_UPDATE_REFERENCES") == 1) {
+    shot.save(references + name + ".png");
+    std::printf("updated %s\n", qPrintable(references + name + ".png"));
+    return true;
+  }
+  const QImage reference(references + name + ".png");
+  QImage diff;
+  const double share = reference.isNull() ? 1.0 : differingShare(shot, reference, kChannelThreshold, &diff);
+  if (share > kMaxShare) {
+    if (!diff.isNull()) diff.save(output + name + "-diff.png");
+    std::printf("FAIL %s: %.2f %% of pixels differ from the reference (size %dx%d, reference %dx%d)\n",
+                qPrintable(name), share * 100, shot.width(), shot.height(), reference.width(), reference.height());
+    return false;
+  }
+  std::printf("ok %s: %.3f %% of pixels differ\n", qPrintable(name), share * 100);
+  return true;
+}
+
+struct Scene {
+  const char* name;
+  QVariantMap controller;
+  QVariantList speakers;
+  bool options = false;
+};
+
+QVariantMap speaker(const char* name, const char* kind, const char* symbol) {
+  return {{"name", QString::fromUtf8(name)}, {"kind", QString::fromUtf8(kind)}, {"symbol", symbol}};
+}
+
+QList<Scene> scenes() {
+  const QVariantList three{speaker("Salón", "HomePod", "homepod.fill"),
+                           speaker("Dormitorio", "HomePod mini", "homepodmini.fill"),
+                           speaker("Estudio", "Altavoz AirPlay", "hifispeaker.fill")};
+  return {
+      {"panel-stopped", {{"volume", 0.8}, {"volumeText", "80 %"}}, {}, false},
+      {"panel-waiting",
+       {{"running", true}, {"stateKind", "waiting"}, {"stateLabel", "Esperando audio"},
+        {"detail", QString::fromUtf8("Abre Spotify y dale al play.")}, {"volume", 0.8}, {"volumeText", "80 %"}},
+       {speaker("Cocina", "HomePod mini", "homepodmini.fill")}, false},
+      {"panel-live",
+       {{"running", true}, {"stateKind", "live"}, {"stateLabel", "En directo"},
+        {"detail", QString::fromUtf8("Spotify · 48 kHz · AAC 256 kbps")}, {"level", 0.62}, {"volume", 0.65},
+        {"volumeText", "65 %"}},
+       three, false},
+      {"panel-error",
+       {{"running", true}, {"stateKind", "error"}, {"stateLabel", "Error"},
+        {"detail", QString::fromUtf8("Brontide necesita PipeWire para captar el audio de una app.")},
+        {"volume", 0.65}, {"muted", true}, {"volumeText", "Silencio"}, {"volumeSymbol", "speaker.slash.fill"}},
+       three, false},
+      {"panel-options", {{"autoStart", true}, {"volume", 0.8}, {"volumeText", "80 %"}}, three, true},
+  };
+}
+
+std::unique_ptr<QObject> make(QQmlEngine& engine, const QUrl& file, const QVariantMap& properties = {}) {
+  QQmlComponent component(&engine, file);
+  std::unique_ptr<QObject> object(component.createWithInitialProperties(properties));
+  EXPECT_TRUE(object) << component.errorString().toStdString();
+  return object;
+}
+
+class FirstLaunchTest : public ::testing::Test {
+ protected:
+  // The onboarding window of a first launch, shown.
+  QQuickWindow* launch() {
+    rig.delegate->launch();
+    QQuickWindow* window = rig.delegate->onboardingWindow();
+    EXPECT_TRUE(window && QTest::qWaitForWindowExposed(window));
+    return window;
+  }
+  static int step(QQuickWindow* onboarding) {
+    return onboarding->property("flow").value<QObject*>()->property("step").toInt();
+  }
+  // The source page's rows by name in list order; with `tickedOnly` only the ticked ones.
+  static QStringList sourceRows(QQuickWindow* onboarding, bool tickedOnly = false) {
+    auto rows = visibleItems(onboarding, "sourceRow");
+    std::ranges::sort(rows, {}, [](QQuickItem* row) { return row->property("index").toInt(); });
+    QStringList names;
+    for (auto* row : rows)
+      if (!tickedOnly || row->findChild<QQuickItem*>(QStringLiteral("tick"))->isVisible())
+        names.append(row->property("modelData").toMap().value("name").toString());
+    return names;
+  }
+  static QQuickItem* sourceRow(QQuickWindow* onboarding, const QString& name) {
+    return visibleItems(onboarding, "sourceRow", [&](QQuickItem* row) {
+      return row->property("modelData").toMap().value("name") == name;
+    }).value(0);
+  }
+
+  DelegateRig rig;
+};
+
+TEST(PanelScreenshots, EachStateMatchesItsReference) {
+  QQmlEngine engine;
+  prepareEngine(engine);
+  const auto stub = [](const char* file) {
+    return QUrl::fromLocalFile(QStringLiteral(BRONTIDE_TEST_DIR "/stubs/") + QLatin1String(file));
+  };
+  for (const auto& scene : scenes()) {
+    auto controller = make(engine, stub("StubController.qml"), scene.controller);
+    auto speakers = make(engine, stub("StubSpeakers.qml"), {{"speakers", scene.speakers}});
+    auto updates = make(engine, stub("StubUpdates.qml")), routes = make(engine, stub("StubRoutes.qml"));
+    auto object = make(engine, QUrl(QStringLiteral("qrc:/qt/qml/Brontide/PanelWindow.qml")),
+                       {{"controller", QVariant::fromValue(controller.get())},
+                        {"speakers", QVariant::fromValue(speakers.get())},
+                        {"updates", QVariant::fromValue(updates.get())},
+                        {"routes", QVariant::fromValue(routes.get())}});
+    auto* window = qobject_cast<QQuickWindow*>(object.get());
+    ASSERT_NE(window, nullptr);
+    window->setFlags(Qt::Tool | Qt::FramelessWindowHint);
+    window->setPosition(0, 0);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    if (scene.options) {
+      ASSERT_TRUE(QMetaObject::invokeMethod(window->findChild<QObject*>(QStringLiteral("optionsPopover")), "open"));
+    }
+    EXPECT_TRUE(matchesReference(window, QString::fromLatin1(scene.name)));
+  }
+}
+
+TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
+  rig.discoverReceivers();
+  QQuickWindow* onboarding = launch();
+  ASSERT_NE(onboarding, nullptr);
+  EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing a window never quits a tray application";
+  rig.delegate->showOnboarding();
+  EXPECT_EQ(rig.delegate->onboardingWindow(), onboarding) << "an open window is brought forward, not doubled";
+  onboarding->setPosition(0, 0);
+
+  const auto page = [&](const char* reference, const char* primaryText) {
+    ASSERT_TRUE(pageSettled(onboarding));
+    EXPECT_TRUE(matchesReference(onboarding, QString::fromLatin1(reference)));
+    auto* primary = visibleItem(onboarding, "primary");
+    ASSERT_NE(primary, nullptr);
+    EXPECT_EQ(primary->property("text").toString(), QString::fromUtf8(primaryText));
+  };
+  const auto next = [&] { click(onboarding, visibleItem(onboarding, "primary")); };
+  page("onboarding-1-welcome", "Comenzar");
+  next();
+
+  // The permission page: a failed test capture says why, opens the settings and can be retried.
+  page("onboarding-2-permission", "Siguiente");
+  rig.capture.failures.emplace_back("No se pudo captar el audio (OSStatus -2)");
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "askPermission")));
+  auto* message = visibleItem(onboarding, "failureMessage");
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->property("text").toString(), "No se pudo captar el audio (OSStatus -2)");
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "openSettings")));
+  EXPECT_EQ(rig.workspace.opened, std::vector<std::string>{
+                                      "x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture"});
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "retry")));
+  ASSERT_NE(visibleItem(onboarding, "asking"), nullptr);
+  EXPECT_TRUE(visibleItem(onboarding, "primary")->isEnabled()) << "the flow never waits for the test capture";
+  rig.queue.advance(std::chrono::seconds(1));
+  EXPECT_NE(visibleItem(onboarding, "permissionDone"), nullptr);
+  next();
+
+  // The source page: the tick follows the clicked row.
+  page("onboarding-3-source", "Siguiente");
+  ASSERT_TRUE(click(onboarding, sourceRow(onboarding, "Firefox")));
+  EXPECT_EQ(rig.controller->selectedBundle(), "org.mozilla.firefox");
+  EXPECT_EQ(sourceRows(onboarding, true), QStringList{"Firefox"});
+  ASSERT_TRUE(click(onboarding, sourceRow(onboarding, "Spotify")));
+  EXPECT_EQ(sourceRows(onboarding, true), QStringList{"Spotify"});
+  next();
+
+  page("onboarding-4-speakers", "Empezar ahora");
+  EXPECT_FALSE(rig.controller->onboarded());
+  next();
+  EXPECT_TRUE(rig.controller->onboarded());
+  EXPECT_TRUE(rig.controller->running());
+  ASSERT_TRUE(pageSettled(onboarding));
+  EXPECT_TRUE(matchesReference(onboarding, QStringLiteral("onboarding-5-closing")));
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "understood")));
+  EXPECT_EQ(rig.delegate->onboardingWindow(), nullptr);
+
+  // The panel's "Elegir altavoces" opens the menu; ticking Cocina sends the player there.
+  rig.delegate->showPanel();
+  QQuickWindow* panel = rig.delegate->panel();
+  ASSERT_TRUE(panel && QTest::qWaitForWindowExposed(panel));
+  panel->setPosition(0, 0);
+  auto* chooseSpeakers = visibleItem(panel, "chooseSpeakersRow");
+  ASSERT_TRUE(click(panel, chooseSpeakers));
+  QQuickItem* cocina = routeRow(panel, QStringLiteral("Cocina"));
+  ASSERT_NE(cocina, nullptr);
+  ASSERT_TRUE(click(panel, cocina->findChild<QQuickItem*>(QStringLiteral("routeCheck"))));
+  EXPECT_EQ(rig.output.route, fakes::FakeAirPlayOutput::Route::receivers);
+  EXPECT_EQ(rig.output.openNames(), std::vector<std::string>{"Cocina"});
+  EXPECT_TRUE(rig.routes.routes()[1].selected);
+  rig.output.connect("Cocina");
+  rig.routes.setVolume("Salón", 0.6);
+  QTest::mouseMove(panel, chooseSpeakers->mapToScene(chooseSpeakers->boundingRect().center()).toPoint());
+  QTest::qWait(300);  // the popup's own enter transition
+  EXPECT_TRUE(matchesReference(panel, QStringLiteral("airplay-menu")));
+
+  QTest::keyClick(panel, Qt::Key_Escape);
+  QTest::keyClick(panel, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(rig.controller->running()) << "quitting stops the stream first";
+  AppDelegate later(rig.controller, rig.speakers, rig.workspace);
+  later.launch();
+  EXPECT_EQ(later.onboardingWindow(), nullptr) << "only a first launch shows the onboarding";
+}
+
+TEST_F(FirstLaunchTest, ReturnAndBackStepThroughAndAnUnlistedSourceIsNamedByItsIdentity) {
+  QQuickWindow* onboarding = launch();
+  ASSERT_NE(onboarding, nullptr);
+  // Return is a window shortcut; without a window manager nothing activates the window once it is mapped.
+  onboarding->requestActivate();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(onboarding));
+  rig.workspace.addApp("org.videolan.vlc", "VLC");  // installed after the launch: the page lists it on entry
+  const auto key = [&] {
+    QTest::keyClick(onboarding, Qt::Key_Return);
+    return pageSettled(onboarding);
+  };
+  ASSERT_TRUE(key() && key());
+  EXPECT_EQ(step(onboarding), 2);
+  EXPECT_EQ(sourceRows(onboarding), (QStringList{"Firefox", "Rhythmbox", "Spotify", "VLC"}));
+  EXPECT_EQ(sourceRows(onboarding, true), QStringList{"Spotify"});
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "back")) && pageSettled(onboarding));
+  EXPECT_EQ(step(onboarding), 1);
+  ASSERT_TRUE(key());
+
+  rig.controller->setSelectedBundle("org.example.gone");  // as the command line may
+  EXPECT_EQ(sourceRows(onboarding, true), QStringList{});
+  ASSERT_TRUE(key() && key());
+  EXPECT_TRUE(rig.controller->onboarded());
+  EXPECT_TRUE(rig.controller->running());
+  auto* closing = visibleItem(onboarding, "closingText");
+  ASSERT_NE(closing, nullptr);
+  EXPECT_TRUE(closing->property("text").toString().endsWith("Ya está enviando org.example.gone."));
+  QTest::keyClick(onboarding, Qt::Key_Return);
+  EXPECT_EQ(rig.delegate->onboardingWindow(), nullptr);
+}
+
+TEST_F(FirstLaunchTest, ClosingTheWindowEarlyLeavesItUnfinished) {
+  QQuickWindow* onboarding = launch();
+  ASSERT_NE(onboarding, nullptr);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "primary")) && pageSettled(onboarding));
+  EXPECT_EQ(step(onboarding), 3);
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "closeWindow")));
+  EXPECT_FALSE(onboarding->isVisible());
+  EXPECT_FALSE(rig.controller->onboarded());
+  EXPECT_FALSE(rig.controller->running());
+}
+
+}  // namespace
+}  // namespace brontide::ui
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Shadows and the gradient need the OpenGL scene graph (Mesa's llvmpipe under Xvfb).
+  QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
