@@ -32,23 +32,16 @@ Item {
             return panel
         }
 
-        function test_running_switches_rows_and_locks_the_source() {
+        // Which rows show in each state is in the screenshots; what a click does is not.
+        function test_running_locks_the_source() {
             const panel = make()
             const c = panel.controller
-            compare(findChild(panel, "startStop").text, "Empezar")
-            verify(findChild(panel, "startRow").visible)
-            verify(!findChild(panel, "hints").visible)
-
-            c.running = true
-            compare(findChild(panel, "startStop").text, "Detener")
-            verify(!findChild(panel, "startRow").visible)
-            verify(findChild(panel, "hints").visible)
-            verify(findChild(panel, "speakerList").visible)
-            verify(!findChild(panel, "sourcePicker").enabled)
             mouseClick(findChild(panel, "refreshApps"))
-            compare(c.refreshCalls, 0)
-            mouseClick(findChild(panel, "chooseSpeakersRow"))
-            tryVerify(() => findChild(panel, "routeMenu").opened)
+            compare(c.refreshCalls, 1)
+            c.running = true
+            mouseClick(findChild(panel, "refreshApps"))
+            compare(c.refreshCalls, 1)
+            verify(!findChild(panel, "sourcePicker").enabled)
         }
 
         function test_start_stop_by_button_row_and_space() {
@@ -62,28 +55,24 @@ Item {
             compare(c.startCalls, 1)
         }
 
-        function test_detail_row_only_with_text() {
+        function test_header_shrinks_back_when_the_detail_clears() {
             const panel = make()
             const header = findChild(panel, "header")
             const twoRows = header.height
-            verify(!findChild(panel, "detail").visible)
             panel.controller.detail = "Abre Spotify y dale al play."
-            verify(findChild(panel, "detail").visible)
             tryVerify(() => header.height > twoRows)
             panel.controller.detail = ""
             tryCompare(header, "height", twoRows)
         }
 
-        function test_mute_button() {
+        function test_mute_button_toggles_and_leaves_the_slider_usable() {
             const panel = make()
-            const c = panel.controller
             const mute = findChild(panel, "mute")
-            compare(mute.help, "Silenciar")
-            c.muted = true
+            panel.controller.muted = true
             compare(mute.help, "Quitar silencio")
             verify(findChild(panel, "volumeSlider").enabled)
             mouseClick(mute)
-            compare(c.toggleMutedCalls, 1)
+            compare(panel.controller.toggleMutedCalls, 1)
         }
 
         function test_options_popover() {
@@ -92,7 +81,6 @@ Item {
             const popover = findChild(panel, "optionsPopover")
             mouseClick(findChild(panel, "optionsButton"))
             tryCompare(popover, "opened", true)
-            verify(!findChild(popover.contentItem, "checkUpdates").enabled)
 
             // The switch reports the flip; what it shows stays the controller's.
             const launchAtLogin = findChild(findChild(popover.contentItem, "launchAtLoginRow"), "switch")
