@@ -25,6 +25,8 @@ constexpr auto kLimit = 20s;  // guards against hangs only
 // Other tests publish on the same network: records of this process carry its pid.
 std::string unique(const std::string& name) { return name + " " + std::to_string(getpid()); }
 
+// The browser against the loopback network of scripts/airplay-network. One test stops avahi-daemon #1, so the
+// suite runs alone; every test leaves the daemon running.
 class AvahiNetworkTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { rig::useNetwork(); }
@@ -33,6 +35,7 @@ class AvahiNetworkTest : public ::testing::Test {
     ASSERT_TRUE(rig::avahiRunning()) << "avahi-daemon of the test network is not running: scripts/airplay-network up";
     dnssd = std::make_unique<AvahiServiceBrowser>(queue, log);
   }
+  void TearDown() override { EXPECT_EQ(rig::command("start-avahi"), 0); }
 
   // Browses `_airplay._tcp` directly, keeping the latest set.
   void browseRaw() {
@@ -52,36 +55,31 @@ class AvahiNetworkTest : public ::testing::Test {
     return r && r->txt;
   }
 
+  // The speaker list over the same browser, counting the times it went empty.
+  void browseSpeakers() {
+    speakers = std::make_unique<SpeakerBrowser>(*dnssd, queue, collator, "");
+    speakers->changed.connect([this] {
+      if (speakers->speakers().empty()) ++emptyLists;
+    });
+    speakers->start();
+  }
+  [[nodiscard]] bool listed(const std::string& name) const {
+    return std::ranges::find(speakers->speakers(), name, &Speaker::name) != speakers->speakers().end();
+  }
+
   rig::PumpedMainQueue queue;
   rig::TestLog log;
   fakes::FoldingCollator collator;
   std::unique_ptr<AvahiServiceBrowser> dnssd;
+  std::unique_ptr<SpeakerBrowser> speakers;
   std::vector<ServiceResult> results;
   int readies = 0;
+  int emptyLists = 0;
 };
-
-TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordComesAndGoes) {
-  browseRaw();
-  const auto name = unique("Terraza");
-  rig::Publication terraza(name, 7100, {"model=AudioAccessory1,1", "deviceid=AA:BB:CC:DD:EE:01"});
-  ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name); }, kLimit));
-  const auto found = *result(name);
-  EXPECT_EQ(found.txt->at("model"), "AudioAccessory1,1");
-  EXPECT_EQ(found.txt->at("deviceid"), "AA:BB:CC:DD:EE:01");
-  EXPECT_EQ(found.address, "127.0.0.1");
-  EXPECT_EQ(found.port, 7100);
-  EXPECT_FALSE(found.local);
-  EXPECT_GE(readies, 1);
-
-  terraza.withdraw();
-  ASSERT_TRUE(queue.pumpUntil([&] { return !result(name); }, kLimit));
-  EXPECT_TRUE(result("Salón"));
-}
 
 TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OwnRecordsAreLocalAndTxtChangesArrive) {
   browseRaw();
-  SpeakerBrowser speakers(*dnssd, queue, collator, "");
-  speakers.start();
+  browseSpeakers();
   const auto name = unique("Receptor propio");
   rig::LocalPublisher own(name, 7101, {"model=Mac14,3"});
   ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name); }, kLimit));
@@ -89,9 +87,6 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OwnRecordsAreLocalAndTxtChangesArri
 
   own.updateTxt({"model=Mac15,1"});
   ASSERT_TRUE(queue.pumpUntil([&] { return resolved(name) && result(name)->txt->at("model") == "Mac15,1"; }, kLimit));
-  const auto listed = [&](const std::string& n) {
-    return std::ranges::find(speakers.speakers(), n, &Speaker::name) != speakers.speakers().end();
-  };
   ASSERT_TRUE(queue.pumpUntil([&] { return listed("Salón"); }, kLimit));
   EXPECT_FALSE(listed(name));
 }
@@ -119,13 +114,13 @@ struct OddRecord {
   std::optional<std::string> model;  // expected TXT "model"
 };
 
-TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OddNamesAndTxtShowRight) {
+TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordsComeWithOddNamesAndTxtAndGo) {
   auto label63 = unique("Salón") + " ";  // the longest DNS label
   while (label63.size() < 62) label63 += "ñ";
   if (label63.size() < 63) label63 += "a";
   ASSERT_EQ(label63.size(), 63u);
   const std::vector<OddRecord> records{
-      {unique("Ñandú Ñoño Pingüino"), {"model=AudioAccessory6,1"}, "AudioAccessory6,1"},
+      {unique("Ñandú Ñoño Pingüino"), {"model=AudioAccessory6,1", "deviceid=AA:BB:CC:DD:EE:01"}, "AudioAccessory6,1"},
       {unique("Fiesta 🎉🔊"), {"model=AppleTV11,1"}, "AppleTV11,1"},
       {label63, {"model=MacBookPro18,3"}, "MacBookPro18,3"},
       {unique("Tab\tSalto\nFin\x01"), {"model=Sonos"}, "Sonos"},
@@ -138,8 +133,7 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OddNamesAndTxtShowRight) {
       {unique("Vacío"), {"=sinclave", "otra=1"}, std::nullopt},
   };
   browseRaw();
-  SpeakerBrowser speakers(*dnssd, queue, collator, "");
-  speakers.start();
+  browseSpeakers();
   std::vector<std::unique_ptr<rig::Publication>> published;
   int port = 7200;
   for (const auto& r : records) published.push_back(std::make_unique<rig::Publication>(r.name, port++, r.txt));
@@ -154,15 +148,48 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_OddNamesAndTxtShowRight) {
     const auto model = txt.find("model");
     EXPECT_EQ(model == txt.end() ? std::nullopt : std::optional(model->second), r.model);
   }
+  const auto first = *result(records.front().name);
+  EXPECT_EQ(first.txt->at("deviceid"), "AA:BB:CC:DD:EE:01");
+  EXPECT_EQ(first.address, "127.0.0.1");
+  EXPECT_EQ(first.port, 7200);
+  EXPECT_FALSE(first.local);
+  EXPECT_GE(readies, 1);
   ASSERT_TRUE(queue.pumpUntil(
       [&] {
         return std::ranges::all_of(records, [&](auto& r) {
-          const auto& list = speakers.speakers();
+          const auto& list = speakers->speakers();
           const auto it = std::ranges::find(list, r.name, &Speaker::name);
           return it != list.end() && it->model == r.model.value_or("");
         });
       },
       kLimit));
+
+  published.front()->withdraw();
+  ASSERT_TRUE(queue.pumpUntil([&] { return !result(records.front().name); }, kLimit));
+  EXPECT_TRUE(result(records.back().name));
+}
+
+TEST_F(AvahiNetworkTest, SpeakerBrowser_WaitsForTheDaemonAndRecoversAfterItRestarts) {
+  ASSERT_EQ(rig::command("stop-avahi"), 0);
+  dnssd = std::make_unique<AvahiServiceBrowser>(queue, log);  // made while the daemon is away
+  browseSpeakers();
+  queue.pumpFor(1500ms);
+  EXPECT_TRUE(speakers->searching());
+  EXPECT_TRUE(speakers->speakers().empty());
+  EXPECT_TRUE(dnssd->hostName().empty());
+
+  const auto wholeNetworkListed = [&] {
+    return listed("Salón") && listed("cocina") && listed("Baño") && listed("Dormitorio");
+  };
+  ASSERT_EQ(rig::command("start-avahi"), 0);
+  ASSERT_TRUE(queue.pumpUntil(wholeNetworkListed, kLimit));
+  EXPECT_FALSE(speakers->searching());
+
+  ASSERT_EQ(rig::command("restart-avahi"), 0);
+  ASSERT_TRUE(queue.pumpUntil([&] { return emptyLists > 0; }, kLimit)) << "the daemon's departure went unnoticed";
+  ASSERT_TRUE(queue.pumpUntil(wholeNetworkListed, kLimit));
+  EXPECT_FALSE(speakers->searching());
+  EXPECT_FALSE(dnssd->hostName().empty());
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(QSettingsPreferences_File, ValuesComeBackInAFreshProcess) {
   EXPECT_FALSE(controller->onboarded());
 }
 
-TEST_F(QSettingsPreferences_File, BrokenValuesFallBackToDefaults) {
+TEST_F(QSettingsPreferences_File, BrokenValuesAndGarbageFallBackToDefaultsAndForeignKeysStay) {
   for (const char* volume : {"abc", "nan", "inf", "", "0.5x", "1e999"}) {
     writeRaw(std::string("[General]\nvolume=") + volume + "\nautoStart=maybe\nsourceBundle=\n");
     ControllerOnFile world(QString::fromStdString(path()));
@@ -71,15 +71,12 @@ TEST_F(QSettingsPreferences_File, BrokenValuesFallBackToDefaults) {
     EXPECT_EQ(controller->volume(), 1.0) << volume;
     EXPECT_FALSE(controller->autoStart()) << volume;
   }
-}
 
-TEST_F(QSettingsPreferences_File, GarbageFileStillWorksAndKeepsForeignKeys) {
   writeRaw("\x01\x02[[[\xff\xfe garbage\nnot a setting\n[General]\nsomeoneElse=42\n");
   ControllerOnFile world(QString::fromStdString(path()));
   auto controller = world.make();
   EXPECT_EQ(controller->selectedBundle(), Controller::kDefaultSource);
   EXPECT_EQ(controller->volume(), 1.0);
-
   controller->setVolume(0.5);
   const std::string text = readFile(path());
   EXPECT_NE(text.find("volume=0.5"), std::string::npos) << text;

@@ -103,7 +103,7 @@ TEST_F(XdgAutostartLoginItemsTest, UnregisterRemovesTheUserEntryAndHidesASystemW
   EXPECT_EQ(login.status(), Status::enabled);
 }
 
-TEST_F(XdgAutostartLoginItemsTest, UnwritableFolderReportsWhyAndChangesNothing) {
+TEST_F(XdgAutostartLoginItemsTest, FailuresSayWhyAndChangeNothing) {
   // Tests run as root, which ignores permissions: a file where the folder should be cannot be written through.
   tree.write("home/.config/autostart", "not a folder");
   auto login = items();
@@ -112,16 +112,15 @@ TEST_F(XdgAutostartLoginItemsTest, UnwritableFolderReportsWhyAndChangesNothing) 
   EXPECT_TRUE(on.error().starts_with("no se pudo crear la carpeta " + userEntry.parent_path().string() + ": "))
       << on.error();
   EXPECT_EQ(login.status(), Status::notRegistered);
-
   tree.write("etc/xdg/autostart/brontide.desktop", "[Desktop Entry]\nType=Application\nExec=brontide\n");
-  auto off = login.unregisterMainApp();
-  ASSERT_FALSE(off.has_value());
+  ASSERT_FALSE(login.unregisterMainApp().has_value());
   EXPECT_EQ(login.status(), Status::enabled);
-}
 
-TEST_F(XdgAutostartLoginItemsTest, EntryThatCannotBeRemovedReportsWhy) {
+  // A folder where the entry should be cannot be removed.
+  std::filesystem::remove(systemEntry);
+  std::filesystem::remove(tree.root() / "home/.config/autostart");
   tree.write("home/.config/autostart/brontide.desktop/inside", "x");
-  auto off = items().unregisterMainApp();
+  auto off = login.unregisterMainApp();
   ASSERT_FALSE(off.has_value());
   EXPECT_TRUE(off.error().starts_with("no se pudo borrar " + userEntry.string() + ": ")) << off.error();
 }

@@ -97,6 +97,14 @@ TEST_F(XdgWorkspaceTest, ListsProcessesWhoseEntryIsShownInThisDesktop) {
   tree.write("usr/share/applications/link.desktop", "[Desktop Entry]\nType=Link\nName=L\nExec=link\n");
   process(pid, "/usr/bin/link");
   process(pid + 1, "/usr/bin/not-an-app");
+  // A user's entry shadows the system's, also to hide it.
+  app("org.example.App.desktop", "Name=System\nExec=app\n");
+  app("org.example.App.desktop", "Name=Mine\nExec=app\n", "home/.local/share");
+  app("org.example.Gone.desktop", "Name=Gone\nExec=gone\n");
+  app("org.example.Gone.desktop", "Hidden=true\n", "home/.local/share");
+  process(pid + 2, "/usr/bin/app");
+  process(pid + 3, "/usr/bin/gone");
+  expected.push_back("org.example.app|Mine|o");
   EXPECT_EQ(listed(), expected);
 }
 
@@ -114,7 +122,7 @@ TEST_F(XdgWorkspaceTest, NamesFallBackFromSpanishToPlainToClientNameToIdentity) 
                             "org.example.tone|Tono de prueba|o"}));
 }
 
-TEST_F(XdgWorkspaceTest, IdentifiesProcessesThroughTheirDesktopEntry) {
+TEST_F(XdgWorkspaceTest, IdentifiesProcessesThroughTheirDesktopEntryAndCollapsesInstances) {
   app("org.gnome.Totem.desktop", "Name=Vídeos\nExec=totem %U\n");
   app("org.gnome.Meld.desktop", "Name=Meld\nExec=meld %F\n");
   app("wrapped.desktop", "Name=Wrapped\nExec=env GDK_BACKEND=x11 /opt/w/wrapped --flag\n");
@@ -128,18 +136,16 @@ TEST_F(XdgWorkspaceTest, IdentifiesProcessesThroughTheirDesktopEntry) {
   process(5, "/usr/share/spotify/spotify");
   process(6, "/app/bin/sandboxed");
   tree.write("proc/6/root/.flatpak-info", "[Application]\nname=org.example.Sandboxed\n");
-  EXPECT_EQ(listed(), (Rows{"org.gnome.totem|Vídeos|o", "org.gnome.meld|Meld|o", "wrapped|Wrapped|o",
-                            "tried|Tried|o", "com.spotify.client|Spotify|o", "org.example.sandboxed|Sandboxed|o"}));
-}
-
-TEST_F(XdgWorkspaceTest, CollapsesInstancesAndPrefersTheEntryName) {
+  // One row per application, named after its entry rather than its sound-server client.
   app("firefox-esr.desktop", "Name=Firefox ESR\nExec=/usr/lib/firefox-esr/firefox-esr %u\n");
   process(30, "/usr/lib/firefox-esr/firefox-esr");
   process(12, "/usr/lib/firefox-esr/firefox-esr", {"/usr/lib/firefox-esr/firefox-esr", "-contentproc"});
   client("firefox-esr", "Firefox");
   client("org.example.tone", "tono");
   client("org.example.tone", "tono otra vez");
-  EXPECT_EQ(listed(), (Rows{"firefox-esr|Firefox ESR|o", "org.example.tone|tono|o"}));
+  EXPECT_EQ(listed(), (Rows{"org.gnome.totem|Vídeos|o", "org.gnome.meld|Meld|o", "wrapped|Wrapped|o", "tried|Tried|o",
+                            "com.spotify.client|Spotify|o", "org.example.sandboxed|Sandboxed|o",
+                            "firefox-esr|Firefox ESR|o", "org.example.tone|tono|o"}));
 }
 
 TEST_F(XdgWorkspaceTest, MarksSessionPlumbingAndBrontideAsNotOrdinary) {
@@ -159,7 +165,7 @@ TEST_F(XdgWorkspaceTest, MarksSessionPlumbingAndBrontideAsNotOrdinary) {
   EXPECT_EQ(workspace()->ownBundleID(), "brontide");
 }
 
-TEST_F(XdgWorkspaceTest, BrokenEntriesAndProcessesAreSkippedAndLoggedOnce) {
+TEST_F(XdgWorkspaceTest, BrokenEntriesAndProcessesAreSkippedAndLoggedOnceAndNewEntriesSeen) {
   app("good.desktop", "Name=Good\nExec=good\n");
   tree.write("usr/share/applications/garbage.desktop", std::string("\x7f" "ELF\0\0[\xff]\n=", 12));
   tree.write("usr/share/applications/huge.desktop", entry("Name=Huge\nExec=good\n" + std::string(2 << 20, '#')));
@@ -169,35 +175,19 @@ TEST_F(XdgWorkspaceTest, BrokenEntriesAndProcessesAreSkippedAndLoggedOnce) {
   process(2, "");                                                 // kernel-thread-like: no exe, empty cmdline
   std::filesystem::create_directories(tree.root() / "proc/3");   // vanished before its files were read
   std::filesystem::create_directories(tree.root() / "proc/self");
+  process(4, "/usr/bin/later");
   auto ws = workspace();
   for (int round = 0; round < 2; ++round) {
     auto apps = ws->runningApplications();
     ASSERT_EQ(apps.size(), 1u);
     EXPECT_EQ(apps[0].localizedName, "Good");
   }
-  EXPECT_EQ(log.lines().size(), 3u) << "garbage, huge and nogroup, each once";
-}
-
-TEST_F(XdgWorkspaceTest, UserEntriesShadowSystemOnes) {
-  app("org.example.App.desktop", "Name=System\nExec=app\n");
-  app("org.example.App.desktop", "Name=Mine\nExec=app\n", "home/.local/share");
-  app("org.example.Gone.desktop", "Name=Gone\nExec=gone\n");
-  app("org.example.Gone.desktop", "Hidden=true\n", "home/.local/share");
-  process(1, "/usr/bin/app");
-  process(2, "/usr/bin/gone");
-  EXPECT_EQ(listed(), (Rows{"org.example.app|Mine|o"}));
-}
-
-TEST_F(XdgWorkspaceTest, SeesApplicationsInstalledAfterTheFirstList) {
-  app("first.desktop", "Name=First\nExec=first\n");
-  process(1, "/usr/bin/first");
-  process(2, "/usr/bin/later");
-  auto ws = workspace();
-  ASSERT_EQ(ws->runningApplications().size(), 1u);
+  // Installed after the first list: seen by the next, with its subfolder in its identity.
   app("sub/later.desktop", "Name=Later\nExec=later\n");
   auto apps = ws->runningApplications();
   ASSERT_EQ(apps.size(), 2u);
   EXPECT_EQ(apps[1].bundleID, "sub-later");
+  EXPECT_EQ(log.lines().size(), 3u) << "garbage, huge and nogroup, each once";
 }
 
 TEST_F(XdgWorkspaceTest, LocatesInstalledApplicationsByIdentity) {
