@@ -79,7 +79,6 @@ class AacDecoder {
       } else {
         ++errors_;
       }
-      ++frames_;
     }
     left_.insert(left_.end(), out.begin(), out.end());
     return out;
@@ -94,7 +93,6 @@ class AacDecoder {
   [[nodiscard]] const std::vector<float>& left() const { return left_; }
   [[nodiscard]] int sampleRate() const { return sampleRate_; }
   [[nodiscard]] int channels() const { return channels_; }
-  [[nodiscard]] int frames() const { return frames_; }
   [[nodiscard]] int errors() const { return errors_ + (splitter_.broken() ? 1 : 0); }
 
  private:
@@ -105,7 +103,6 @@ class AacDecoder {
   std::vector<float> left_;
   int sampleRate_ = 0;
   int channels_ = 0;
-  int frames_ = 0;
   int errors_ = 0;
 };
 

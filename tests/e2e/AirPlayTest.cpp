@@ -7,6 +7,8 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,11 +71,6 @@ class AirPlay : public testing::Test {
   double localTone() {
     return testsupport::toneAmplitude(testsupport::recordSinkMonitor(kDefaultSink, 0.6, session.dir()), 440);
   }
-  static std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += line + " | ";
-    return text;
-  }
 
   AudioSession session{false};
 };
@@ -87,8 +84,8 @@ TEST_F(AirPlay, HeadlessSendsTheSourceToTwoReceiversAndFollowsOneDroppingOutAndC
   ReceiverPcm terraza("Terraza"), estudio("Estudio");
   for (const std::string name : {"Terraza", "Estudio"}) {
     const auto connecting = routeLine(app, name, "connecting");
-    ASSERT_TRUE(connecting) << name << ": " << joined(app.lines());
-    ASSERT_TRUE(routeLine(app, name, "playing", *connecting + 1)) << name << ": " << joined(app.lines());
+    ASSERT_TRUE(connecting) << name << ": " << app.transcript();
+    ASSERT_TRUE(routeLine(app, name, "playing", *connecting + 1)) << name << ": " << app.transcript();
   }
   ASSERT_TRUE(soundArrives(terraza));
   ASSERT_TRUE(soundArrives(estudio));
@@ -98,30 +95,45 @@ TEST_F(AirPlay, HeadlessSendsTheSourceToTwoReceiversAndFollowsOneDroppingOutAndC
 
   ASSERT_EQ(rig::command("stop-receiver Estudio"), 0);
   const auto unreachable = routeLine(app, "Estudio", "unreachable");
-  ASSERT_TRUE(unreachable) << joined(app.lines());
+  ASSERT_TRUE(unreachable) << app.transcript();
   EXPECT_GT(nextTone(terraza), kPresent);
   EXPECT_LT(localTone(), kAbsent);
 
   estudio.mark();
   ASSERT_EQ(rig::command("start-receiver Estudio"), 0);
-  ASSERT_TRUE(routeLine(app, "Estudio", "playing", *unreachable + 1)) << joined(app.lines());
+  ASSERT_TRUE(routeLine(app, "Estudio", "playing", *unreachable + 1)) << app.transcript();
   ASSERT_TRUE(soundArrives(estudio));
   EXPECT_GT(nextTone(estudio), kPresent);
   EXPECT_GT(nextTone(terraza), kPresent);
   // Terraza never dropped: no line may say otherwise.
   EXPECT_FALSE(std::ranges::any_of(app.lines(), [](const std::string& l) {
     return l == "route: Terraza unreachable" || l == "route: Terraza available";
-  })) << joined(app.lines());
+  })) << app.transcript();
 
   EXPECT_EQ(app.terminate(), 0);
 }
 
-TEST_F(AirPlay, RoutesListsThisComputerAndEveryReceiverWithItsState) {
+TEST_F(AirPlay, ListingCommandsShowTheNetwork) {
+  // --routes: this computer and every receiver with its state.
   ChildProcess routes({BRONTIDE_EXECUTABLE, "--routes", "--wait", "2"}, true);
   std::vector<std::string> lines;
   while (auto line = routes.readLine()) lines.push_back(*line);
   EXPECT_EQ(lines, (std::vector<std::string>{"Este ordenador\tplaying", "Estudio\tavailable", "Garaje\tpassword",
                                              "Terraza\tavailable"}));
+
+  // --speakers: HomePods first, each with its kind and model. Other tests may publish records meanwhile: keep
+  // only the network's own devices.
+  int status = -1;
+  std::istringstream speakers(
+      testsupport::runCommand(std::string(BRONTIDE_EXECUTABLE) + " --speakers --wait 2", &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::set<std::string> network{"Salón", "cocina", "Baño", "Dormitorio"};
+  lines.clear();
+  for (std::string line; std::getline(speakers, line);)
+    if (network.contains(line.substr(0, line.find('\t')))) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"cocina\tHomePod\tAudioAccessory1,1",
+                                             "Dormitorio\tHomePod mini\tAudioAccessory5,1", "Baño\tAltavoz AirPlay\t",
+                                             "Salón\tApple TV\tAppleTV6,2"}));
 }
 
 }  // namespace

@@ -56,6 +56,12 @@ class HeadlessBrontide {
     return lines_;
   }
   [[nodiscard]] const std::vector<std::string>& lines() const { return lines_; }
+  // The lines so far on one line, for failure messages.
+  [[nodiscard]] std::string transcript() const {
+    std::string text;
+    for (const auto& line : lines_) text += line + " | ";
+    return text;
+  }
   [[nodiscard]] std::size_t cursor() const { return cursor_; }
 
   // The stream's port from the "port: " line.
@@ -124,7 +130,6 @@ class StreamClient {
   StreamClient& operator=(const StreamClient&) = delete;
 
   [[nodiscard]] bool connected() const { return fd_ >= 0; }
-  [[nodiscard]] int fd() const { return fd_; }
 
   // Whatever arrives within `wait` (empty at the end of the stream or after `wait` of silence).
   std::string read(std::chrono::milliseconds wait) {
