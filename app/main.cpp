@@ -88,10 +88,10 @@ int listApps(int argc, char** argv) {
 
 int listSpeakers(int argc, char** argv, const Options& options) {
   QCoreApplication app(argc, argv);
-  brontide::systemd::JournalLog log;
-  brontide::qt::QtMainQueue mainQueue;
-  brontide::qt::QtCollator collator;
-  brontide::AvahiServiceBrowser browser(mainQueue, log);
+  brontide::linux::systemd::JournalLog log;
+  brontide::linux::qt::QtMainQueue mainQueue;
+  brontide::linux::qt::QtCollator collator;
+  brontide::linux::avahi::AvahiServiceBrowser browser(mainQueue, log);
   int status = 0;
   brontide::collectSpeakers(browser, mainQueue, collator, std::string(),
                             std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000)),
@@ -110,10 +110,10 @@ int listSpeakers(int argc, char** argv, const Options& options) {
 
 int listRoutes(int argc, char** argv, const Options& options) {
   QCoreApplication app(argc, argv);
-  brontide::systemd::JournalLog log;
-  brontide::qt::QtMainQueue mainQueue;
-  brontide::qt::QtCollator collator;
-  brontide::AvahiServiceBrowser browser(mainQueue, log);
+  brontide::linux::systemd::JournalLog log;
+  brontide::linux::qt::QtMainQueue mainQueue;
+  brontide::linux::qt::QtCollator collator;
+  brontide::linux::avahi::AvahiServiceBrowser browser(mainQueue, log);
   brontide::collectRoutes(browser, mainQueue, collator, log,
                           std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000)),
                           [](std::vector<brontide::Route> routes) {

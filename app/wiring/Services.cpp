@@ -6,14 +6,14 @@
 namespace brontide::app {
 namespace {
 
-pw::PipeWireAudioSystem::Options audioSystemOptions(xdg::DesktopEntries& entries) {
-  pw::PipeWireAudioSystem::Options options;
-  options.lookups = xdg::identityLookups(entries);
+linux::pipewire::PipeWireAudioSystem::Options audioSystemOptions(linux::xdg::DesktopEntries& entries) {
+  linux::pipewire::PipeWireAudioSystem::Options options;
+  options.lookups = linux::xdg::identityLookups(entries);
   return options;
 }
 
-xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireCapture& capture) {
-  auto options = xdg::XdgWorkspace::Options::forThisSession();
+linux::xdg::XdgWorkspace::Options workspaceOptions(linux::pipewire::PipeWireCapture& capture) {
+  auto options = linux::xdg::XdgWorkspace::Options::forThisSession();
   options.audioClients = [&capture] { return capture.audioClients(); };
   return options;
 }
@@ -21,10 +21,10 @@ xdg::XdgWorkspace::Options workspaceOptions(pw::PipeWireCapture& capture) {
 }  // namespace
 
 Services::Services(Options options)
-    : desktopEntries_(xdg::XdgDirs::fromEnvironment(), log_),
+    : desktopEntries_(linux::xdg::XdgDirs::fromEnvironment(), log_),
       capture_(log_, audioSystemOptions(desktopEntries_)),
       workspace_(workspaceOptions(capture_), desktopEntries_, log_),
-      loginItems_(xdg::XdgDirs::fromEnvironment()),
+      loginItems_(linux::xdg::XdgDirs::fromEnvironment()),
       player_(mainQueue_, log_),
       serviceBrowser_(mainQueue_, log_),
       // An empty own name: the browser leaves out the receiver advertised under the Avahi host name.

@@ -41,27 +41,27 @@ class Services {
   [[nodiscard]] MainQueue& mainQueue() { return mainQueue_; }
   [[nodiscard]] Log& log() { return log_; }
   [[nodiscard]] const Collator& collator() const { return collator_; }
-  [[nodiscard]] xdg::XdgWorkspace& workspace() { return workspace_; }
-  [[nodiscard]] AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
-  [[nodiscard]] GstPlayer& player() { return player_; }
+  [[nodiscard]] linux::xdg::XdgWorkspace& workspace() { return workspace_; }
+  [[nodiscard]] linux::avahi::AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
+  [[nodiscard]] linux::gstreamer::GstPlayer& player() { return player_; }
   // The AirPlay menu's routes; browsing starts with routes().start().
   [[nodiscard]] AirPlayRoutes& routes() { return routes_; }
 
  private:
-  systemd::JournalLog log_;
-  qt::QtMainQueue mainQueue_;
-  qt::QSettingsPreferences preferences_;
-  qt::QtCollator collator_;
+  linux::systemd::JournalLog log_;
+  linux::qt::QtMainQueue mainQueue_;
+  linux::qt::QSettingsPreferences preferences_;
+  linux::qt::QtCollator collator_;
   // One index of the desktop's applications: the capture and the workspace name an application alike.
-  xdg::DesktopEntries desktopEntries_;
-  pw::PipeWireCapture capture_;
-  xdg::XdgWorkspace workspace_;
-  xdg::XdgAutostartLoginItems loginItems_;
-  FFmpegAudioConverterFactory converters_;
-  GstPlayer player_;
-  AvahiServiceBrowser serviceBrowser_;
+  linux::xdg::DesktopEntries desktopEntries_;
+  linux::pipewire::PipeWireCapture capture_;
+  linux::xdg::XdgWorkspace workspace_;
+  linux::xdg::XdgAutostartLoginItems loginItems_;
+  linux::ffmpeg::FFmpegAudioConverterFactory converters_;
+  linux::gstreamer::GstPlayer player_;
+  linux::avahi::AvahiServiceBrowser serviceBrowser_;
   SpeakerBrowser speakers_;
-  pw::PipeWireAirPlayOutput airplayOutput_;
+  linux::pipewire::PipeWireAirPlayOutput airplayOutput_;
   AirPlayRoutes routes_;
   std::shared_ptr<Controller> controller_;
 };

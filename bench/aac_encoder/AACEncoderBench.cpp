@@ -55,7 +55,7 @@ struct Encoded {
 // Appends as a capture would, but as fast as the queue keeps up (never more than 0.5 s ahead, so the
 // two-second cap drops nothing), and waits for every frame libavcodec will give without a flush.
 Encoded encodeWithAACEncoder(const std::vector<float>& input) {
-  brontide::FFmpegAudioConverterFactory converters;
+  brontide::linux::ffmpeg::FFmpegAudioConverterFactory converters;
   auto encoder = std::move(*brontide::AACEncoder::create(kRate, kBitRate, converters));
   std::mutex mutex;
   std::condition_variable progressed;
@@ -108,7 +108,7 @@ Encoded encodeWithFfmpegCommand(const std::vector<float>& input) {
 }
 
 void appendLatency(const std::vector<float>& input, float gain) {
-  brontide::FFmpegAudioConverterFactory converters;
+  brontide::linux::ffmpeg::FFmpegAudioConverterFactory converters;
   auto encoder = std::move(*brontide::AACEncoder::create(kRate, kBitRate, converters));
   encoder->setOnFrame([](std::span<const std::uint8_t>) {});
   encoder->setGain(gain);

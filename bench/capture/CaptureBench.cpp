@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   const auto wav = testsupport::writeToneWav(session.dir() + "/bench.wav", 440, 30);
   testsupport::ChildProcess app({"pw-play", "--properties", "{ application.id = \"org.brontide.bench\" }", wav});
   QuietLog log;
-  pw::PipeWireCapture capture(log);
+  linux::pipewire::PipeWireCapture capture(log);
   std::vector<AudioObjectID> objects;
   testsupport::eventually([&] { return !(objects = capture.audioProcessObjects("org.brontide.bench")).empty(); });
   if (objects.empty()) {

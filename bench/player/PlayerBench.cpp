@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   brontide::rig::SinkRecorder sink(brontide::testsupport::kDefaultSink);
   brontide::rig::PumpedMainQueue queue;
   brontide::fakes::RecordingLog log;
-  brontide::GstPlayer player(queue, log);
+  brontide::linux::gstreamer::GstPlayer player(queue, log);
   player.setAllowsExternalPlayback(true);
   player.setAutomaticallyWaitsToMinimizeStalling(true);
 

@@ -24,7 +24,7 @@
 #include "linux/avahi/Handles.h"
 #include "linux/avahi/Utf8.h"
 
-namespace brontide {
+namespace brontide::linux::avahi {
 
 using avahi::printable;
 using avahi::validUtf8;
@@ -429,4 +429,4 @@ void AvahiServiceBrowser::browse(const std::string& serviceType, Handlers handle
 
 std::string AvahiServiceBrowser::hostName() const { return impl_->hostName(); }
 
-}  // namespace brontide
+}  // namespace brontide::linux::avahi

@@ -7,7 +7,7 @@
 #include "base/MainQueue.h"
 #include "speaker_browser/ServiceBrowser.h"
 
-namespace brontide {
+namespace brontide::linux::avahi {
 
 // DNS-SD browsing through avahi-daemon (libavahi-client) on its own thread, "brontide.dnssd". Waits for a daemon
 // that is not running yet and reconnects when it goes away (publishing the empty set meanwhile). Each service
@@ -32,4 +32,4 @@ class AvahiServiceBrowser final : public ServiceBrowser {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace brontide
+}  // namespace brontide::linux::avahi

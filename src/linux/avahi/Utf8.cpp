@@ -2,7 +2,7 @@
 
 #include "base/Format.h"
 
-namespace brontide::avahi {
+namespace brontide::linux::avahi {
 
 namespace {
 
@@ -54,4 +54,4 @@ std::string printable(std::string_view text) {
   return validUtf8(escapeControlCharacters(text));
 }
 
-}  // namespace brontide::avahi
+}  // namespace brontide::linux::avahi

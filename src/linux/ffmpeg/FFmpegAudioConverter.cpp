@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-namespace brontide {
+namespace brontide::linux::ffmpeg {
 
 namespace {
 
@@ -166,4 +166,4 @@ std::expected<std::unique_ptr<AudioConverter>, std::int32_t> FFmpegAudioConverte
   return std::make_unique<FFmpegAudioConverter>(std::move(*context), std::move(staging), std::move(packet));
 }
 
-}  // namespace brontide
+}  // namespace brontide::linux::ffmpeg

@@ -2,7 +2,7 @@
 
 #include "aac_encoder/AudioConverter.h"
 
-namespace brontide {
+namespace brontide::linux::ffmpeg {
 
 // Makes AAC-LC converters on libavcodec's native "aac" encoder: interleaved stereo float in, raw AAC packets
 // of 1024 frames out (no global header: the caller frames them). Registers nothing global; any thread.
@@ -12,4 +12,4 @@ class FFmpegAudioConverterFactory final : public AudioConverterFactory {
       const AudioStreamBasicDescription& input, const AudioStreamBasicDescription& output) override;
 };
 
-}  // namespace brontide
+}  // namespace brontide::linux::ffmpeg

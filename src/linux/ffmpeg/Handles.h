@@ -7,7 +7,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-namespace brontide::ffmpeg {
+namespace brontide::linux::ffmpeg {
 
 // FFmpeg's free functions take the address of the pointer.
 inline void freeCodecContext(AVCodecContext* p) noexcept { avcodec_free_context(&p); }
@@ -18,4 +18,4 @@ using CodecContext = Owned<AVCodecContext, freeCodecContext>;
 using Frame = Owned<AVFrame, freeFrame>;
 using Packet = Owned<AVPacket, freePacket>;
 
-}  // namespace brontide::ffmpeg
+}  // namespace brontide::linux::ffmpeg

@@ -11,7 +11,7 @@
 
 #include "base/Format.h"
 
-namespace brontide {
+namespace brontide::linux::gstreamer {
 
 namespace {
 
@@ -37,13 +37,11 @@ std::string nodeNameFor(Player::ItemId item) {
 
 }  // namespace
 
-namespace gst {
 // What the HTTP source's streaming thread reports; read by the stall watch.
 struct SourceActivity {
   std::atomic<gint64> lastBytesUs{0};
   std::atomic<bool> ended{false};
 };
-}  // namespace gst
 
 // One item's pipeline and what its bus has said. Player thread only, except `source`.
 struct GstPlayer::Stream {
@@ -52,7 +50,7 @@ struct GstPlayer::Stream {
   std::uint64_t serial = 0;  // one per stream: a restarted item gets a new one
   guint64 forwardNs = 0;
   GstElement* forward = nullptr;  // owned by the pipeline
-  gst::SourceActivity source;
+  gstreamer::SourceActivity source;
   gint64 playingSinceUs = 0;
   gint64 bufferingSinceUs = 0;
   bool prerolled = false;
@@ -62,15 +60,15 @@ struct GstPlayer::Stream {
   GstState requested = GST_STATE_VOID_PENDING;
   // Destroyed in reverse: the bus watch is removed first, then the pipeline reaches NULL (its streaming
   // threads, which hold `source`, are gone) and is released.
-  gst::Pipeline pipeline;
-  gst::AttachedSource busWatch;
+  gstreamer::Pipeline pipeline;
+  gstreamer::AttachedSource busWatch;
 };
 
 namespace {
 
 GstPadProbeReturn onSourceData(GstPad*, GstPadProbeInfo* info, gpointer data) {
   // Streaming thread: only stamp the stream's atomics.
-  auto* activity = static_cast<gst::SourceActivity*>(data);
+  auto* activity = static_cast<gstreamer::SourceActivity*>(data);
   if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
     if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) activity->ended = true;
   } else {
@@ -79,11 +77,11 @@ GstPadProbeReturn onSourceData(GstPad*, GstPadProbeInfo* info, gpointer data) {
   return GST_PAD_PROBE_OK;
 }
 
-void setUpSource(GstElement* source, gst::SourceActivity* data) {
+void setUpSource(GstElement* source, gstreamer::SourceActivity* data) {
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "timeout") != nullptr) {
     g_object_set(source, "timeout", kSourceTimeoutSeconds, nullptr);
   }
-  gst::Pad pad{gst_element_get_static_pad(source, "src")};
+  gstreamer::Pad pad{gst_element_get_static_pad(source, "src")};
   if (!pad) return;
   gst_pad_add_probe(pad.get(),
                     static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
@@ -255,7 +253,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   stream->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(pipeline)));
   GError* rawError = nullptr;
   GstElement* source = gst_element_make_from_uri(GST_URI_SRC, request.address.c_str(), "source", &rawError);
-  gst::Error error{rawError};
+  gstreamer::Error error{rawError};
   std::vector<GstElement*> chain{source};
   for (const char* factory : kDecodeChain) chain.push_back(gst_element_factory_make(factory, nullptr));
   GstElement* forward = gst_element_factory_make("queue", "forward");
@@ -275,7 +273,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   }
   for (GstElement* element : chain) gst_bin_add(GST_BIN(pipeline), element);
   // pipewiresink takes avdec_aac's planar samples for interleaved ones and plays the tone an octave up.
-  gst::Caps interleaved{gst_caps_from_string("audio/x-raw, layout=(string)interleaved")};
+  gstreamer::Caps interleaved{gst_caps_from_string("audio/x-raw, layout=(string)interleaved")};
   for (std::size_t i = 1; i < chain.size(); ++i) {
     if (gst_element_link_filtered(chain[i - 1], chain[i], chain[i] == forward ? interleaved.get() : nullptr)) continue;
     log_.notice(formatString("player: item %llu failed: cannot link %s to %s", number(item),
@@ -287,14 +285,14 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
 
   // No media.role: WirePlumber would give this stream the volume and mute saved for that role.
   const std::string nodeName = nodeNameFor(item);
-  gst::Structure properties{gst_structure_new("props",                                              //
+  gstreamer::Structure properties{gst_structure_new("props",                                              //
                                               "application.id", G_TYPE_STRING, kApplicationId,      //
                                               "application.name", G_TYPE_STRING, kApplicationName,  //
                                               "node.name", G_TYPE_STRING, nodeName.c_str(),         //
                                               "node.description", G_TYPE_STRING, kApplicationName,  //
                                               nullptr)};
   g_object_set(sink, "stream-properties", properties.get(), nullptr);
-  if (gst::Pad sinkPad{gst_element_get_static_pad(sink, "sink")}) {
+  if (gstreamer::Pad sinkPad{gst_element_get_static_pad(sink, "sink")}) {
     gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &refuseAllocation, nullptr, nullptr);
   }
   // Only read when the stream connects: a new route restarts the stream.
@@ -309,7 +307,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   g_signal_connect(forward, "underrun", G_CALLBACK(&GstPlayer::onForwardUnderrun), stream.get());
   g_signal_connect(forward, "pushing", G_CALLBACK(&GstPlayer::onForwardFilled), stream.get());
 
-  gst::Bus bus{gst_element_get_bus(pipeline)};
+  gstreamer::Bus bus{gst_element_get_bus(pipeline)};
   stream->busWatch.reset(gst_bus_create_watch(bus.get()));
   g_source_set_callback(stream->busWatch.get(), G_SOURCE_FUNC(&GstPlayer::onBusMessage), stream.get(), nullptr);
   g_source_attach(stream->busWatch.get(), context_.get());
@@ -344,8 +342,8 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
       GError* rawError = nullptr;
       gchar* rawDebug = nullptr;
       gst_message_parse_error(message, &rawError, &rawDebug);
-      gst::Error error{rawError};
-      gst::String debug{rawDebug};
+      gstreamer::Error error{rawError};
+      gstreamer::String debug{rawDebug};
       player.log_.notice(formatString("player: item %llu failed: %s (%s)", number(stream.item),
                                       error ? error->message : "unknown error", debug ? debug.get() : ""));
       player.finish(stream, ItemEvent::failedToPlayToEnd);
@@ -362,7 +360,7 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
     case GST_MESSAGE_WARNING: {
       GError* rawError = nullptr;
       gst_message_parse_warning(message, &rawError, nullptr);
-      gst::Error error{rawError};
+      gstreamer::Error error{rawError};
       player.log_.notice(
           formatString("player: item %llu warning: %s", number(stream.item), error ? error->message : ""));
       break;
@@ -461,4 +459,4 @@ void GstPlayer::deliver(ItemId item, ItemEvent event) {
   });
 }
 
-}  // namespace brontide
+}  // namespace brontide::linux::gstreamer

@@ -16,7 +16,7 @@
 #include "controller/Player.h"
 #include "linux/gstreamer/Handles.h"
 
-namespace brontide {
+namespace brontide::linux::gstreamer {
 
 // Player on a GStreamer pipeline (HTTP source, AAC parser and decoder, a forward buffer counted in decoded time),
 // each item playing into its own PipeWire stream (pipewiresink).
@@ -104,10 +104,10 @@ class GstPlayer final : public Player {
   std::uint64_t lastSerial_ = 0;
   std::unique_ptr<Stream> stream_;
 
-  gst::MainContext context_;
-  gst::MainLoop loop_;
-  gst::AttachedSource stallWatch_;
+  gstreamer::MainContext context_;
+  gstreamer::MainLoop loop_;
+  gstreamer::AttachedSource stallWatch_;
   std::thread thread_;
 };
 
-}  // namespace brontide
+}  // namespace brontide::linux::gstreamer

@@ -4,7 +4,7 @@
 
 #include "base/Owned.h"
 
-namespace brontide::gst {
+namespace brontide::linux::gstreamer {
 
 inline void unrefObject(gpointer object) noexcept { gst_object_unref(object); }
 // A pipeline must reach NULL before its last reference goes, or its streaming threads outlive it.
@@ -30,4 +30,4 @@ using AttachedSource = Owned<GSource, destroySource>;
 using Error = Owned<GError, g_error_free>;
 using String = Owned<gchar, g_free>;
 
-}  // namespace brontide::gst
+}  // namespace brontide::linux::gstreamer

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <system_error>
 
-namespace brontide {
+namespace brontide::linux::pipewire {
 namespace {
 
 std::optional<std::string> property(const AudioProperties& props, std::string_view key) {
@@ -124,4 +124,4 @@ IdentityLookups procIdentityLookups(const std::filesystem::path& procRoot) {
   return lookups;
 }
 
-}  // namespace brontide
+}  // namespace brontide::linux::pipewire

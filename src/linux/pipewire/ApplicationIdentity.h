@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace brontide {
+namespace brontide::linux::pipewire {
 
 // Property dictionary of a sound-server object (a stream node or a client).
 using AudioProperties = std::map<std::string, std::string, std::less<>>;
@@ -41,4 +41,4 @@ struct IdentityLookups {
 // supply that). Any thread.
 [[nodiscard]] IdentityLookups procIdentityLookups(const std::filesystem::path& procRoot = "/proc");
 
-}  // namespace brontide
+}  // namespace brontide::linux::pipewire

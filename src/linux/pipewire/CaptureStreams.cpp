@@ -8,7 +8,7 @@
 
 #include "base/Format.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 constexpr std::uint32_t kChannels = 2;
@@ -182,4 +182,4 @@ std::vector<CaptureNode> CaptureStreams::nodes() const {
   return nodes;
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

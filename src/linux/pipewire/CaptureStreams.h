@@ -13,7 +13,7 @@
 #include "linux/pipewire/LinkRepair.h"
 #include "linux/pipewire/PwConnection.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // The capture streams of the taps, on a connection of their own whose loop thread is "brontide.tap.io": the IO
 // procedures run there, away from the registry mirror's work. Public calls from any thread but that one; never
@@ -59,4 +59,4 @@ class CaptureStreams {
   std::map<std::uint64_t, CaptureNode> nodes_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

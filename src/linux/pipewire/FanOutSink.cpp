@@ -6,7 +6,7 @@
 
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 namespace {
 
@@ -73,4 +73,4 @@ void FanOutSink::linger() {
 
 void FanOutSink::onLingerEnd(void* self, std::uint64_t) { static_cast<FanOutSink*>(self)->lingered_(); }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -9,7 +9,7 @@
 #include "linux/pipewire/Handles.h"
 #include "linux/pipewire/PwConnection.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // The virtual sink the player plays to while receivers are chosen; each receiver's loopback reads its monitor.
 // Loop thread ("brontide.airplay").
@@ -45,4 +45,4 @@ class FanOutSink {
   LoopSource lingerTimer_;  // made by the first linger()
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

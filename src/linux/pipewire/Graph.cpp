@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 std::string text(const char* value) { return value ? value : ""; }
@@ -343,4 +343,4 @@ void Graph::writeDefault(std::uint32_t subject, std::string_view key, const std:
   }
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

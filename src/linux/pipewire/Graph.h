@@ -16,7 +16,7 @@
 #include "linux/pipewire/PwConnection.h"
 #include "linux/pipewire/StreamMover.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // A node as the capture needs it, parsed once per change of its properties.
 struct Node {
@@ -128,4 +128,4 @@ class Graph {
   std::unique_ptr<Metadata> settingsMetadata_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -11,7 +11,7 @@
 
 #include "base/Owned.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 using PwThreadLoop = Owned<pw_thread_loop, pw_thread_loop_destroy>;
 using PwContext = Owned<pw_context, pw_context_destroy>;
@@ -160,4 +160,4 @@ class LoadedModule {
   std::function<void()> gone_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

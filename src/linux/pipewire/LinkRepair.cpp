@@ -4,7 +4,7 @@
 
 #include "base/Format.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 using namespace std::chrono_literals;
@@ -91,4 +91,4 @@ void LinkRepair::link(std::uint32_t output, std::uint32_t input) {
   }
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

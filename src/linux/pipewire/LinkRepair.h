@@ -10,7 +10,7 @@
 #include "linux/pipewire/Graph.h"
 #include "linux/pipewire/PrivateSink.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // One of our capture streams as the link repair sees it.
 struct CaptureNode {
@@ -52,4 +52,4 @@ class LinkRepair {
   std::vector<PwProxy> links_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

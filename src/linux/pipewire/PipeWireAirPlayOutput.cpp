@@ -4,7 +4,7 @@
 
 #include "linux/pipewire/ReceiverSessions.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // Main-thread side: what posted events reach.
 struct PipeWireAirPlayOutput::Relay {
@@ -98,4 +98,4 @@ void PipeWireAirPlayOutput::routeToDefault() {
 
 std::string PipeWireAirPlayOutput::sinkNodeName(SinkId sink) { return "brontide.airplay." + std::to_string(sink); }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

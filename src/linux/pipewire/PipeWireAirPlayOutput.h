@@ -9,7 +9,7 @@
 #include "base/MainQueue.h"
 #include "speaker_browser/AirPlayOutput.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 class ReceiverSessions;
 
@@ -56,4 +56,4 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   std::unique_ptr<ReceiverSessions> sessions_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

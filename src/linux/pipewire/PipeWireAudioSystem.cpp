@@ -9,7 +9,7 @@
 
 #include "base/Format.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 using namespace std::chrono_literals;
@@ -343,4 +343,4 @@ void PipeWireAudioSystem::armTimer() {
   pw_loop_update_timer(connection_.loop(), timer_.get(), &at, nullptr, true);
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

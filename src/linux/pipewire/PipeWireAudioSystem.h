@@ -17,7 +17,7 @@
 #include "linux/pipewire/PrivateSink.h"
 #include "linux/pipewire/PwConnection.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // The AudioSystem on PipeWire: a live mirror of the graph on the "brontide.pipewire" loop, a private sink the
 // tapped clients' streams are moved into, and capture streams on "brontide.tap.io". Follows the daemon through
@@ -97,4 +97,4 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   std::uint64_t connections_ = 0;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -2,7 +2,7 @@
 
 #include "audio_tap/ProcessTap.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 PipeWireCapture::PipeWireCapture(Log& log, PipeWireAudioSystem::Options options)
     : log_(log), retryLog_(log), options_(std::move(options)),
@@ -41,4 +41,4 @@ std::unique_ptr<CaptureTap> PipeWireCapture::makeTap(std::vector<AudioObjectID> 
   return std::make_unique<ProcessTap>(*system_, std::move(processObjects), global);
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -11,7 +11,7 @@
 #include "controller/Capture.h"
 #include "linux/pipewire/PipeWireAudioSystem.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // The controller's capture port on PipeWire. A connection that has worked once follows its daemon
 // through restarts by itself; one that never got through (no daemon yet, or a desktop on PulseAudio)
@@ -54,4 +54,4 @@ class PipeWireCapture final : public Capture {
   std::uint64_t connections_ = 0;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

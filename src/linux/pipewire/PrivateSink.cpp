@@ -5,7 +5,7 @@
 
 #include "base/Format.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 using namespace std::chrono_literals;
@@ -245,4 +245,4 @@ void PrivateSink::write(std::uint32_t node, std::string_view key, const std::opt
   graph_.writeDefault(node, key, value);
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -14,7 +14,7 @@
 #include "linux/pipewire/Graph.h"
 #include "linux/pipewire/StreamMover.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // The private virtual sink the tapped clients' output streams are moved into, and the moves themselves: every
 // output stream of a tapped client (also one opened later) is pointed at the sink, checked to have gone there,
@@ -118,4 +118,4 @@ class PrivateSink final : private StreamMover::Backend {
   std::unique_ptr<Sink> sink_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

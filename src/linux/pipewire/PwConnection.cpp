@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 const pw_core_events kCoreEvents = [] {
@@ -142,4 +142,4 @@ void PwConnection::handleError(void* data, std::uint32_t id, int /*seq*/, int re
   self->signal();
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

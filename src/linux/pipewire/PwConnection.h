@@ -8,7 +8,7 @@
 
 #include "linux/pipewire/Handles.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // One connection to the PipeWire daemon: a named thread loop, its context and core. Any thread; the
 // loop's callbacks run on its own thread with the loop lock held. Needs pw_init() beforehand.
@@ -90,4 +90,4 @@ class PwConnection {
   bool daemonGone_ = false;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -17,7 +17,7 @@
 
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 namespace {
 
@@ -290,4 +290,4 @@ bool RaopSink::retire(pw_registry* registry) {
   return true;
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

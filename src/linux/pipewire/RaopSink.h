@@ -12,7 +12,7 @@
 #include "linux/pipewire/PwConnection.h"
 #include "speaker_browser/AirPlayOutput.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // One receiver's sink in this process: a reachability probe, then libpipewire-module-raop-sink, its node's volume,
 // the liveness of its RTSP session and its loopback feed from the fan-out sink. Loop thread ("brontide.airplay").
@@ -100,4 +100,4 @@ class RaopSink {
   std::chrono::steady_clock::time_point retireDeadline_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 namespace {
 
@@ -295,4 +295,4 @@ void ReceiverSessions::setVolume(SinkId id, double volume) {
   if (it != sinks_.end()) it->second->setVolume(volume);
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

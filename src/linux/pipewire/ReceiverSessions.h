@@ -16,7 +16,7 @@
 #include "linux/pipewire/RaopSink.h"
 #include "speaker_browser/AirPlayOutput.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // Every open receiver's RaopSink and the FanOutSink that feeds them, on the "brontide.airplay" loop thread, with
 // its own connection to the PipeWire daemon, made again when the daemon restarts. Constructed and destroyed on
@@ -97,4 +97,4 @@ class ReceiverSessions {
   bool broken_ = false;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

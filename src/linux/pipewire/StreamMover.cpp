@@ -1,6 +1,6 @@
 #include "linux/pipewire/StreamMover.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 void StreamMover::want(std::uint64_t tap, std::uint32_t node) {
   auto [it, added] = streams_.try_emplace(node);
@@ -71,4 +71,4 @@ void StreamMover::restore(std::uint32_t node, const Stream& stream) {
   if (stream.savedNode) backend_.write(node, kTargetNode, stream.savedNode);
 }
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 
 // A typed value of the "default" metadata.
 struct MetadataValue {
@@ -75,4 +75,4 @@ class StreamMover {
   std::map<std::uint32_t, Stream> streams_;
 };
 
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -2,7 +2,7 @@
 
 #include <QVariant>
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 namespace {
 
 QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
@@ -39,4 +39,4 @@ std::string QSettingsPreferences::problem() const {
   return {};
 }
 
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt

@@ -5,7 +5,7 @@
 
 #include "controller/Preferences.h"
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 
 // Preferences in QSettings' native format: $XDG_CONFIG_HOME/brontide/brontide.conf. Main thread.
 class QSettingsPreferences final : public Preferences {
@@ -24,4 +24,4 @@ class QSettingsPreferences final : public Preferences {
   mutable QSettings settings_;
 };
 
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt

@@ -3,7 +3,7 @@
 #include <QLocale>
 #include <QString>
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 namespace {
 
 QLocale collationLocale() {
@@ -24,4 +24,4 @@ int QtCollator::compare(std::string_view a, std::string_view b) const {
                            QString::fromUtf8(b.data(), qsizetype(b.size())));
 }
 
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt

@@ -4,7 +4,7 @@
 
 #include "base/Collator.h"
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 
 // The user's locale collation, case-insensitive; Spanish when the locale is plain C/POSIX.
 class QtCollator final : public Collator {
@@ -16,4 +16,4 @@ class QtCollator final : public Collator {
   QCollator collator_;
 };
 
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 namespace {
 
 class QtRepeatingTimer final : public RepeatingTimer {
@@ -50,4 +50,4 @@ std::unique_ptr<RepeatingTimer> QtMainQueue::scheduleRepeating(Duration period, 
   return std::make_unique<QtRepeatingTimer>(context_.get(), period, std::move(tick));
 }
 
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt

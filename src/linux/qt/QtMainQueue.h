@@ -5,7 +5,7 @@
 
 #include "base/MainQueue.h"
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 
 // The main queue on Qt's event loop. Construct on the main thread after the Q*Application.
 class QtMainQueue final : public MainQueue {
@@ -22,4 +22,4 @@ class QtMainQueue final : public MainQueue {
   std::unique_ptr<QObject> context_;
 };
 
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-namespace brontide::systemd {
+namespace brontide::linux::systemd {
 
 void JournalLog::notice(const std::string& line) {
   // Without a journal socket this fails quietly; stderr still has the line.
@@ -16,4 +16,4 @@ void JournalLog::notice(const std::string& line) {
   std::fflush(stderr);
 }
 
-}  // namespace brontide::systemd
+}  // namespace brontide::linux::systemd

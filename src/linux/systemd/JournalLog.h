@@ -4,7 +4,7 @@
 
 #include "base/Log.h"
 
-namespace brontide::systemd {
+namespace brontide::linux::systemd {
 
 // Log lines to the systemd journal (when there is one) and to stderr. Any thread.
 class JournalLog final : public Log {
@@ -15,4 +15,4 @@ class JournalLog final : public Log {
   std::mutex stderrLock_;  // keeps lines from two threads whole
 };
 
-}  // namespace brontide::systemd
+}  // namespace brontide::linux::systemd

@@ -8,7 +8,7 @@
 #include "linux/xdg/KeyFiles.h"
 #include "linux/xdg/Programs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 constexpr const char* kGroup = "Desktop Entry";
@@ -195,4 +195,4 @@ std::optional<std::string> DesktopEntries::desktopIdForBinary(std::string_view b
   return std::nullopt;
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -12,7 +12,7 @@
 #include "base/Log.h"
 #include "linux/xdg/XdgDirs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // One application desktop entry that is shown in this desktop.
 struct DesktopEntry {
@@ -64,4 +64,4 @@ class DesktopEntries {
   std::set<std::filesystem::path> reported_;     // a broken file is logged once, not on every refresh
 };
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -13,7 +13,7 @@
 
 #include "linux/xdg/KeyFiles.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 constexpr std::array<const char*, 3> kExtensions = {".png", ".svg", ".xpm"};
@@ -208,4 +208,4 @@ std::string currentIconTheme(const XdgDirs& dirs) {
   return settingsString("org.gnome.desktop.interface", "icon-theme").value_or("");
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

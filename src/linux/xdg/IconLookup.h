@@ -6,7 +6,7 @@
 
 #include "linux/xdg/XdgDirs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // Resolves an Icon value through the icon theme: the theme, the themes it inherits, hicolor, then pixmaps.
 // Stateless apart from its settings; any thread.
@@ -31,4 +31,4 @@ class IconLookup {
 // The desktop's icon theme: GNOME's setting, KDE's kdeglobals or GTK's settings.ini; empty when unknown.
 [[nodiscard]] std::string currentIconTheme(const XdgDirs& dirs);
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 std::expected<std::string, std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
@@ -58,4 +58,4 @@ std::optional<std::vector<std::string>> keyList(GKeyFile* file, const char* grou
   return list;
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -9,7 +9,7 @@
 
 #include "linux/xdg/Handles.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // Desktop entries are a few KiB; anything beyond this is not one and is not read further.
 inline constexpr std::size_t kMaxKeyFileBytes = 1 << 20;
@@ -26,4 +26,4 @@ inline constexpr std::size_t kMaxKeyFileBytes = 1 << 20;
 [[nodiscard]] bool keyBool(GKeyFile* file, const char* group, const char* key, bool fallback);
 [[nodiscard]] std::optional<std::vector<std::string>> keyList(GKeyFile* file, const char* group, const char* key);
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -11,7 +11,7 @@
 #include "linux/xdg/KeyFiles.h"
 #include "linux/xdg/Programs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 constexpr std::size_t kMaxCommandLine = 64 * 1024;
@@ -99,4 +99,4 @@ std::vector<std::string> binaryNames(const ProcessInfo& process) {
   return names;
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

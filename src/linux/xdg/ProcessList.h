@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // One process as /proc shows it at the moment it was read.
 struct ProcessInfo {
@@ -26,4 +26,4 @@ struct ProcessInfo {
 // interpreter runs.
 [[nodiscard]] std::vector<std::string> binaryNames(const ProcessInfo& process);
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 std::string baseName(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -20,4 +20,4 @@ bool isInterpreter(std::string_view binary) {
   return false;
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -8,7 +8,7 @@
 #include "linux/xdg/Handles.h"
 #include "linux/xdg/KeyFiles.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 constexpr const char* kGroup = "Desktop Entry";
@@ -126,4 +126,4 @@ std::expected<void, std::string> XdgAutostartLoginItems::unregisterMainApp() {
   return {};
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

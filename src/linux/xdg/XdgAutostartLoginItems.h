@@ -8,7 +8,7 @@
 #include "controller/LoginItems.h"
 #include "linux/xdg/XdgDirs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // Launch at login through an XDG autostart entry, $XDG_CONFIG_HOME/autostart/brontide.desktop. A
 // system-wide entry in $XDG_CONFIG_DIRS/autostart is overridden by the user's one. Main thread.
@@ -38,4 +38,4 @@ class XdgAutostartLoginItems final : public LoginItems {
 // A path as one Exec argument: quoted and escaped when it holds reserved characters, '%' doubled.
 [[nodiscard]] std::string execArgument(const std::string& path);
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 std::string variable(const char* name) {
@@ -57,4 +57,4 @@ XdgDirs XdgDirs::fromEnvironment() {
   return dirs;
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // The XDG base directories and current desktops, read once so tests can point them at a temporary tree.
 struct XdgDirs {
@@ -19,4 +19,4 @@ struct XdgDirs {
   [[nodiscard]] static XdgDirs fromEnvironment();
 };
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

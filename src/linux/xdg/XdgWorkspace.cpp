@@ -16,7 +16,12 @@
 #include "linux/xdg/ProcessList.h"
 #include "linux/xdg/Programs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
+
+using pipewire::applicationIdentity;
+using pipewire::AudioProperties;
+using pipewire::IdentityLookups;
+
 namespace {
 
 std::string lower(std::string text) {
@@ -109,7 +114,7 @@ XdgWorkspace::Options XdgWorkspace::Options::forThisSession() {
 }
 
 IdentityLookups identityLookups(DesktopEntries& entries, const std::filesystem::path& procRoot) {
-  auto lookups = procIdentityLookups(procRoot);
+  auto lookups = pipewire::procIdentityLookups(procRoot);
   lookups.desktopFileId = [&entries](std::string_view binary) { return entries.desktopIdForBinary(binary); };
   return lookups;
 }
@@ -242,4 +247,4 @@ std::string userVisibleComputerName(const std::filesystem::path& machineInfo) {
   return "localhost";
 }
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

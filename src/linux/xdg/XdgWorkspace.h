@@ -17,7 +17,7 @@
 #include "linux/xdg/IconLookup.h"
 #include "linux/xdg/XdgDirs.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 
 // Opens the desktop's sound settings instead of a web page.
 inline constexpr const char* kSoundSettingsAddress =
@@ -41,7 +41,7 @@ class XdgWorkspace final : public Workspace {
     std::optional<std::string> iconTheme;  // absent: the desktop's current theme
     int iconSize = 48;
     // Empty members are filled from `procRoot` and the desktop entries.
-    IdentityLookups lookups;
+    pipewire::IdentityLookups lookups;
     AudioClients audioClients;    // empty: no sound-server clients
     Launch launch;                // empty: spawn for real
     FindProgram findProgram;      // empty: search PATH
@@ -72,7 +72,7 @@ class XdgWorkspace final : public Workspace {
 };
 
 // The identity lookups on a /proc tree and these desktop entries, which must outlive them. Main thread.
-[[nodiscard]] IdentityLookups identityLookups(DesktopEntries& entries, const std::filesystem::path& procRoot = "/proc");
+[[nodiscard]] pipewire::IdentityLookups identityLookups(DesktopEntries& entries, const std::filesystem::path& procRoot = "/proc");
 
 // Processes and sound-server clients that are part of the desktop's plumbing, not applications.
 [[nodiscard]] bool isSessionService(const std::string& name);
@@ -80,4 +80,4 @@ class XdgWorkspace final : public Workspace {
 // The computer's user-visible name: PRETTY_HOSTNAME of `machineInfo`, else the host name.
 [[nodiscard]] std::string userVisibleComputerName(const std::filesystem::path& machineInfo = "/etc/machine-info");
 
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

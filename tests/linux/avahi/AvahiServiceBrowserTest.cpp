@@ -15,7 +15,7 @@
 #include "speaker_browser/FoldingCollator.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
-namespace brontide {
+namespace brontide::linux::avahi {
 namespace {
 
 using namespace std::chrono_literals;
@@ -193,4 +193,4 @@ TEST_F(AvahiNetworkTest, SpeakerBrowser_WaitsForTheDaemonAndRecoversAfterItResta
 }
 
 }  // namespace
-}  // namespace brontide
+}  // namespace brontide::linux::avahi

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace brontide::avahi {
+namespace brontide::linux::avahi {
 namespace {
 
 struct Row {
@@ -31,4 +31,4 @@ TEST(PrintableTest, Printable_EscapesControlCharacters) {
 }
 
 }  // namespace
-}  // namespace brontide::avahi
+}  // namespace brontide::linux::avahi

@@ -11,7 +11,7 @@
 #include "linux/ffmpeg/Handles.h"
 #include "support/MusicLike.h"
 
-namespace brontide {
+namespace brontide::linux::ffmpeg {
 namespace {
 
 constexpr std::size_t kPacketFrames = 1024;
@@ -231,4 +231,4 @@ TEST_F(FFmpegAudioConverterTest, Fill_StopsOnTheInputStatusAndNeverOverrunsTheOu
 }
 
 }  // namespace
-}  // namespace brontide
+}  // namespace brontide::linux::ffmpeg

@@ -13,7 +13,7 @@
 #include "support/AudioSession.h"
 #include "support/PumpedMainQueue.h"
 
-namespace brontide {
+namespace brontide::linux::gstreamer {
 namespace {
 
 using namespace std::chrono_literals;
@@ -184,13 +184,13 @@ TEST_F(GstPlayerTest, RouteTargetSendsTheCurrentAndEveryNewItemToThatSink) {
 }
 
 }  // namespace
-}  // namespace brontide
+}  // namespace brontide::linux::gstreamer
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // The session's environment must be in place before GStreamer's PipeWire elements connect.
   brontide::testsupport::AudioSession session{false};
-  brontide::audioSession = &session;
+  brontide::linux::gstreamer::audioSession = &session;
   // souphttpsrc's proxy lookup reaches dconf over the session bus, and GLib raises SIGTERM when
   // that bus goes away with the session at exit.
   ::setenv("GSETTINGS_BACKEND", "memory", 1);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace brontide {
+namespace brontide::linux::pipewire {
 namespace {
 
 IdentityLookups fakeLookups() {
@@ -69,4 +69,4 @@ TEST(ApplicationIdentity, ParseFlatpakAppId_ReadsTheApplicationGroup) {
 }
 
 }  // namespace
-}  // namespace brontide
+}  // namespace brontide::linux::pipewire

@@ -13,7 +13,7 @@
 #include "support/AudioSession.h"
 #include "support/ReceiverPcm.h"
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 using namespace std::chrono_literals;
@@ -180,4 +180,4 @@ TEST_F(PipeWireAirPlayOutputTest, BackToTheComputer_PlaysTheToneLocallyAgain) {
 }
 
 }  // namespace
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -7,7 +7,7 @@
 #include "linux/pipewire/PipeWireCapture.h"
 #include "support/AudioSession.h"
 
-namespace brontide {
+namespace brontide::linux::pipewire {
 namespace {
 
 using namespace std::chrono_literals;
@@ -122,8 +122,8 @@ class PipeWireCaptureTest : public ::testing::Test {
 
   static AudioSession* session_;
   TestLog log;
-  pw::PipeWireCapture capture{log};
-  pw::PipeWireAudioSystem& system = capture.audioSystem();
+  pipewire::PipeWireCapture capture{log};
+  pipewire::PipeWireAudioSystem& system = capture.audioSystem();
   Collector collector;
 };
 
@@ -286,4 +286,4 @@ TEST_F(PipeWireCaptureTest, GlobalTap_CapturesTheDefaultOutputAndMovesNothing) {
 }
 
 }  // namespace
-}  // namespace brontide
+}  // namespace brontide::linux::pipewire

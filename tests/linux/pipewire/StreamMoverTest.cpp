@@ -4,7 +4,7 @@
 
 #include <map>
 
-namespace brontide::pw {
+namespace brontide::linux::pipewire {
 namespace {
 
 using namespace std::chrono_literals;
@@ -109,4 +109,4 @@ TEST_F(StreamMoverTest, StreamMover_TreatsItsOwnLeftoverAsNoRouting) {
 }
 
 }  // namespace
-}  // namespace brontide::pw
+}  // namespace brontide::linux::pipewire

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   pw_init(&argc, &argv);
   StderrLog log;
-  brontide::pw::PipeWireCapture capture(log);
+  brontide::linux::pipewire::PipeWireCapture capture(log);
   auto objects = capture.audioProcessObjects(argv[1]);
   if (objects.empty()) return 3;
   auto tap = capture.makeTap(objects, false);

@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace brontide::qt {
+namespace brontide::linux::qt {
 namespace {
 
 // Writes key=value in a separate process, the way a previous run of Brontide would have.
@@ -86,11 +86,11 @@ TEST_F(QSettingsPreferences_File, BrokenValuesAndGarbageFallBackToDefaultsAndFor
 }
 
 }  // namespace
-}  // namespace brontide::qt
+}  // namespace brontide::linux::qt
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--write-settings") {
-    brontide::qt::QSettingsPreferences preferences(QString::fromUtf8(argv[2]));
+    brontide::linux::qt::QSettingsPreferences preferences(QString::fromUtf8(argv[2]));
     preferences.setValue(argv[3], argv[4]);
     return 0;
   }

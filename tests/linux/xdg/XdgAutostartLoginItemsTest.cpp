@@ -8,7 +8,7 @@
 
 #include "XdgTree.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 using Status = LoginItems::Status;
@@ -126,4 +126,4 @@ TEST_F(XdgAutostartLoginItemsTest, FailuresSayWhyAndChangeNothing) {
 }
 
 }  // namespace
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg

@@ -9,7 +9,7 @@
 
 #include "linux/xdg/XdgDirs.h"
 
-namespace brontide::xdg::testing {
+namespace brontide::linux::xdg::testing {
 
 // A throwaway home with XDG folders, pointed at by the XDG variables while the test runs.
 class XdgTree {
@@ -49,4 +49,4 @@ class XdgTree {
   std::filesystem::path root_;
 };
 
-}  // namespace brontide::xdg::testing
+}  // namespace brontide::linux::xdg::testing

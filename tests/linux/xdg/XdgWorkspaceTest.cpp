@@ -7,7 +7,7 @@
 #include "XdgTree.h"
 #include "fakes/RecordingLog.h"
 
-namespace brontide::xdg {
+namespace brontide::linux::xdg {
 namespace {
 
 constexpr std::int32_t kOwnPid = 4242;
@@ -280,4 +280,4 @@ TEST(UserVisibleComputerName, PrefersThePrettyHostname) {
 }
 
 }  // namespace
-}  // namespace brontide::xdg
+}  // namespace brontide::linux::xdg
