@@ -38,6 +38,8 @@ void merge(AudioProperties& into, const spa_dict* dict) {
   }
 }
 
+void parse(Client& client) { client.serial = numberProperty(client.props, PW_KEY_OBJECT_SERIAL); }
+
 void parse(Node& node) {
   node.serial = numberProperty(node.props, PW_KEY_OBJECT_SERIAL);
   node.client = numberProperty(node.props, PW_KEY_CLIENT_ID);
@@ -161,6 +163,21 @@ void Graph::onGlobalRemove(void* data, std::uint32_t id) {
   self->connection_.signal();
 }
 
+// The info events of a bound node or client: only property changes matter here.
+template <class Events, class Info, std::uint32_t kVersion, std::uint64_t kPropsMask>
+const Events& Graph::infoEvents() {
+  static const Events events = [] {
+    Events e{};
+    e.version = kVersion;
+    e.info = [](void* data, const Info* info) {
+      auto* bound = static_cast<Bound*>(data);
+      if (info->change_mask & kPropsMask) bound->graph->propsChanged(bound->id, bound->isNode, info->props);
+    };
+    return e;
+  }();
+  return events;
+}
+
 void Graph::bind(std::uint32_t id, bool isNode, const spa_dict* props) {
   const char* type = isNode ? PW_TYPE_INTERFACE_Node : PW_TYPE_INTERFACE_Client;
   auto bound = std::make_unique<Bound>();
@@ -171,55 +188,42 @@ void Graph::bind(std::uint32_t id, bool isNode, const spa_dict* props) {
       pw_registry_bind(registry_.get(), id, type, isNode ? PW_VERSION_NODE : PW_VERSION_CLIENT, 0)));
   if (!bound->proxy) return;
   if (isNode) {
-    Node& node = nodes_[id] = Node{};
-    node.id = id;
-    node.order = nextOrder_++;
-    merge(node.props, props);
-    parse(node);
-    static const pw_node_events kEvents = [] {
-      pw_node_events events{};
-      events.version = PW_VERSION_NODE_EVENTS;
-      events.info = [](void* data, const pw_node_info* info) {
-        auto* b = static_cast<Bound*>(data);
-        if (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) b->graph->propsChanged(b->id, true, info->props);
-      };
-      return events;
-    }();
-    pw_node_add_listener(reinterpret_cast<pw_node*>(bound->proxy.get()), bound->listener.arm(), &kEvents, bound.get());
+    record(nodes_, id, props);
+    pw_node_add_listener(reinterpret_cast<pw_node*>(bound->proxy.get()), bound->listener.arm(),
+                         &infoEvents<pw_node_events, pw_node_info, PW_VERSION_NODE_EVENTS, PW_NODE_CHANGE_MASK_PROPS>(),
+                         bound.get());
   } else {
-    Client& client = clients_[id] = Client{};
-    client.id = id;
-    client.order = nextOrder_++;
-    merge(client.props, props);
-    client.serial = numberProperty(client.props, PW_KEY_OBJECT_SERIAL);
-    static const pw_client_events kEvents = [] {
-      pw_client_events events{};
-      events.version = PW_VERSION_CLIENT_EVENTS;
-      events.info = [](void* data, const pw_client_info* info) {
-        auto* b = static_cast<Bound*>(data);
-        if (info->change_mask & PW_CLIENT_CHANGE_MASK_PROPS) b->graph->propsChanged(b->id, false, info->props);
-      };
-      return events;
-    }();
-    pw_client_add_listener(reinterpret_cast<pw_client*>(bound->proxy.get()), bound->listener.arm(), &kEvents,
-                           bound.get());
+    record(clients_, id, props);
+    pw_client_add_listener(
+        reinterpret_cast<pw_client*>(bound->proxy.get()), bound->listener.arm(),
+        &infoEvents<pw_client_events, pw_client_info, PW_VERSION_CLIENT_EVENTS, PW_CLIENT_CHANGE_MASK_PROPS>(),
+        bound.get());
   }
   bound_[id] = std::move(bound);
 }
 
+
+template <class Object>
+void Graph::record(std::map<std::uint32_t, Object>& objects, std::uint32_t id, const spa_dict* props) {
+  Object& object = objects[id] = Object{};
+  object.id = id;
+  object.order = nextOrder_++;
+  merge(object.props, props);
+  parse(object);
+}
+
 void Graph::propsChanged(std::uint32_t id, bool isNode, const spa_dict* props) {
-  if (isNode) {
-    auto it = nodes_.find(id);
-    if (it == nodes_.end()) return;
+  auto update = [&](auto& objects) -> decltype(&objects.begin()->second) {
+    auto it = objects.find(id);
+    if (it == objects.end()) return nullptr;
     merge(it->second.props, props);
     parse(it->second);
-    listener_.nodeChanged(it->second);
-  } else {
-    auto it = clients_.find(id);
-    if (it == clients_.end()) return;
-    merge(it->second.props, props);
-    it->second.serial = numberProperty(it->second.props, PW_KEY_OBJECT_SERIAL);
-    listener_.clientChanged(it->second);
+    return &it->second;
+  };
+  if (isNode) {
+    if (const Node* node = update(nodes_)) listener_.nodeChanged(*node);
+  } else if (const Client* client = update(clients_)) {
+    listener_.clientChanged(*client);
   }
   connection_.signal();
 }

@@ -108,7 +108,11 @@ class Graph {
   static void onGlobal(void* data, std::uint32_t id, std::uint32_t permissions, const char* type,
                        std::uint32_t version, const spa_dict* props);
   static void onGlobalRemove(void* data, std::uint32_t id);
+  template <class Events, class Info, std::uint32_t kVersion, std::uint64_t kPropsMask>
+  static const Events& infoEvents();
   void bind(std::uint32_t id, bool isNode, const spa_dict* props);
+  template <class Object>
+  void record(std::map<std::uint32_t, Object>& objects, std::uint32_t id, const spa_dict* props);
   void bindMetadata(std::uint32_t id, const std::string& name);
   void propsChanged(std::uint32_t id, bool isNode, const spa_dict* props);
   void metadataChanged(Metadata& metadata, std::uint32_t subject, const char* key, const char* type,
