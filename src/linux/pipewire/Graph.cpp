@@ -94,15 +94,7 @@ Graph::Graph(PwConnection& connection, Listener& listener) : connection_(connect
 Graph::~Graph() { detach(); }
 
 void Graph::attach() {
-  static const pw_registry_events kEvents = [] {
-    pw_registry_events events{};
-    events.version = PW_VERSION_REGISTRY_EVENTS;
-    events.global = &Graph::onGlobal;
-    events.global_remove = &Graph::onGlobalRemove;
-    return events;
-  }();
-  registry_.reset(pw_core_get_registry(connection_.core(), PW_VERSION_REGISTRY, 0));
-  if (registry_) pw_registry_add_listener(registry_.get(), registryListener_.arm(), &kEvents, this);
+  registry_ = listenToRegistry<&Graph::onGlobal, &Graph::onGlobalRemove>(connection_.core(), registryListener_, this);
 }
 
 void Graph::detach() {

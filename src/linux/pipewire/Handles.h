@@ -160,4 +160,20 @@ class LoadedModule {
   std::function<void()> gone_;
 };
 
+// The core's registry, listened to by `global` and `globalRemove` with `data`; the hook is removed before the
+// registry goes when declared after it.
+template <auto Global, auto GlobalRemove>
+PwRegistry listenToRegistry(pw_core* core, HookGuard& hook, void* data) {
+  static const pw_registry_events kEvents = [] {
+    pw_registry_events events{};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global = Global;
+    events.global_remove = GlobalRemove;
+    return events;
+  }();
+  PwRegistry registry(pw_core_get_registry(core, PW_VERSION_REGISTRY, 0));
+  if (registry) pw_registry_add_listener(registry.get(), hook.arm(), &kEvents, data);
+  return registry;
+}
+
 }  // namespace brontide::linux::pipewire

@@ -114,15 +114,8 @@ void ReceiverSessions::connect() {
     armTimer(connection_.loop(), reconnectTimer_, kReconnectSeconds);
     return;
   }
-  registry_.reset(pw_core_get_registry(connection_.core(), PW_VERSION_REGISTRY, 0));
-  static const pw_registry_events kRegistryEvents = [] {
-    pw_registry_events events{};
-    events.version = PW_VERSION_REGISTRY_EVENTS;
-    events.global = &ReceiverSessions::onGlobal;
-    events.global_remove = &ReceiverSessions::onGlobalRemove;
-    return events;
-  }();
-  pw_registry_add_listener(registry_.get(), registryHook_.arm(), &kRegistryEvents, this);
+  registry_ = listenToRegistry<&ReceiverSessions::onGlobal, &ReceiverSessions::onGlobalRemove>(connection_.core(),
+                                                                                             registryHook_, this);
   if (toReceivers_) loadFanOut();
 }
 
