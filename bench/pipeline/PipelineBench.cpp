@@ -21,8 +21,8 @@
 #include <sstream>
 #include <thread>
 
-#include "e2e/AacDecoder.h"
 #include "e2e/HeadlessBrontide.h"
+#include "support/AacDecoder.h"
 #include "support/AudioSession.h"
 
 namespace {
@@ -291,8 +291,7 @@ int main() {
   std::atomic<bool> done{false};
   std::thread client([&] {
     brontide::e2e::StreamClient stream(app.port());
-    brontide::e2e::AdtsSplitter splitter;
-    brontide::e2e::AacDecoder decoder;
+    brontide::testsupport::AacDecoder decoder;
     OnsetDetector onsets(kRate);
     bool header = false;
     std::string head;
@@ -306,11 +305,8 @@ int main() {
         header = true;
         bytes = head.substr(end + 4);
       }
-      splitter.append(bytes);
-      while (auto frame = splitter.next()) {
-        const auto samples = decoder.decode(*frame);
-        if (onsets.scan(samples.data(), samples.size(), 1)) times.add(times.atSocket, seconds(now));
-      }
+      const auto samples = decoder.decodeAll(bytes);
+      if (onsets.scan(samples.data(), samples.size(), 1)) times.add(times.atSocket, seconds(now));
     }
   });
 

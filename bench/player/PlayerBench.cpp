@@ -19,7 +19,6 @@
 #include "fakes/RecordingLog.h"
 #include "linux/gstreamer/AdtsServer.h"
 #include "linux/gstreamer/GstPlayer.h"
-#include "linux/gstreamer/SinkRecorder.h"
 #include "support/PumpedMainQueue.h"
 #include "support/AudioSession.h"
 
@@ -118,7 +117,7 @@ int main(int argc, char** argv) {
     std::lock_guard lock(mutex);
     onsetWrites.push_back(when);
   });
-  brontide::rig::SinkRecorder sink(brontide::testsupport::kDefaultSink);
+  brontide::testsupport::MonitorRecording sink(brontide::testsupport::kDefaultSink);
   brontide::rig::PumpedMainQueue queue;
   brontide::fakes::RecordingLog log;
   brontide::linux::gstreamer::GstPlayer player(queue, log);

@@ -31,22 +31,30 @@ class HeadlessBrontide {
 
   [[nodiscard]] pid_t pid() const { return child_.pid(); }
 
-  // The first line from the cursor on that satisfies `match`, reading more until `timeout` (a hang guard);
-  // the cursor moves past it. Lines passed over stay in lines().
-  std::optional<std::string> waitFor(const std::function<bool(const std::string&)>& match,
-                                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  using Match = std::function<bool(const std::string&)>;
+  static Match is(const std::string& line) {
+    return [line](const std::string& l) { return l == line; };
+  }
+
+  // The index of the first line at or after `from` that satisfies `match`, reading more until `timeout` (a hang
+  // guard).
+  std::optional<std::size_t> find(const Match& match, std::size_t from,
+                                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     const auto deadline = Clock::now() + timeout;
-    for (;;) {
-      while (cursor_ < lines_.size()) {
-        const auto& line = lines_[cursor_++];
-        if (match(line)) return line;
-      }
-      if (!readMore(deadline)) return std::nullopt;
-    }
+    for (; from < lines_.size() || readMore(deadline); ++from)
+      if (match(lines_[from])) return from;
+    return std::nullopt;
+  }
+  // The first line from the cursor on that satisfies `match`; the cursor moves past it, or past every line read
+  // when none does. Lines passed over stay in lines().
+  std::optional<std::string> waitFor(const Match& match, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto at = find(match, cursor_, timeout);
+    cursor_ = at ? *at + 1 : lines_.size();
+    return at ? std::optional(lines_[*at]) : std::nullopt;
   }
   std::optional<std::string> waitForLine(const std::string& line,
                                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    return waitFor([&](const std::string& l) { return l == line; }, timeout);
+    return waitFor(is(line), timeout);
   }
   // Every line read so far; reads whatever arrives within `for`.
   const std::vector<std::string>& linesAfter(std::chrono::milliseconds wait) {
@@ -81,19 +89,9 @@ class HeadlessBrontide {
 
  private:
   bool readMore(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || child_.stdoutFd() < 0) return false;
-    pollfd pfd{child_.stdoutFd(), POLLIN, 0};
-    if (::poll(&pfd, 1, int(left)) <= 0) return false;
-    char buffer[4096];
-    const ssize_t n = ::read(child_.stdoutFd(), buffer, sizeof buffer);
-    if (n <= 0) return false;
-    partial_.append(buffer, std::size_t(n));
-    for (std::size_t end; (end = partial_.find('\n')) != std::string::npos;) {
-      lines_.push_back(partial_.substr(0, end));
-      partial_.erase(0, end + 1);
-    }
-    return true;
+    auto line = child_.readLine(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
+    if (line) lines_.push_back(std::move(*line));
+    return line.has_value();
   }
 
   static std::vector<std::string> withHeadless(const std::string& executable, std::vector<std::string> arguments) {
@@ -102,7 +100,6 @@ class HeadlessBrontide {
   }
 
   testsupport::ChildProcess child_;
-  std::string partial_;
   std::vector<std::string> lines_;
   std::size_t cursor_ = 0;
   int port_ = 0;

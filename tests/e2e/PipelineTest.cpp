@@ -9,18 +9,20 @@
 #include <set>
 #include <sstream>
 
-#include "e2e/AacDecoder.h"
 #include "e2e/HeadlessBrontide.h"
+#include "support/AacDecoder.h"
 #include "support/AudioSession.h"
 
 namespace brontide::e2e {
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::AacDecoder;
 using testsupport::AudioSession;
 using testsupport::ChildProcess;
 using testsupport::eventually;
 using testsupport::runCommand;
+using testsupport::sinkTone;
 using testsupport::toneAmplitude;
 using testsupport::kDefaultSink;
 
@@ -86,13 +88,6 @@ int exitCode(const std::string& arguments) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The decoded left channel of `duration` of the stream, read by a client that has already got its header.
-std::vector<float> decodeStream(StreamClient& client, AacDecoder& decoder, std::chrono::milliseconds duration) {
-  const auto before = decoder.left().size();
-  decoder.decodeAll(client.readFor(duration));
-  return {decoder.left().begin() + long(before), decoder.left().end()};
-}
-
 class Pipeline : public ::testing::Test {
  protected:
   // CTest may start us with SIGCHLD ignored, which would reap the children before we read their status.
@@ -119,11 +114,6 @@ class Pipeline : public ::testing::Test {
     EXPECT_EQ(head.substr(0, kHeader.size()), kHeader);
     return client;
   }
-  // Records `sink`'s monitor for `duration`.
-  std::vector<float> record(const std::string& sink, std::chrono::milliseconds duration) {
-    return testsupport::recordSinkMonitor(sink, double(duration.count()) / 1000, session.dir());
-  }
-
   AudioSession session{false};
 };
 
@@ -145,8 +135,8 @@ TEST_F(Pipeline, StreamsOnlyTheChosenAppToTheClientAndThePlayerAndGivesItBackOnS
   auto client = connectTo(*app);
   AacDecoder decoder;
   ASSERT_TRUE(decoder.ready());
-  decodeStream(*client, decoder, 500ms);  // the encoder's start-up
-  const auto streamed = decodeStream(*client, decoder, 1500ms);
+  decoder.decodeAll(client->readFor(500ms));  // the encoder's start-up
+  const auto streamed = decoder.decodeAll(client->readFor(1500ms));
   EXPECT_EQ(decoder.errors(), 0);
   EXPECT_EQ(decoder.sampleRate(), 48000);
   EXPECT_EQ(decoder.channels(), 2);
@@ -162,9 +152,9 @@ TEST_F(Pipeline, StreamsOnlyTheChosenAppToTheClientAndThePlayerAndGivesItBackOnS
   std::optional<std::uint32_t> player;
   ASSERT_TRUE(eventually([&] { return (player = nodeId("brontide.player.")).has_value(); }));
   runCommand("pw-metadata -n default " + std::to_string(*player) + " target.object " + kPlayerSink + " >/dev/null");
-  ASSERT_TRUE(eventually([&] { return toneAmplitude(record(kPlayerSink, 500ms), 440) > kPresent; }, 15s))
+  ASSERT_TRUE(eventually([&] { return sinkTone(440, 0.5, kPlayerSink) > kPresent; }, 15s))
       << "the player never played the tone on " << kPlayerSink;
-  testsupport::MonitorRecording atPlayer(kPlayerSink, session.dir()), atOutput(kDefaultSink, session.dir());
+  testsupport::MonitorRecording atPlayer(kPlayerSink), atOutput(kDefaultSink);
   std::this_thread::sleep_for(1s);
   const auto played = atPlayer.finish(), heard = atOutput.finish();
   EXPECT_GT(toneAmplitude(played, 440), kPresent);
@@ -174,7 +164,7 @@ TEST_F(Pipeline, StreamsOnlyTheChosenAppToTheClientAndThePlayerAndGivesItBackOnS
 
   EXPECT_EQ(app->terminate(), 0);
   EXPECT_TRUE(playsInto("Tono 440", kDefaultSink)) << ::testing::PrintToString(linkedInto("Tono 440"));
-  EXPECT_GT(toneAmplitude(record(kDefaultSink, 500ms), 440), kPresent);
+  EXPECT_GT(sinkTone(440), kPresent);
   EXPECT_FALSE(AudioSession::nodeExists(kTapSink)) << "Brontide's sink goes with it";
 }
 
@@ -198,14 +188,14 @@ TEST_F(Pipeline, WaitsForAnAbsentSourcePicksItUpWhenItPlaysAndStaysLiveWhenItQui
   std::printf("picked up %.2f s after the source began to play\n",
               std::chrono::duration<double>(Clock::now() - started).count());
   AacDecoder decoder;
-  decodeStream(*client, decoder, 500ms);
-  EXPECT_GT(toneAmplitude(decodeStream(*client, decoder, 1000ms), 440), kPresent);
+  decoder.decodeAll(client->readFor(500ms));
+  EXPECT_GT(toneAmplitude(decoder.decodeAll(client->readFor(1000ms)), 440), kPresent);
 
   // Quitting leaves a silent tap: still live, and the stream keeps flowing, now silent.
   tone.reset();
   ASSERT_TRUE(app->waitForLine("level: 0.000", 10s));
   const auto after = app->cursor();
-  const auto silent = decodeStream(*client, decoder, 4500ms);  // more than two watch ticks
+  const auto silent = decoder.decodeAll(client->readFor(4500ms));  // more than two watch ticks
   EXPECT_GT(silent.size(), 4 * 48000u);
   EXPECT_LT(toneAmplitude(silent, 440), kAbsent);
   const auto& lines = app->linesAfter(100ms);
@@ -219,8 +209,8 @@ TEST_F(Pipeline, AGraphAt44100HzIsStreamedAt44kHzAndTheVolumeIsApplied) {
   auto app = startLive("org.example.tone440", "Tono 440 \u00B7 44 kHz \u00B7 AAC 256 kbps", {"--volume", "0.5"});
   auto client = connectTo(*app);
   AacDecoder decoder;
-  decodeStream(*client, decoder, 500ms);
-  const auto streamed = decodeStream(*client, decoder, 1000ms);
+  decoder.decodeAll(client->readFor(500ms));
+  const auto streamed = decoder.decodeAll(client->readFor(1000ms));
   EXPECT_EQ(decoder.sampleRate(), 44100);
   // Volume 0.5 is a gain of 0.25 on the app's 0.5.
   EXPECT_NEAR(toneAmplitude(streamed, 440, 44100), 0.125, 0.02);
@@ -272,7 +262,7 @@ TEST_F(PipelineWithoutPipeWire, FollowsWirePlumberAndPipeWireRestartsOnOneStream
   // Whether the stream comes to carry the tone (or, with `present` false, silence).
   const auto streams = [&](bool present) {
     return eventually([&] {
-      const double level = toneAmplitude(decodeStream(*client, decoder, 500ms), 440);
+      const double level = toneAmplitude(decoder.decodeAll(client->readFor(500ms)), 440);
       return present ? level > kPresent : level < kAbsent;
     }, 20s);
   };
@@ -281,7 +271,7 @@ TEST_F(PipelineWithoutPipeWire, FollowsWirePlumberAndPipeWireRestartsOnOneStream
   ASSERT_TRUE(session.startWirePlumber());
   EXPECT_TRUE(playsInto("Tono 440", kTapSink)) << ::testing::PrintToString(linkedInto("Tono 440"));
   EXPECT_TRUE(streams(true));
-  EXPECT_LT(toneAmplitude(record(kDefaultSink, 500ms), 440), kAbsent) << "the app stays off the normal output";
+  EXPECT_LT(sinkTone(440), kAbsent) << "the app stays off the normal output";
   EXPECT_TRUE(std::ranges::none_of(app->linesAfter(100ms),
                                    [](const std::string& l) { return l.starts_with("state: Error"); }));
 
@@ -307,7 +297,7 @@ TEST_F(PipelineWithoutPipeWire, FollowsWirePlumberAndPipeWireRestartsOnOneStream
   EXPECT_TRUE(streams(true));
   EXPECT_TRUE(playsInto("Tono 440", kTapSink));
   // The player is back too: the app is off the output, so what plays there is the player.
-  EXPECT_TRUE(eventually([&] { return toneAmplitude(record(kDefaultSink, 500ms), 440) > kPresent; }, 15s));
+  EXPECT_TRUE(eventually([&] { return sinkTone(440) > kPresent; }, 15s));
   EXPECT_EQ(app->terminate(), 0);
 }
 

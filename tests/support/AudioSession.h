@@ -1,19 +1,21 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <map>
-#include <memory>
+#include <mutex>
 #include <numbers>
 #include <optional>
 #include <span>
@@ -79,11 +81,6 @@ class ChildProcess {
 
   [[nodiscard]] pid_t pid() const { return pid_; }
   [[nodiscard]] int stdoutFd() const { return stdout_; }
-  [[nodiscard]] bool running() {
-    if (pid_ <= 0) return false;
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0;
-  }
   void signal(int sig) {
     if (pid_ > 0) ::kill(pid_, sig);
   }
@@ -108,20 +105,29 @@ class ChildProcess {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  // Reads one line of the child's standard output (blocking; the child must write it).
-  std::optional<std::string> readLine() {
-    std::string line;
-    char c;
-    while (stdout_ >= 0 && ::read(stdout_, &c, 1) == 1) {
-      if (c == '\n') return line;
-      line += c;
+  // One line of the child's standard output, waiting up to `wait` for it (a guard against hangs).
+  std::optional<std::string> readLine(std::chrono::milliseconds wait = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    std::size_t end;
+    while ((end = pending_.find('\n')) == std::string::npos) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd ready{stdout_, POLLIN, 0};
+      char buffer[4096];
+      ssize_t got = 0;
+      if (stdout_ < 0 || left.count() <= 0 || ::poll(&ready, 1, int(left.count())) <= 0 ||
+          (got = ::read(stdout_, buffer, sizeof buffer)) <= 0)
+        return std::nullopt;
+      pending_.append(buffer, std::size_t(got));
     }
-    return std::nullopt;
+    auto line = pending_.substr(0, end);
+    pending_.erase(0, end + 1);
+    return line;
   }
 
  private:
   pid_t pid_ = -1;
   int stdout_ = -1;
+  std::string pending_;  // read but not yet a whole line
 };
 
 // A private PipeWire session (D-Bus, pipewire, wireplumber, optionally pipewire-pulse) for this process:
@@ -129,7 +135,8 @@ class ChildProcess {
 class AudioSession {
  public:
   explicit AudioSession(bool pulse = true) {
-    dir_ = trimmed(runCommand(script() + " start --owner " + std::to_string(::getpid()) + (pulse ? " --pulse" : "")));
+    dir_ = runCommand(script() + " start --owner " + std::to_string(::getpid()) + (pulse ? " --pulse" : ""));
+    while (dir_.ends_with('\n') || dir_.ends_with(' ')) dir_.pop_back();
     if (dir_.empty() || ::access((dir_ + "/run/pipewire-0").c_str(), F_OK) != 0)
       throw std::runtime_error("the private audio session did not start (scripts/audio-session/session start)");
     ::setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
@@ -150,18 +157,10 @@ class AudioSession {
 
   [[nodiscard]] const std::string& dir() const { return dir_; }
   // Stops every process of the session and starts them again in the same folder.
-  bool restart() {
-    int status = 0;
-    runCommand(script() + " restart " + dir_, &status);
-    return status == 0;
-  }
-  void stopWirePlumber() { runCommand(script() + " stop-wireplumber " + dir_); }
+  bool restart() { return run("restart"); }
+  void stopWirePlumber() { run("stop-wireplumber"); }
   // Returns once WirePlumber has published the default sink again.
-  bool startWirePlumber() {
-    int status = 0;
-    runCommand(script() + " start-wireplumber " + dir_, &status);
-    return status == 0;
-  }
+  bool startWirePlumber() { return run("start-wireplumber"); }
 
   // Adds a null sink that stays until the session ends.
   bool addNullSink(const std::string& nodeName) {
@@ -170,26 +169,26 @@ class AudioSession {
                " media.class=Audio/Sink object.linger=true audio.position=[FL FR] priority.session=0 }' >/dev/null 2>&1");
     return nodeExists(nodeName);
   }
-  static bool nodeExists(const std::string& nodeName) {
-    return nodeInfo(nodeName).find("node.name = \"" + nodeName + "\"") != std::string::npos;
-  }
+  static bool nodeExists(const std::string& nodeName) { return nodeProperty(nodeName, "node.name") == nodeName; }
   // "running" while the node plays; "idle", "suspended" or "error" otherwise; empty when absent.
-  static std::string nodeState(const std::string& nodeName) {
-    // pw-cli prints it as `*\tstate: "running"`.
-    const auto info = nodeInfo(nodeName);
-    const std::string marker = "state: \"";
-    const auto at = info.find(marker);
-    if (at == std::string::npos) return {};
-    const auto end = info.find('"', at + marker.size());
-    return info.substr(at + marker.size(), end - at - marker.size());
-  }
+  static std::string nodeState(const std::string& nodeName) { return nodeInfo(nodeName, "state: \"").value_or(""); }
   // One property of the node; nullopt when the node or key is absent.
   static std::optional<std::string> nodeProperty(const std::string& nodeName, const std::string& key) {
-    // pw-cli prints each property as `*\t\tkey = "value"`.
-    std::istringstream lines(nodeInfo(nodeName));
-    std::string line;
-    const std::string marker = key + " = \"";
-    while (std::getline(lines, line)) {
+    return nodeInfo(nodeName, key + " = \"");
+  }
+
+ private:
+  static std::string script() { return std::string(BRONTIDE_SOURCE_DIR) + "/scripts/audio-session/session"; }
+  bool run(const std::string& verb) {
+    int status = 0;
+    runCommand(script() + " " + verb + " " + dir_, &status);
+    return status == 0;
+  }
+  // The quoted value after `marker` from `pw-cli info`, which prints `*\tstate: "running"` and each property
+  // as `*\t\tkey = "value"`.
+  static std::optional<std::string> nodeInfo(const std::string& nodeName, const std::string& marker) {
+    std::istringstream lines(runCommand("pw-cli info '" + nodeName + "' 2>/dev/null"));
+    for (std::string line; std::getline(lines, line);) {
       const auto at = line.find(marker);
       if (at == std::string::npos || line.find_first_not_of("*\t ") != at) continue;
       const auto value = line.substr(at + marker.size());
@@ -197,46 +196,16 @@ class AudioSession {
     }
     return std::nullopt;
   }
-
-  static std::string script() { return std::string(BRONTIDE_SOURCE_DIR) + "/scripts/audio-session/session"; }
-
- private:
-  static std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-  }
-  static std::string nodeInfo(const std::string& nodeName) {
-    return runCommand("pw-cli info '" + nodeName + "' 2>/dev/null");
-  }
   std::string dir_;
 };
 
 // The default sink that a private session's WirePlumber owns.
 inline constexpr const char* kDefaultSink = "headless_out";
 
-// Writes a mono 16-bit WAV of a sine tone at `amplitude` (0..1).
-inline std::string writeToneWav(const std::string& path, double frequency, double seconds, double amplitude = 0.5,
-                                std::uint32_t rate = 48000) {
-  const std::uint32_t frames = std::uint32_t(seconds * rate);
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + frames * 2);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(rate);
-  u32(rate * 2);
-  u16(2);
-  u16(16);
-  out.write("data", 4);
-  u32(frames * 2);
-  std::vector<std::int16_t> samples(frames);
-  for (std::uint32_t i = 0; i < frames; ++i)
-    samples[i] = std::int16_t(std::lround(amplitude * std::sin(2 * std::numbers::pi * frequency * i / rate) * 32767));
-  out.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * 2));
+// Writes a WAV of a sine tone at amplitude 0.5 (mono, 16-bit, 48 kHz).
+inline std::string writeToneWav(const std::string& path, double frequency, double seconds) {
+  runCommand("ffmpeg -hide_banner -loglevel error -y -f lavfi -i 'aevalsrc=0.5*sin(2*PI*" + std::to_string(frequency) +
+             "*t):s=48000:d=" + std::to_string(seconds) + "' -c:a pcm_s16le '" + path + "'");
   return path;
 }
 
@@ -254,52 +223,99 @@ inline double toneAmplitude(std::span<const float> samples, double frequency, do
   return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
 }
 
-// The left channel of interleaved stereo.
-inline std::vector<float> leftChannel(std::span<const float> stereo) {
-  std::vector<float> left;
-  left.reserve(stereo.size() / 2);
-  for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) left.push_back(stereo[i]);
-  return left;
-}
-
-// Records a sink's monitor with pw-record from construction until finish(): mono float at 48 kHz.
+// Records the left channel of a sink's monitor (pw-record, 48 kHz) on its own thread, from construction on.
 class MonitorRecording {
  public:
-  MonitorRecording(const std::string& sinkName, const std::string& dir)
-      : path_(dir + "/monitor-" + std::to_string(::getpid()) + "-" + std::to_string(++counter()) + ".wav"),
-        record_(std::make_unique<ChildProcess>(std::vector<std::string>{
-            "pw-record", "--target", sinkName, "-P", "{ stream.capture.sink = true }", "--rate", "48000",
-            "--channels", "1", "--format", "f32", path_})) {}
+  using Clock = std::chrono::steady_clock;
+  static constexpr int kRate = 48000;
 
-  // Stops the recorder and returns what it wrote, without its first 50 ms (the stream's start-up).
+  explicit MonitorRecording(const std::string& sinkName)
+      : child_({"pw-record", "--target", sinkName, "-P", "{ stream.capture.sink = true }", "--rate", "48000",
+                "--channels", "2", "--format", "s16", "--latency", "10ms", "-"},
+               true),
+        reader_([this] { read(); }) {}
+  ~MonitorRecording() { finish(); }
+  MonitorRecording(const MonitorRecording&) = delete;
+  MonitorRecording& operator=(const MonitorRecording&) = delete;
+
+  // Stops the recorder and returns what it heard, without its first 50 ms (the stream's start-up).
   std::vector<float> finish() {
-    record_.reset();  // SIGTERM: pw-record closes the file properly
-    std::ifstream in(path_, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ::unlink(path_.c_str());
-    auto data = bytes.find("data");
-    if (data == std::string::npos || data + 8 > bytes.size()) return {};
-    std::vector<float> samples((bytes.size() - data - 8) / sizeof(float));
-    if (samples.empty()) return {};
-    std::memcpy(samples.data(), bytes.data() + data + 8, samples.size() * sizeof(float));
-    const std::size_t skip = std::min<std::size_t>(samples.size(), 2400);
-    samples.erase(samples.begin(), samples.begin() + long(skip));
-    return samples;
+    child_.stop(SIGTERM);  // ends the pipe, and so the reader
+    if (reader_.joinable()) reader_.join();
+    return {samples_.begin() + long(std::min<std::size_t>(samples_.size(), kRate / 20)), samples_.end()};
+  }
+  // The last `seconds` heard; empty until that much has been.
+  [[nodiscard]] std::vector<float> last(double seconds) const {
+    const auto count = std::size_t(seconds * kRate);
+    std::lock_guard lock(mutex_);
+    if (samples_.size() < count) return {};
+    return {samples_.end() - long(count), samples_.end()};
+  }
+  // A `frequency` tone (±5 Hz by its zero crossings) louder than -40 dBFS over the last 200 ms.
+  [[nodiscard]] bool hearsTone(double frequency = 440) const {
+    const auto window = last(0.2);
+    int crossings = 0;
+    for (std::size_t i = 1; i < window.size(); ++i) crossings += (window[i] < 0) != (window[i - 1] < 0);
+    return rms(window) > 0.01 && std::abs(crossings / 2.0 / 0.2 - frequency) <= 5;
+  }
+  [[nodiscard]] bool hearsSilence() const {
+    const auto window = last(0.2);
+    return !window.empty() && rms(window) < 0.001;
+  }
+  // When the first sample louder than `threshold` at or after `after` was captured (estimated from the arrival
+  // of the block that held it).
+  [[nodiscard]] std::optional<Clock::time_point> onsetAfter(Clock::time_point after, double threshold) const {
+    std::lock_guard lock(mutex_);
+    std::size_t start = 0;
+    for (const auto& [end, arrived] : blocks_) {
+      for (std::size_t i = start; arrived >= after && i < end; ++i)
+        if (std::abs(samples_[i]) >= threshold)  // the block arrived once its last sample was captured
+          return arrived - std::chrono::nanoseconds(1'000'000'000LL * static_cast<long long>(end - i) / kRate);
+      start = end;
+    }
+    return std::nullopt;
   }
 
  private:
-  static int& counter() {
-    static int value = 0;
-    return value;
+  static double rms(const std::vector<float>& samples) {
+    double energy = 0;
+    for (float x : samples) energy += double(x) * x;
+    return samples.empty() ? 0 : std::sqrt(energy / double(samples.size()));
   }
-  std::string path_;
-  std::unique_ptr<ChildProcess> record_;
+  void read() {
+    pthread_setname_np(pthread_self(), "rig.record");  // rig.* threads are left out of the player's CPU figures
+    std::vector<std::int16_t> buffer(4096);
+    std::size_t carry = 0;  // bytes of an incomplete stereo frame kept at the front
+    auto* bytes = reinterpret_cast<char*>(buffer.data());
+    for (ssize_t got; (got = ::read(child_.stdoutFd(), bytes + carry, buffer.size() * 2 - carry)) > 0;) {
+      const auto now = Clock::now();
+      const std::size_t available = carry + std::size_t(got), frames = available / 4;
+      {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < frames; ++i) samples_.push_back(buffer[i * 2] / 32768.f);
+        blocks_.push_back({samples_.size(), now});
+      }
+      carry = available - frames * 4;
+      std::copy(bytes + frames * 4, bytes + available, bytes);
+    }
+  }
+
+  struct Block {
+    std::size_t end;  // sample count after this block
+    Clock::time_point arrived;
+  };
+  ChildProcess child_;
+  mutable std::mutex mutex_;
+  std::vector<float> samples_;
+  std::vector<Block> blocks_;
+  std::thread reader_;
 };
 
-inline std::vector<float> recordSinkMonitor(const std::string& sinkName, double seconds, const std::string& dir) {
-  MonitorRecording recording(sinkName, dir);
-  std::this_thread::sleep_for(std::chrono::milliseconds(long(seconds * 1000)));
-  return recording.finish();
+// The level of `frequency` on a sink over the next `seconds`.
+inline double sinkTone(double frequency, double seconds = 0.5, const std::string& sink = kDefaultSink) {
+  MonitorRecording recording(sink);
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  return toneAmplitude(recording.finish(), frequency);
 }
 
 // Polls `condition` every 50 ms until it holds or `timeout` passes (a guard against hangs, not a timing claim).

@@ -36,35 +36,26 @@ class ReceiverPcm {
   // Whether it has played sound since the mark, not only the silence a receiver starts a session with.
   [[nodiscard]] bool loudSinceMark() const { return event("loud", start_).has_value(); }
 
-  // The left channel between two byte offsets (whole frames).
-  [[nodiscard]] std::vector<float> left(std::uintmax_t from, std::uintmax_t to) const {
-    from = from / kFrameBytes * kFrameBytes;
-    to = std::max(from, to / kFrameBytes * kFrameBytes);
-    std::vector<std::int16_t> samples((to - from) / 2);
+  // The left channel of the last `seconds` played since the mark (whole frames).
+  [[nodiscard]] std::vector<float> last(double seconds) const {
+    const auto end = size();
+    const auto from = (end - std::min<std::uintmax_t>(end - start_, std::uintmax_t(seconds * kRate) * kFrameBytes)) /
+                      kFrameBytes * kFrameBytes;
+    std::vector<std::int16_t> samples((std::max(from, end / kFrameBytes * kFrameBytes) - from) / 2);
     std::ifstream in(base_ + ".pcm", std::ios::binary);
     in.seekg(std::streamoff(from));
     in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2));
     samples.resize(std::size_t(in.gcount()) / 2);
-    std::vector<float> out;
-    out.reserve(samples.size() / 2);
-    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) out.push_back(float(samples[i]) / 32768.f);
-    return out;
-  }
-  // The left channel of the last `seconds` played since the mark.
-  [[nodiscard]] std::vector<float> last(double seconds) const {
-    const auto end = size();
-    const auto bytes = std::min<std::uintmax_t>(end - start_, std::uintmax_t(seconds * kRate) * kFrameBytes);
-    return left(end - bytes, end);
+    std::vector<float> left;
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) left.push_back(float(samples[i]) / 32768.f);
+    return left;
   }
 
   // Level of `frequency` over the last `seconds`: the median of 50 ms blocks, so that the odd dropped or
   // stuffed packet (a receiver resynchronising on a busy machine) does not hide a tone that is there.
   [[nodiscard]] double tone(double frequency = 440, double seconds = 0.5) const {
-    return blockMedianTone(last(seconds), frequency);
-  }
-
-  static double blockMedianTone(const std::vector<float>& samples, double frequency) {
     constexpr std::size_t kBlock = std::size_t(kRate / 20);
+    const auto samples = last(seconds);
     std::vector<double> levels;
     for (std::size_t at = 0; at + kBlock <= samples.size(); at += kBlock)
       levels.push_back(toneAmplitude(std::span(samples).subspan(at, kBlock), frequency, kRate));

@@ -6,12 +6,11 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "base/Log.h"
+#include "fakes/RecordingLog.h"
 #include "support/AudioSession.h"
 
 namespace brontide::rig {
@@ -71,22 +70,13 @@ class Publication {
   std::unique_ptr<testsupport::ChildProcess> publisher_;
 };
 
-// Keeps the adapter's log lines for the test's output.
-class TestLog final : public Log {
- public:
+// The adapter's log, kept for the test and echoed to its output.
+struct EchoLog final : Log {
   void notice(const std::string& line) override {
-    std::lock_guard lock(mutex_);
     std::fprintf(stderr, "log: %s\n", line.c_str());
-    lines_.push_back(line);
+    kept.notice(line);
   }
-  std::vector<std::string> lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
+  fakes::RecordingLog kept;
 };
 
 }  // namespace brontide::rig

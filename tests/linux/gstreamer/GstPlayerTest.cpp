@@ -9,7 +9,6 @@
 #include "fakes/RecordingLog.h"
 #include "linux/gstreamer/AdtsServer.h"
 #include "linux/gstreamer/GstPlayer.h"
-#include "linux/gstreamer/SinkRecorder.h"
 #include "support/AudioSession.h"
 #include "support/PumpedMainQueue.h"
 
@@ -58,16 +57,12 @@ class GstPlayerTest : public ::testing::Test {
     return queue.pumpUntil(done, deadline);
   }
 
-  std::string logText() const {
-    std::string text;
-    for (const auto& line : log.lines()) text += line + "\n";
-    return text;
-  }
+  std::string logText() const { return ::testing::PrintToString(log.lines()); }
 
   rig::PumpedMainQueue queue;
   fakes::RecordingLog log;
   rig::AdtsServer server{toneFrames()};
-  rig::SinkRecorder speaker{testsupport::kDefaultSink};
+  testsupport::MonitorRecording speaker{testsupport::kDefaultSink};
   GstPlayer player{queue, log};
 };
 
@@ -158,7 +153,7 @@ TEST_F(GstPlayerTest, SilentServerStallsAndPlayResumesOnceTheBufferRefills) {
 TEST_F(GstPlayerTest, RouteTargetSendsTheCurrentAndEveryNewItemToThatSink) {
   constexpr auto kRoute = "brontide-test-route";
   ASSERT_TRUE(audioSession->addNullSink(kRoute));
-  rig::SinkRecorder routed{kRoute};
+  testsupport::MonitorRecording routed{kRoute};
   player.setRouteTarget(kRoute);
 
   Counts counts;
