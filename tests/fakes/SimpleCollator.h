@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cctype>
 #include <string>
 #include <string_view>
 
@@ -7,7 +8,7 @@
 
 namespace brontide::fakes {
 
-// Case-insensitive comparison that also ignores the common Latin-1 accents (á, É, ñ, ü …) in UTF-8.
+// Case-insensitive comparison that also ignores the common Latin-1 accents (á, É, ü …) in UTF-8.
 // Enough for tests; the real one follows the user's locale.
 class SimpleCollator final : public Collator {
  public:
@@ -15,29 +16,24 @@ class SimpleCollator final : public Collator {
     return fold(a).compare(fold(b));
   }
 
-  [[nodiscard]] static std::string fold(std::string_view text) {
-    // Base letters of U+00C0..U+00FF; '.' keeps the character. Ñ only folds to ñ: Spanish sorts it apart from n.
-    static constexpr std::string_view kBase =
-        "aaaaaa.ceeeeiiii" "d.ooooo.ouuuuy.."
-        "aaaaaa.ceeeeiiii" "d.ooooo.ouuuuy.y";
+ private:
+  // Base letters of U+00C0..U+00FF; '.' keeps the letter, lower-cased: Spanish sorts ñ apart from n.
+  static constexpr std::string_view kBase = "aaaaaa.ceeeeiiiid.ooooo.ouuuuy..aaaaaa.ceeeeiiiid.ooooo.ouuuuy.y";
+
+  static std::string fold(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
       const auto c = static_cast<unsigned char>(text[i]);
-      if (c == 0xC3 && i + 1 < text.size()) {
-        const auto next = static_cast<unsigned char>(text[i + 1]);
-        if (next >= 0x80 && next <= 0xBF) {
-          ++i;
-          const char base = kBase[next - 0x80];
-          if (base != '.') {
-            out.push_back(base);
-          } else {
-            out.push_back(static_cast<char>(c));
-            out.push_back(static_cast<char>(next >= 0x80 && next <= 0x9E && next != 0x97 ? next + 0x20 : next));
-          }
-          continue;
-        }
+      const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+      if (c != 0xC3 || next < 0x80 || next > 0xBF) {
+        out += static_cast<char>(std::tolower(c));
+      } else if (const char base = kBase[next - 0x80]; base != '.') {
+        out += base;
+        ++i;
+      } else {
+        out += {static_cast<char>(c), static_cast<char>(next <= 0x9E && next != 0x97 ? next + 0x20 : next)};
+        ++i;
       }
-      out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c));
     }
     return out;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "base/MainQueue.h"
 
@@ -25,10 +27,8 @@ class VirtualMainQueue final : public MainQueue {
 
   std::unique_ptr<RepeatingTimer> scheduleRepeating(Duration period, std::function<void()> tick) override {
     auto timer = std::make_unique<Timer>();
-    timer->dead = deadTimers_;
-    auto alive = timer->alive;
-    ++liveTimers_;
-    scheduleTick(period, std::make_shared<std::function<void()>>(std::move(tick)), alive);
+    timers_.push_back(timer->alive);
+    scheduleTick(period, std::make_shared<std::function<void()>>(std::move(tick)), timer->alive);
     return timer;
   }
 
@@ -53,18 +53,14 @@ class VirtualMainQueue final : public MainQueue {
   }
 
   // Timers created and not yet invalidated or destroyed.
-  [[nodiscard]] int activeTimers() const { return liveTimers_ - *deadTimers_; }
+  [[nodiscard]] int activeTimers() const {
+    return static_cast<int>(std::ranges::count_if(timers_, [](const auto& alive) { return *alive; }));
+  }
 
  private:
   struct Timer final : RepeatingTimer {
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-    std::shared_ptr<int> dead;
-    void invalidate() override {
-      if (*alive) {
-        *alive = false;
-        if (dead) ++*dead;
-      }
-    }
+    void invalidate() override { *alive = false; }
     ~Timer() override { invalidate(); }
   };
 
@@ -80,8 +76,7 @@ class VirtualMainQueue final : public MainQueue {
   Duration now_{0};
   std::uint64_t sequence_ = 0;
   std::map<std::pair<Duration, std::uint64_t>, std::function<void()>> queue_;
-  int liveTimers_ = 0;
-  std::shared_ptr<int> deadTimers_ = std::make_shared<int>(0);
+  std::vector<std::shared_ptr<bool>> timers_;
 };
 
 }  // namespace brontide::fakes
