@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "fakes/RecordingLog.h"
+#include "fakes/SimpleCollator.h"
 #include "fakes/VirtualMainQueue.h"
 #include "speaker_browser/FakeAirPlayOutput.h"
 #include "speaker_browser/FakeServiceBrowser.h"
-#include "speaker_browser/FoldingCollator.h"
 
 namespace brontide {
 namespace {
@@ -30,7 +30,7 @@ ServiceResult airplay(std::string name, std::string model) {
 }
 
 TEST(ArrangeReceiversTest, ArrangeReceivers_KeepsOneResolvedRemoteInstancePerShownName) {
-  fakes::FoldingCollator collator;
+  fakes::SimpleCollator collator;
   const std::vector<ServiceResult> found{
       raop("AA11@terraza", "127.0.0.1", 5101),
       raop("BB22@Estudio", "127.0.0.2", 5102),
@@ -59,7 +59,7 @@ TEST(ArrangeReceiversTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword)
     AirPlayEncryption encryption;
     bool password;
   };
-  fakes::FoldingCollator collator;
+  fakes::SimpleCollator collator;
   for (const auto& row : {Row{{}, AirPlayTransport::udp, AirPlayEncryption::none, false},
                           Row{{{"et", "0,1"}, {"tp", "TCP,UDP"}}, AirPlayTransport::udp, AirPlayEncryption::rsa, false},
                           Row{{{"et", "1"}, {"tp", "TCP"}}, AirPlayTransport::tcp, AirPlayEncryption::rsa, false},
@@ -111,7 +111,7 @@ class AirPlayRoutesTest : public testing::Test {
   fakes::VirtualMainQueue queue;
   fakes::FakeServiceBrowser browser;
   fakes::FakeAirPlayOutput output;
-  fakes::FoldingCollator collator;
+  fakes::SimpleCollator collator;
   fakes::RecordingLog log;
   std::unique_ptr<AirPlayRoutes> routes;
 };
@@ -126,6 +126,7 @@ TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstChooseNothingByThemselvesAn
   EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
   EXPECT_FALSE(route("Garaje").enabled());
   EXPECT_EQ(stateText(route("Garaje").state), "Requiere contraseña");
+  EXPECT_EQ(routeLine(route("Garaje")), "Garaje\tpassword");
   routes->select("Garaje", true);
   routes->choose({"Garaje"});
   queue.advance(60s);
@@ -134,8 +135,10 @@ TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstChooseNothingByThemselvesAn
   EXPECT_EQ(output.route, OutputRoute::none);
 }
 
-TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachAndRoutesThePlayerToThemAlone) {
+TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneAndTheComputerTakesItBack) {
   publishNetwork();
+  routes->select("Este ordenador", false);  // never unticked alone
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   routes->select("Terraza", true);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
   EXPECT_EQ(route("Terraza").state, RouteState::connecting);
@@ -156,21 +159,14 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachAndRoutesThePlayerToThemAlo
   EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Estudio"}));
   EXPECT_EQ(route("Terraza").state, RouteState::available);
   EXPECT_EQ(output.route, OutputRoute::receivers);
-
   routes->select("Estudio", false);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   EXPECT_TRUE(output.openNames().empty());
   EXPECT_EQ(output.route, OutputRoute::computer);
-}
 
-TEST_F(AirPlayRoutesTest, Computer_IsExclusiveWithReceiversCannotBeUntickedAloneAndIsBackOnDestruction) {
-  publishNetwork();
-  routes->select("Este ordenador", false);
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   routes->select("Terraza", true);
   routes->select("Estudio", true);
-  EXPECT_FALSE(route("Este ordenador").selected);
-  routes->select("Este ordenador", true);
+  routes->select("Este ordenador", true);  // exclusive with receivers
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   EXPECT_TRUE(output.openNames().empty());
   EXPECT_EQ(output.route, OutputRoute::computer);
@@ -181,82 +177,7 @@ TEST_F(AirPlayRoutesTest, Computer_IsExclusiveWithReceiversCannotBeUntickedAlone
   EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
-TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSecondsUntilItAnswers) {
-  publishNetwork();
-  routes->select("Terraza", true);
-  routes->select("Estudio", true);
-  output.connect("Terraza");
-  output.connect("Estudio");
-  const int opened = output.opens;
-
-  output.fail("Terraza");
-  EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
-  EXPECT_EQ(stateText(route("Terraza").state), "No responde");
-  EXPECT_TRUE(route("Terraza").selected);
-  EXPECT_EQ(route("Estudio").state, RouteState::playing);
-  EXPECT_EQ(output.route, OutputRoute::receivers);
-  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Estudio"}));
-
-  queue.advance(4999ms);
-  EXPECT_EQ(output.opens, opened);
-  queue.advance(1ms);
-  EXPECT_EQ(output.opens, opened + 1);
-  EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
-  output.fail("Terraza");
-  queue.advance(5s);
-  EXPECT_EQ(output.opens, opened + 2);
-
-  output.connect("Terraza");
-  EXPECT_EQ(route("Terraza").state, RouteState::playing);
-  queue.advance(30s);
-  EXPECT_EQ(output.opens, opened + 2);
-}
-
-TEST_F(AirPlayRoutesTest, LastChosenReceiverDropping_KeepsThePlayerOffTheComputerUntilItIsUnticked) {
-  publishNetwork();
-  routes->select("Terraza", true);
-  output.fail("Terraza");
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
-  EXPECT_EQ(output.route, OutputRoute::receivers);
-
-  queue.advance(5s);
-  const auto retrying = output.sinkOf("Terraza");
-  routes->select("Terraza", false);  // closes the retry's sink and stops the retries
-  const int opened = output.opens;
-  output.handlers.failed(retrying, "late");  // a closed sink's late events change nothing
-  output.handlers.connected(retrying);
-  queue.advance(30s);
-  EXPECT_EQ(output.opens, opened);
-  EXPECT_EQ(queue.activeTimers(), 0);
-  EXPECT_EQ(route("Terraza").state, RouteState::available);
-  EXPECT_EQ(output.route, OutputRoute::computer);
-}
-
-TEST_F(AirPlayRoutesTest, ReceiverLeavingDnsSd_StaysListedOnlyWhileChosen) {
-  publishNetwork();
-  routes->select("Terraza", true);
-  output.connect("Terraza");
-  publish("_raop._tcp", {});
-  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Terraza"}));
-  EXPECT_EQ(route("Terraza").state, RouteState::playing);
-  routes->select("Terraza", false);
-  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador"}));
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
-}
-
-TEST_F(AirPlayRoutesTest, ChosenOnTheCommandLine_AreTickedWhenFound) {
-  routes->choose({"Terraza", "Nadie"});
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
-  publishNetwork();
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
-  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza"}));
-  // Once chosen, the command line's wish is spent: the user may untick it for good.
-  routes->select("Terraza", false);
-  publishNetwork();
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
-}
-
-TEST_F(AirPlayRoutesTest, Volume_BelongsToEachReceiverAndSurvivesAReconnect) {
+TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSecondsWithItsVolume) {
   publishNetwork();
   routes->setVolume("Terraza", 0.25);
   routes->setVolume("Estudio", 7);
@@ -266,37 +187,79 @@ TEST_F(AirPlayRoutesTest, Volume_BelongsToEachReceiverAndSurvivesAReconnect) {
   EXPECT_EQ(output.volumes.at(output.sinkOf("Estudio")), 1.0);
   routes->setVolume("Terraza", 0.5);
   EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
-  EXPECT_EQ(route("Terraza").volume, 0.5);
+  output.connect("Terraza");
+  output.connect("Estudio");
+  const int opened = output.opens;
+
+  output.fail("Terraza");
+  EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
+  EXPECT_EQ(stateText(route("Terraza").state), "No responde");
+  EXPECT_EQ(routeLine(route("Terraza")), "Terraza\tunreachable");
+  EXPECT_TRUE(route("Terraza").selected);
+  EXPECT_EQ(route("Estudio").state, RouteState::playing);
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Estudio"}));
+
+  queue.advance(4999ms);
+  EXPECT_EQ(output.opens, opened);
+  queue.advance(1ms);
+  EXPECT_EQ(output.opens, opened + 1);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+  EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
   output.fail("Terraza");
   queue.advance(5s);
-  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+  EXPECT_EQ(output.opens, opened + 2);
+  output.connect("Terraza");
+  EXPECT_EQ(route("Terraza").state, RouteState::playing);
+  queue.advance(30s);
+  EXPECT_EQ(output.opens, opened + 2);
+
+  routes->select("Estudio", false);
+  output.fail("Terraza");  // the last chosen one: the player stays off the computer until it is unticked
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+  queue.advance(5s);
+  const auto retrying = output.sinkOf("Terraza");
+  routes->select("Terraza", false);  // closes the retry's sink and stops the retries
+  const int reopened = output.opens;
+  output.handlers.failed(retrying, "late");  // a closed sink's late events change nothing
+  output.handlers.connected(retrying);
+  queue.advance(30s);
+  EXPECT_EQ(output.opens, reopened);
+  EXPECT_EQ(queue.activeTimers(), 0);
+  EXPECT_EQ(route("Terraza").state, RouteState::available);
+  EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
-TEST(RouteLineTest, RouteLine_KeepsEachRouteOnOneLine) {
-  Route route;
-  route.name = "Este ordenador";
-  route.state = RouteState::playing;
-  EXPECT_EQ(routeLine(route), "Este ordenador\tplaying");
-  route.name = "a\tb\nc";
-  route.state = RouteState::unreachable;
-  EXPECT_EQ(routeLine(route), "a\\x09b\\x0ac\tunreachable");
+TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhileChosen) {
+  routes->choose({"Terraza", "Nadie"});
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  publishNetwork();
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza"}));
+  output.connect("Terraza");
+  publish("_raop._tcp", {});  // gone from DNS-SD while chosen
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Terraza"}));
+  EXPECT_EQ(route("Terraza").state, RouteState::playing);
+  routes->select("Terraza", false);
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  publishNetwork();  // once chosen, the command line's wish is spent
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
 }
 
-TEST(CollectRoutesTest, CollectRoutes_ListsWhatIsFoundWithinTheWait) {
-  fakes::VirtualMainQueue queue;
-  fakes::FakeServiceBrowser browser;
-  fakes::FoldingCollator collator;
-  fakes::RecordingLog log;
+TEST_F(AirPlayRoutesTest, CollectRoutes_ListsWhatIsFoundWithinTheWaitOneLineEach) {
   std::optional<std::vector<Route>> listed;
   collectRoutes(browser, queue, collator, log, 2s, [&](std::vector<Route> routes) { listed = std::move(routes); });
-  for (auto& [type, handlers] : browser.browsed)
-    if (type == "_raop._tcp") handlers.resultsChanged({raop("AA@Terraza", "127.0.0.1", 5101)});
+  publish("_raop._tcp", {raop("AA@Terraza", "127.0.0.1", 5101), raop("BB@a\tb\nc", "127.0.0.1", 5102)});
   queue.advance(1999ms);
   EXPECT_FALSE(listed);
   queue.advance(1ms);
   ASSERT_TRUE(listed);
-  ASSERT_EQ(listed->size(), 2u);
-  EXPECT_EQ(routeLine((*listed)[1]), "Terraza\tavailable");
+  std::vector<std::string> lines;
+  for (const auto& route : *listed) lines.push_back(routeLine(route));
+  EXPECT_EQ(lines, (std::vector<std::string>{"Este ordenador\tplaying", "a\\x09b\\x0ac\tavailable",
+                                             "Terraza\tavailable"}));
 }
 
 }  // namespace
