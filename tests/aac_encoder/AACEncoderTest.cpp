@@ -4,14 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <mutex>
 #include <numeric>
 #include <thread>
-
-#include "aac_encoder/FakeAudioConverter.h"
 
 namespace brontide {
 namespace {
@@ -19,6 +20,119 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Bytes = std::vector<std::uint8_t>;
+
+// How the test steers a fake converter and what it sees of it; shared with the converter, which the encoder
+// owns and calls on its queue.
+struct ConverterScript {
+  std::mutex mutex;
+  std::condition_variable changed;
+
+  bool greedy = false;                    // keeps pulling until the input procedure says no, like a codec's look-ahead
+  int blockCall = -1;                     // this fill call (0-based) waits until release()
+  bool released = false;
+  std::deque<std::uint32_t> packetSizes;  // next packet sizes; 300 bytes once empty
+  int refusals = 0;                       // fill calls answered 'more' before pulling any input
+  std::uint32_t maxPacketSize = 1536;     // what the converter reports
+  std::int32_t maxPacketStatus = 0;
+
+  int fillCalls = 0;
+  bool blocked = false;
+  std::vector<float> pulled;                // every sample handed over, in order
+  std::vector<std::int32_t> inputStatuses;  // every status the input procedure returned
+  std::uint32_t bitRate = 0;
+  bool disposed = false;
+
+  template <class Pred>
+  bool waitFor(Pred pred) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), pred);
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+};
+
+// Makes one 1024-frame packet per fill call from exactly the frames it pulled; packet bytes count up from
+// the packet's index so order and completeness show.
+class FakeConverter final : public AudioConverter {
+ public:
+  explicit FakeConverter(std::shared_ptr<ConverterScript> script) : s_(std::move(script)) {}
+  ~FakeConverter() override {
+    std::lock_guard lock(s_->mutex);
+    s_->disposed = true;
+    s_->changed.notify_all();
+  }
+
+  std::int32_t setBitRate(std::uint32_t bitsPerSecond) override {
+    std::lock_guard lock(s_->mutex);
+    s_->bitRate = bitsPerSecond;
+    return 0;
+  }
+  std::int32_t maximumOutputPacketSize(std::uint32_t& bytes) override {
+    std::lock_guard lock(s_->mutex);
+    if (s_->maxPacketStatus == 0) bytes = s_->maxPacketSize;
+    return s_->maxPacketStatus;
+  }
+  std::int32_t fillComplexBuffer(AudioConverterInputProc inputProc, void* userData, std::uint32_t& ioPackets,
+                                 ConverterBuffer& output, AudioStreamPacketDescription*) override {
+    ioPackets = 0;
+    std::unique_lock lock(s_->mutex);
+    if (s_->fillCalls++ == s_->blockCall) {
+      s_->blocked = true;
+      s_->changed.notify_all();
+      s_->changed.wait(lock, [&] { return s_->released; });
+    }
+    if (s_->refusals > 0) {
+      --s_->refusals;
+      return kAudioConverterMoreInput;
+    }
+    std::int32_t status = 0;
+    while (status == 0 && (staged_ < 1024 || s_->greedy)) {
+      std::uint32_t frames = s_->greedy ? 4096 : 1024 - staged_;
+      ConverterBuffer input{};
+      lock.unlock();
+      status = inputProc(frames, input, userData);
+      lock.lock();
+      s_->inputStatuses.push_back(status);
+      const auto* samples = static_cast<const float*>(input.mData);
+      if (frames > 0) s_->pulled.insert(s_->pulled.end(), samples, samples + frames * 2);
+      staged_ += frames;
+    }
+    if (staged_ < 1024) return status;
+    staged_ -= 1024;
+    const std::uint32_t size = s_->packetSizes.empty() ? 300 : s_->packetSizes.front();
+    if (!s_->packetSizes.empty()) s_->packetSizes.pop_front();
+    output.mDataByteSize = std::min(size, output.mDataByteSize);
+    auto* bytes = static_cast<std::uint8_t*>(output.mData);
+    for (std::uint32_t i = 0; i < output.mDataByteSize; ++i) bytes[i] = std::uint8_t(packetIndex_ + i);
+    ++packetIndex_;
+    ioPackets = 1;
+    return status;
+  }
+
+ private:
+  std::shared_ptr<ConverterScript> s_;
+  std::uint32_t staged_ = 0;
+  std::uint8_t packetIndex_ = 0;
+};
+
+// Hands out fake converters sharing one script, or fails as told.
+struct FakeConverterFactory final : AudioConverterFactory {
+  std::expected<std::unique_ptr<AudioConverter>, std::int32_t> create(const AudioStreamBasicDescription&,
+                                                                      const AudioStreamBasicDescription&) override {
+    ++creates;
+    if (failStatus != 0) return std::unexpected(failStatus);
+    if (absentHandle) return std::unique_ptr<AudioConverter>();
+    return std::make_unique<FakeConverter>(script);
+  }
+
+  std::shared_ptr<ConverterScript> script = std::make_shared<ConverterScript>();
+  std::int32_t failStatus = 0;
+  bool absentHandle = false;
+  int creates = 0;
+};
 
 std::vector<float> ramp(float first, std::size_t count) {
   std::vector<float> samples(count);
@@ -30,6 +144,7 @@ SampleBlock block(const std::vector<float>& samples) { return {samples.data(), s
 
 class AACEncoderTest : public ::testing::Test {
  protected:
+  // An encoder on the current script whose frames are collected.
   std::shared_ptr<AACEncoder> make(double rate = 48000) {
     auto created = AACEncoder::create(rate, 256000, converters);
     EXPECT_TRUE(created.has_value());
@@ -37,7 +152,6 @@ class AACEncoderTest : public ::testing::Test {
     attach(**created);
     return *created;
   }
-  // Collects the frames handed to onFrame on the encoder's queue.
   void attach(AACEncoder& encoder) {
     encoder.setOnFrame([this](std::span<const std::uint8_t> frame) {
       std::lock_guard lock(mutex);
@@ -45,8 +159,8 @@ class AACEncoderTest : public ::testing::Test {
     });
   }
   // A new converter script and no frames, for the next case of a table.
-  fakes::FakeConverterScript& fresh() {
-    converters.script = std::make_shared<fakes::FakeConverterScript>();
+  ConverterScript& fresh() {
+    converters.script = std::make_shared<ConverterScript>();
     std::lock_guard lock(mutex);
     frames.clear();
     return script();
@@ -58,41 +172,44 @@ class AACEncoderTest : public ::testing::Test {
     std::lock_guard lock(mutex);
     return frames;
   }
-  fakes::FakeConverterScript& script() { return *converters.script; }
+  // Appends a packet's worth, which the converter holds in its first fill call, then `more` behind it.
+  void appendWhileBusy(AACEncoder& encoder, const std::vector<float>& more) {
+    encoder.append(block(ramp(0, 2048)));
+    ASSERT_TRUE(script().waitFor([&] { return script().blocked; }));
+    encoder.append(block(more));
+  }
+  ConverterScript& script() { return *converters.script; }
   std::vector<float> pulled() {
     std::lock_guard lock(script().mutex);
     return script().pulled;
   }
 
-  fakes::FakeAudioConverterFactory converters;
+  FakeConverterFactory converters;
   std::mutex mutex;
   std::vector<Bytes> frames;
 };
 
-TEST_F(AACEncoderTest, Create_RejectsRatesOutsideTheTableAndReportsConverterFailures) {
-  const std::vector<std::pair<double, std::string>> cases = {
-      {192000, "Frecuencia de muestreo no soportada: 192000.000000"},
-      {44100.5, "Frecuencia de muestreo no soportada: 44100.500000"},
-      {7350, "Frecuencia de muestreo no soportada: 7350.000000"},
-      {0, "Frecuencia de muestreo no soportada: 0.000000"},
-      {std::nan(""), "Frecuencia de muestreo no soportada: nan"},
+TEST_F(AACEncoderTest, Create_RejectsRatesOutsideTheTableBeforeAnyConverterAndReportsConverterFailures) {
+  struct Row {
+    double rate;
+    std::int32_t failStatus;
+    bool absentHandle;
+    const char* message;
   };
-  for (const auto& [rate, message] : cases) {
-    auto created = AACEncoder::create(rate, 256000, converters);
-    ASSERT_FALSE(created.has_value()) << rate;
-    EXPECT_EQ(created.error().errorDescription(), message);
+  for (const auto& row : {Row{192000, 0, false, "Frecuencia de muestreo no soportada: 192000.000000"},
+                          Row{44100.5, 0, false, "Frecuencia de muestreo no soportada: 44100.500000"},
+                          Row{7350, 0, false, "Frecuencia de muestreo no soportada: 7350.000000"},
+                          Row{0, 0, false, "Frecuencia de muestreo no soportada: 0.000000"},
+                          Row{std::nan(""), 0, false, "Frecuencia de muestreo no soportada: nan"},
+                          Row{48000, -22, false, "No se pudo crear el codificador AAC (OSStatus -22)"},
+                          Row{48000, 0, true, "No se pudo crear el codificador AAC"}}) {
+    converters.failStatus = row.failStatus;
+    converters.absentHandle = row.absentHandle;
+    auto created = AACEncoder::create(row.rate, 256000, converters);
+    ASSERT_FALSE(created.has_value()) << row.rate;
+    EXPECT_EQ(created.error().errorDescription(), row.message);
   }
-  EXPECT_EQ(converters.creates, 0);
-
-  converters.failStatus = -22;
-  auto failed = AACEncoder::create(48000, 256000, converters);
-  ASSERT_FALSE(failed.has_value());
-  EXPECT_EQ(failed.error().errorDescription(), "No se pudo crear el codificador AAC (OSStatus -22)");
-  converters.failStatus = 0;
-  converters.absentHandle = true;
-  auto absent = AACEncoder::create(48000, 256000, converters);
-  ASSERT_FALSE(absent.has_value());
-  EXPECT_EQ(absent.error().errorDescription(), "No se pudo crear el codificador AAC");
+  EXPECT_EQ(converters.creates, 2);
 }
 
 struct FrameCase {
@@ -135,45 +252,36 @@ TEST_F(AACEncoderTest, Frames_CarryTheAdtsHeaderForTheRateAndLengthWithinAUsable
   }
 }
 
-TEST_F(AACEncoderTest, Frames_OnePerPacketInOrderAndNeverEmpty) {
-  script().packetSizes = {10, 0, 20, 30};
-  auto encoder = make();
-  const auto frames = encode(*encoder, ramp(0, 4 * 2048));
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[0].size(), 17u);
-  EXPECT_EQ(frames[1].size(), 27u);
-  EXPECT_EQ(frames[2].size(), 37u);
-  // Packet bytes start at the packet's index: the empty second packet was skipped, nothing merged.
-  EXPECT_EQ(frames[0][7], 0);
-  EXPECT_EQ(frames[1][7], 2);
-  EXPECT_EQ(frames[2][7], 3);
-}
-
-TEST_F(AACEncoderTest, Pending_NeedsOnePacketOfWholeFramesAndAnEmptyAppendEncodesWhatWaits) {
+TEST_F(AACEncoderTest, Pending_WholeFramesGoOutOnePacketPerFillCallInOrderAndNeverEmpty) {
+  script().packetSizes = {10, 0, 20};
   auto encoder = make();
   EXPECT_TRUE(encode(*encoder, {}).empty());
   EXPECT_TRUE(encode(*encoder, ramp(0, 2047)).empty());
   EXPECT_EQ(script().fillCalls, 0);
-
   // The converter stops before taking anything: the samples stay pending until the next append.
-  script().refuse = {kAudioConverterMoreInput};
+  script().refusals = 1;
   EXPECT_TRUE(encode(*encoder, ramp(2047, 1)).empty());
   EXPECT_EQ(script().fillCalls, 1);
-
   EXPECT_EQ(encode(*encoder, {}).size(), 1u);
   EXPECT_EQ(script().fillCalls, 2);
   EXPECT_EQ(pulled(), ramp(0, 2048));
-}
 
-TEST_F(AACEncoderTest, Pending_OddFloatWaitsForItsPartner) {
-  script().greedy = true;
-  auto encoder = make();
-  // Whole frames only; the lone float makes the input procedure answer 'more' with nothing,
-  // and the packet made in that same call is still delivered.
+  // Packet bytes start at the packet's index: the empty second packet was skipped, nothing merged.
+  const auto frames = encode(*encoder, ramp(2048, 3 * 2048));
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].size(), 17u);
+  EXPECT_EQ(frames[1].size(), 27u);
+  EXPECT_EQ(frames[2].size(), 307u);
+  EXPECT_EQ(frames[1][7], 2);
+  EXPECT_EQ(frames[2][7], 3);
+
+  fresh().greedy = true;
+  encoder = make();
+  // The lone float makes the input procedure answer 'more' with nothing, and the packet made in that same
+  // call is still delivered.
   EXPECT_EQ(encode(*encoder, ramp(0, 2049)).size(), 1u);
   EXPECT_EQ(pulled(), ramp(0, 2048));
   EXPECT_THAT(script().inputStatuses, ElementsAre(0, kAudioConverterMoreInput));
-
   encode(*encoder, ramp(2049, 2047));
   EXPECT_EQ(pulled(), ramp(0, 4096));
 }
@@ -183,21 +291,18 @@ struct CapCase {
   float firstKept;
 };
 
-TEST_F(AACEncoderTest, Pending_CappedAtTwoSecondsKeepingTheNewestWholeFrames) {
+TEST_F(AACEncoderTest, Pending_CappedAtTwoSecondsKeepingTheNewestWholeFramesThenTheConverterIsDisposed) {
   const std::vector<CapCase> cases = {
-      {100000, 0},        // under the cap: nothing lost
-      {200000, 10048},    // 202048 - 192000
-      {200001, 10050},    // the surplus rounds up to a whole frame so left stays left
-      {500000, 310048},   // one block larger than the cap keeps its own newest part
+      {100000, 0},       // under the cap: nothing lost
+      {200000, 10048},   // 202048 - 192000
+      {200001, 10050},   // the surplus rounds up to a whole frame so left stays left
+      {500000, 310048},  // one block larger than the cap keeps its own newest part
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.appended);
     fresh().blockCall = 0;
     auto encoder = make(48000);
-    ASSERT_EQ(encoder->pendingCapacity(), 192000u);
-    encoder->append(block(ramp(0, 2048)));
-    ASSERT_TRUE(script().waitFor([&] { return script().blocked; }));
-    encoder->append(block(ramp(2048, c.appended)));
+    appendWhileBusy(*encoder, ramp(2048, c.appended));
     script().release();
     encoder->drain();
 
@@ -206,6 +311,15 @@ TEST_F(AACEncoderTest, Pending_CappedAtTwoSecondsKeepingTheNewestWholeFrames) {
     ASSERT_EQ(samples.size(), kept / 2048 * 2048);
     EXPECT_EQ(samples, ramp(c.firstKept, samples.size()));
   }
+
+  fresh().blockCall = 0;
+  auto encoder = make();
+  appendWhileBusy(*encoder, ramp(2048, 10 * 2048));
+  std::weak_ptr<AACEncoder> weak = encoder;
+  encoder.reset();  // the queue still holds it for the packet in progress, so it must not join itself
+  script().release();
+  ASSERT_TRUE(script().waitFor([&] { return script().disposed; }));
+  EXPECT_TRUE(weak.expired());
 }
 
 struct GainCase {
@@ -246,19 +360,6 @@ TEST_F(AACEncoderTest, Gain_ScalesEachAppendWithoutClippingAsSetWhenItArrives) {
   auto expected = std::vector<float>(2048, 0.5f);
   expected.resize(4096, 0.25f);
   EXPECT_EQ(pulled(), expected);
-}
-
-TEST_F(AACEncoderTest, Teardown_DropsPendingAndDisposesTheConverter) {
-  script().blockCall = 0;
-  auto encoder = make();
-  encoder->append(block(ramp(0, 2048)));
-  ASSERT_TRUE(script().waitFor([&] { return script().blocked; }));
-  encoder->append(block(ramp(2048, 10 * 2048)));
-  std::weak_ptr<AACEncoder> weak = encoder;
-  encoder.reset();  // the queue still holds it for the packet in progress, so it must not join itself
-  script().release();
-  ASSERT_TRUE(script().waitFor([&] { return script().disposed; }));
-  EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(AACEncoderTest, Threads_CaptureMainAndQueueRunTogether) {
