@@ -10,10 +10,15 @@
 
 #include "audio_tap/AudioSystem.h"
 #include "base/Log.h"
-#include "linux/pipewire/LinkRepair.h"
 #include "linux/pipewire/PwConnection.h"
 
 namespace brontide::linux::pipewire {
+
+// One of our capture streams' nodes, and what it captures (a node.name).
+struct CaptureNode {
+  std::uint32_t node = 0;
+  std::string source;
+};
 
 // The capture streams of the taps, on a connection of their own whose loop thread is "brontide.tap.io": the IO
 // procedures run there, away from the registry mirror's work. Public calls from any thread but that one; never

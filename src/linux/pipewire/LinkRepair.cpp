@@ -32,11 +32,10 @@ void LinkRepair::reset() {
   nextCheck_.reset();
 }
 
-void LinkRepair::onTimer(TimePoint now, const PrivateSink& sink, const std::vector<CaptureNode>& captures,
-                         bool tapsLeft) {
+void LinkRepair::onTimer(TimePoint now, const PrivateSink& sink, const CaptureStreams* captures, bool tapsLeft) {
   if (!nextCheck_ || *nextCheck_ > now) return;
   nextCheck_.reset();
-  check(sink, captures, tapsLeft);
+  check(sink, captures ? captures->nodes() : std::vector<CaptureNode>{}, tapsLeft);
 }
 
 void LinkRepair::check(const PrivateSink& sink, const std::vector<CaptureNode>& captures, bool tapsLeft) {

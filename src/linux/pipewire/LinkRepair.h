@@ -7,16 +7,11 @@
 #include <vector>
 
 #include "base/Log.h"
+#include "linux/pipewire/CaptureStreams.h"
 #include "linux/pipewire/Graph.h"
 #include "linux/pipewire/PrivateSink.h"
 
 namespace brontide::linux::pipewire {
-
-// One of our capture streams as the link repair sees it.
-struct CaptureNode {
-  std::uint32_t node = 0;
-  std::string source;  // node.name of what it captures
-};
 
 // After a session manager restart, WirePlumber 0.4.13 never links nodes that existed before it: from then on the
 // tap links its moved streams into the private sink, its capture streams to their sources, and the streams it gives
@@ -37,7 +32,7 @@ class LinkRepair {
 
   [[nodiscard]] std::optional<TimePoint> nextDeadline() const { return nextCheck_; }
   // Links what is missing when a check is due; `tapsLeft` keeps checking while a tap runs.
-  void onTimer(TimePoint now, const PrivateSink& sink, const std::vector<CaptureNode>& captures, bool tapsLeft);
+  void onTimer(TimePoint now, const PrivateSink& sink, const CaptureStreams* captures, bool tapsLeft);
 
  private:
   void check(const PrivateSink& sink, const std::vector<CaptureNode>& captures, bool tapsLeft);

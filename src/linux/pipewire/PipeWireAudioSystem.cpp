@@ -321,8 +321,7 @@ void PipeWireAudioSystem::onTimer(void* data, std::uint64_t) {
     self->reconnectDaemon();
   } else {
     self->repair_.givenBack(self->sink_.onTimer(now), now);
-    self->repair_.onTimer(now, self->sink_, self->captures_ ? self->captures_->nodes() : std::vector<CaptureNode>{},
-                          !self->taps_.empty());
+    self->repair_.onTimer(now, self->sink_, self->captures_.get(), !self->taps_.empty());
   }
   self->armTimer();
   self->connection_.signal();

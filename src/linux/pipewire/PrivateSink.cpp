@@ -208,11 +208,7 @@ std::optional<PrivateSink::TimePoint> PrivateSink::nextDeadline(TimePoint now) c
 }
 
 std::vector<std::uint32_t> PrivateSink::onTimer(TimePoint now) {
-  std::vector<std::uint32_t> moved;
-  for (const auto& [id, node] : graph_.nodes())
-    if (mover_.isMoved(id)) moved.push_back(id);
-  mover_.expire(now);
-  std::erase_if(moved, [&](std::uint32_t node) { return mover_.isMoved(node); });
+  auto givenBack = mover_.expire(now);
 
   auto checks = std::exchange(moveChecks_, {});
   for (const auto& check : checks) {
@@ -224,7 +220,7 @@ std::vector<std::uint32_t> PrivateSink::onTimer(TimePoint now) {
     if (!graph_.hasLinks(sink_->id, false) || now >= *sink_->idleSince + StreamMover::kGrace + kRelinkTimeout)
       destroy();
   }
-  return moved;
+  return givenBack;
 }
 
 void PrivateSink::close(std::chrono::milliseconds timeout) {

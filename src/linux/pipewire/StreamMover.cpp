@@ -28,15 +28,18 @@ void StreamMover::release(std::uint64_t tap, Clock::time_point now) {
   }
 }
 
-void StreamMover::expire(Clock::time_point now) {
+std::vector<std::uint32_t> StreamMover::expire(Clock::time_point now) {
+  std::vector<std::uint32_t> givenBack;
   for (auto it = streams_.begin(); it != streams_.end();) {
     if (it->second.taps.empty() && it->second.releaseAt && *it->second.releaseAt <= now) {
       restore(it->first, it->second);
+      givenBack.push_back(it->first);
       it = streams_.erase(it);
     } else {
       ++it;
     }
   }
+  return givenBack;
 }
 
 std::optional<StreamMover::Clock::time_point> StreamMover::nextDeadline() const {

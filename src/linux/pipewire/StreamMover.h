@@ -46,8 +46,8 @@ class StreamMover {
   void want(std::uint64_t tap, std::uint32_t node);
   // The tap wants none of its streams any more; each goes back once its grace has passed unwanted.
   void release(std::uint64_t tap, Clock::time_point now);
-  // Gives back every stream whose grace has passed.
-  void expire(Clock::time_point now);
+  // Gives back every stream whose grace has passed; returns them.
+  std::vector<std::uint32_t> expire(Clock::time_point now);
   [[nodiscard]] std::optional<Clock::time_point> nextDeadline() const;
   // Gives back every stream now (shutdown).
   void restoreAll();

@@ -50,9 +50,9 @@ TEST_F(StreamMoverTest, StreamMover_RestoresExactlyThePreviousRouting) {
   EXPECT_EQ(metadata.target(41), "brontide_tap");
 
   mover.release(1, t0);
-  mover.expire(t0 + 99ms);
+  EXPECT_TRUE(mover.expire(t0 + 99ms).empty());
   EXPECT_TRUE(mover.isMoved(40));
-  mover.expire(t0 + StreamMover::kGrace);
+  EXPECT_EQ(mover.expire(t0 + StreamMover::kGrace), (std::vector<std::uint32_t>{40, 41}));
   EXPECT_EQ(metadata.values, before);
   EXPECT_FALSE(mover.isMoved(40));
   EXPECT_FALSE(mover.nextDeadline());
