@@ -233,7 +233,12 @@ class MonitorRecording {
       : child_({"pw-record", "--target", sinkName, "-P", "{ stream.capture.sink = true }", "--rate", "48000",
                 "--channels", "2", "--format", "s16", "--latency", "10ms", "-"},
                true),
-        reader_([this] { read(); }) {}
+        reader_([this] { read(); }) {
+    // pw-record takes a moment to be linked: a recording starts once it hears, so a window measured after this
+    // covers what it claims (bounded: a sink that never delivers only makes an empty recording).
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (last(0.001).empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   ~MonitorRecording() { finish(); }
   MonitorRecording(const MonitorRecording&) = delete;
   MonitorRecording& operator=(const MonitorRecording&) = delete;
