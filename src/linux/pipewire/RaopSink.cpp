@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <utility>
 
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
+#include "linux/pipewire/RaopArguments.h"
 
 namespace brontide::linux::pipewire {
 
@@ -25,32 +25,6 @@ constexpr int kProbeTimeoutSeconds = 3;
 // A running sink with no RTSP session for this many checks (1 s apart) has lost its receiver: 0.3.65's
 // raop-sink only logs the dropped session and keeps consuming, so the session is looked for directly.
 constexpr int kMissedChecks = 3;
-
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-const char* encryptionArgument(AirPlayEncryption encryption) {
-  switch (encryption) {
-    case AirPlayEncryption::rsa: return "RSA";
-    case AirPlayEncryption::authSetup: return "auth_setup";
-    case AirPlayEncryption::none: break;
-  }
-  return "none";
-}
 
 int noop(spa_loop*, bool, std::uint32_t, const void*, std::size_t, void*) { return 0; }
 
@@ -132,17 +106,7 @@ void RaopSink::endProbe() {
 }
 
 std::expected<void, std::string> RaopSink::load() {
-  const auto& r = receiver_;
-  std::string args = "{ raop.hostname = " + jsonString(r.address) + " raop.port = " + std::to_string(r.port) +
-                     " raop.transport = " + (r.transport == AirPlayTransport::tcp ? "tcp" : "udp") +
-                     " raop.encryption.type = " + encryptionArgument(r.encryption) + " raop.audio.codec = PCM";
-  if (r.password) args += " raop.password = " + jsonString(*r.password);
-  // Never the session's default sink; never suspended (see FanOutSink::create).
-  args += " stream.props = { node.name = " + jsonString(nodeName()) + " node.description = " + jsonString(r.name) +
-          // WirePlumber 0.4.13 restores sink volumes by media.name, which the module makes "RAOP sink" for
-          // every receiver: name each after its receiver so one receiver's volume never lands on another.
-          " media.name = " + jsonString("AirPlay: " + r.name) +
-          " priority.session = 0 priority.driver = 0 session.suspend-timeout-seconds = 0 } }";
+  const auto args = raopSinkArguments(receiver_, nodeName(), LibraryVersion::loaded());
   const bool loadedNow = module_.load(connection_.context(), "libpipewire-module-raop-sink", args, [this] {
     moduleGone_ = true;
     changed_();
