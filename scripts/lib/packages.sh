@@ -1,4 +1,4 @@
-# Debian 12 packages, sourced by scripts/setup and scripts/test.
+# Debian 12 and 13 packages, sourced by scripts/setup and scripts/test.
 
 # To build Brontide.
 BUILD_PACKAGES=(
@@ -25,8 +25,18 @@ RUN_PACKAGES=(
 # Only for the tests: receivers, a DNS-SD responder, a display, sound analysis, a reference encoder.
 TEST_PACKAGES=(
   shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils sox ffmpeg
-  pulseaudio-utils gstreamer1.0-tools qml6-module-qttest python3 python3-numpy imagemagick
+  pulseaudio-utils gstreamer1.0-tools qml6-module-qttest python3 python3-numpy imagemagick iproute2
 )
+
+# What differs by release.
+case "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" in
+  bookworm) ;;
+  *)
+    # From Qt 6.8 the SVG image plugin is a package of its own: without it the icons do not load and the QML
+    # reports errors.
+    RUN_PACKAGES+=(qt6-svg-plugins)
+    ;;
+esac
 
 run_as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

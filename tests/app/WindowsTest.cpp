@@ -1,6 +1,7 @@
 // The tray application's windows on the test display (X11, OpenGL): the panel in its main states on stub view
 // models, and a first launch clicked through over a controller on fakes. Each view is also saved as a PNG in the
-// build folder and compared with tests/app/reference; BRONTIDE_UPDATE_REFERENCES=1 rewrites the references.
+// build folder and compared with tests/app/reference/<release> (debian12, debian13);
+// BRONTIDE_UPDATE_REFERENCES=1 rewrites that release's references.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QImage>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,23 +51,35 @@ double differingShare(const QImage& a, const QImage& b, int threshold, QImage* d
 
 QString screenshotsDir() { return QDir::currentPath() + QStringLiteral("/screenshots/"); }
 
+// One reference set per release: fonts, Qt's rasteriser and the style differ between them.
+QString referencesDir() {
+  return QStringLiteral(BRONTIDE_TEST_DIR "/reference/") + QSysInfo::productType() +
+         QSysInfo::productVersion().section(u'.', 0, 0) + u'/';
+}
+
 // Saves the window's grab as screenshots/<name>.png in the build folder and compares it with the committed
 // reference; BRONTIDE_UPDATE_REFERENCES=1 rewrites the reference instead. False on a clear difference.
 bool matchesReference(QQuickWindow* window, const QString& name) {
-  const QString references = QStringLiteral(BRONTIDE_TEST_DIR "/reference/");
+  const QString references = referencesDir();
   const QString output = screenshotsDir();
   QDir().mkpath(output);
   QTest::qWait(50);  // lets the last frame settle; the grab below renders synchronously
   const QImage shot = window->grabWindow();
   shot.save(output + name + ".png");
   if (qEnvironmentVariableIntValue("BRONTIDE_UPDATE_REFERENCES") == 1) {
+    QDir().mkpath(references);
     shot.save(references + name + ".png");
     std::printf("updated %s\n", qPrintable(references + name + ".png"));
     return true;
   }
   const QImage reference(references + name + ".png");
+  if (reference.isNull()) {
+    std::printf("FAIL %s: no reference %s (BRONTIDE_UPDATE_REFERENCES=1 makes it)\n", qPrintable(name),
+                qPrintable(references + name + ".png"));
+    return false;
+  }
   QImage diff;
-  const double share = reference.isNull() ? 1.0 : differingShare(shot, reference, kChannelThreshold, &diff);
+  const double share = differingShare(shot, reference, kChannelThreshold, &diff);
   if (share > kMaxShare) {
     if (!diff.isNull()) diff.save(output + name + "-diff.png");
     std::printf("FAIL %s: %.2f %% of pixels differ from the reference (size %dx%d, reference %dx%d)\n",

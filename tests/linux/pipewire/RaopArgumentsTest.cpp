@@ -49,7 +49,7 @@ TEST(RaopArguments, EachLibraryGenerationReadsTheAddressFromItsOwnKey) {
 }
 
 TEST(RaopArguments, NoPasswordNoPasswordKey) {
-  const AirPlayReceiver receiver{"Cocina", "127.0.0.3", 7000};
+  const AirPlayReceiver receiver{"Cocina", "127.0.0.3", 7000, AirPlayTransport::udp, AirPlayEncryption::none, {}};
   const Parsed args(raopSinkArguments(receiver, "n", {1, 4, 2}));
   EXPECT_EQ(args["raop.password"], nullptr);
   EXPECT_STREQ(args["raop.encryption.type"], "none");
