@@ -46,7 +46,10 @@ AirPlayReceiver receiverOf(const ServiceResult& result, std::string name) {
                            ? AirPlayTransport::tcp
                            : AirPlayTransport::udp;
   const auto encryption = txtValue(result, "et");
-  receiver.encryption = listHas(encryption, "1")   ? AirPlayEncryption::rsa
+  // RSA only for a receiver that insists on it: plain audio is what the others take most reliably (PipeWire
+  // 1.4's RSA fails against OpenSSL 3.5). Receivers that list 4 want the auth-setup step either way.
+  const bool rsaOnly = listHas(encryption, "1") && !listHas(encryption, "0");
+  receiver.encryption = rsaOnly                    ? AirPlayEncryption::rsa
                         : listHas(encryption, "4") ? AirPlayEncryption::authSetup
                                                    : AirPlayEncryption::none;
   return receiver;

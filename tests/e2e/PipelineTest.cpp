@@ -271,7 +271,8 @@ TEST_F(PipelineWithoutPipeWire, FollowsWirePlumberAndPipeWireRestartsOnOneStream
   ASSERT_TRUE(session.startWirePlumber());
   EXPECT_TRUE(playsInto("Tono 440", kTapSink)) << ::testing::PrintToString(linkedInto("Tono 440"));
   EXPECT_TRUE(streams(true));
-  EXPECT_LT(sinkTone(440), kAbsent) << "the app stays off the normal output";
+  // Links, not sound: the player may be back on the normal output already (WirePlumber 0.5 links it again).
+  EXPECT_EQ(linkedInto("Tono 440"), std::set<std::string>{kTapSink}) << "the app stays off the normal output";
   EXPECT_TRUE(std::ranges::none_of(app->linesAfter(100ms),
                                    [](const std::string& l) { return l.starts_with("state: Error"); }));
 

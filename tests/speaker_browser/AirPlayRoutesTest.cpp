@@ -61,7 +61,7 @@ TEST(ArrangeReceiversTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword)
   };
   fakes::SimpleCollator collator;
   for (const auto& row : {Row{{}, AirPlayTransport::udp, AirPlayEncryption::none, false},
-                          Row{{{"et", "0,1"}, {"tp", "TCP,UDP"}}, AirPlayTransport::udp, AirPlayEncryption::rsa, false},
+                          Row{{{"et", "0,1"}, {"tp", "TCP,UDP"}}, AirPlayTransport::udp, AirPlayEncryption::none, false},
                           Row{{{"et", "1"}, {"tp", "TCP"}}, AirPlayTransport::tcp, AirPlayEncryption::rsa, false},
                           Row{{{"et", "0,4"}, {"pw", "false"}}, AirPlayTransport::udp, AirPlayEncryption::authSetup,
                               false},
@@ -146,7 +146,7 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneA
   const auto& receiver = output.receiver(output.sinkOf("Terraza"));
   EXPECT_EQ(receiver.address, "127.0.0.1");
   EXPECT_EQ(receiver.port, 5101);
-  EXPECT_EQ(receiver.encryption, AirPlayEncryption::rsa);
+  EXPECT_EQ(receiver.encryption, AirPlayEncryption::none);
 
   output.connect("Terraza");
   EXPECT_EQ(route("Terraza").state, RouteState::playing);

@@ -11,12 +11,13 @@ Window {
     title: Brand.productName
     color: Brand.night
     flags: Qt.Window | Qt.FramelessWindowHint
+    // Fixed size: the limits follow the size's source, not width and height, which they clamp (a binding loop).
     width: Brand.onboardingWidth
     height: Brand.onboardingHeight
-    minimumWidth: width
-    maximumWidth: width
-    minimumHeight: height
-    maximumHeight: height
+    minimumWidth: Brand.onboardingWidth
+    maximumWidth: Brand.onboardingWidth
+    minimumHeight: Brand.onboardingHeight
+    maximumHeight: Brand.onboardingHeight
 
     Rectangle {
         anchors.fill: parent

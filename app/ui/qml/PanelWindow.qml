@@ -11,12 +11,14 @@ Window {
 
     title: Brand.productName
     color: Brand.window
+    // Fixed size: the limits follow the size's source, not width and height, which they clamp (a binding loop).
+    readonly property int fixedHeight: content.implicitHeight
     width: Brand.panelWidth
-    height: content.implicitHeight
-    minimumWidth: width
-    maximumWidth: width
-    minimumHeight: height
-    maximumHeight: height
+    height: fixedHeight
+    minimumWidth: Brand.panelWidth
+    maximumWidth: Brand.panelWidth
+    minimumHeight: fixedHeight
+    maximumHeight: fixedHeight
 
     ContentView {
         id: content

@@ -12,12 +12,14 @@ Window {
     title: Brand.productName
     color: Brand.window
     flags: Qt.Dialog
+    // Fixed size: the limits follow the size's source, not width and height, which they clamp (a binding loop).
+    readonly property int fixedHeight: content.implicitHeight + 2 * Brand.updateWindowPadding
     width: Brand.updateWindowWidth
-    height: content.implicitHeight + 2 * Brand.updateWindowPadding
-    minimumWidth: width
-    maximumWidth: width
-    minimumHeight: height
-    maximumHeight: height
+    height: fixedHeight
+    minimumWidth: Brand.updateWindowWidth
+    maximumWidth: Brand.updateWindowWidth
+    minimumHeight: fixedHeight
+    maximumHeight: fixedHeight
 
     Shortcut {
         sequence: "Escape"

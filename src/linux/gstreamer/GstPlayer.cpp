@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
+#include <thread>
 #include <vector>
 
+#include "base/Fd.h"
 #include "base/Format.h"
+#include "linux/gstreamer/PipeWireSinkQuirks.h"
 
 namespace brontide::linux::gstreamer {
 
@@ -21,6 +25,7 @@ constexpr const char* kApplicationName = "Brontide";
 constexpr gint64 kStallAfterUs = 3 * G_USEC_PER_SEC;
 // Also how soon a full forward buffer is noticed behind a prerolled sink.
 constexpr guint kStallWatchPeriodMs = 50;
+constexpr gint64 kOutputRestartSpacingUs = 10 * G_USEC_PER_SEC;
 // Backstop: souphttpsrc gives up on a silent connection with an ERROR after this long.
 constexpr guint kSourceTimeoutSeconds = 5;
 // Room above the forward buffer while the sink prerolls.
@@ -48,6 +53,9 @@ struct GstPlayer::Stream {
   GstPlayer* owner = nullptr;
   ItemId item = 0;
   std::uint64_t serial = 0;  // one per stream: a restarted item gets a new one
+  ItemRequest request;
+  std::optional<std::string> target;
+  GstElement* sink = nullptr;  // owned by the pipeline
   guint64 forwardNs = 0;
   GstElement* forward = nullptr;  // owned by the pipeline
   gstreamer::SourceActivity source;
@@ -58,6 +66,7 @@ struct GstPlayer::Stream {
   bool finished = false;
   bool stallReported = false;
   GstState requested = GST_STATE_VOID_PENDING;
+  Fd connection;  // the pipeline's own daemon connection, when it has one; closed after it
   // Destroyed in reverse: the bus watch is removed first, then the pipeline reaches NULL (its streaming
   // threads, which hold `source`, are gone) and is released.
   gstreamer::Pipeline pipeline;
@@ -89,10 +98,7 @@ void setUpSource(GstElement* source, gstreamer::SourceActivity* data) {
                     &onSourceData, data, nullptr);
 }
 
-// pipewiresink 0.3.65 activates its buffer pool holding the pool's lock and then takes its PipeWire loop's lock,
-// while the loop thread, on a new format from a link, holds the loop's lock and then asks for the pool's: an
-// upstream element activating the proposed pool as the session manager links the stream deadlocks both. Without
-// the proposal the sink activates its pool itself at the first render, long after the link.
+// See PipeWireSinkQuirks::refuseAllocation.
 GstPadProbeReturn refuseAllocation(GstPad*, GstPadProbeInfo* info, gpointer) {
   GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
   if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION) return GST_PAD_PROBE_DROP;
@@ -118,7 +124,7 @@ GstPlayer::GstPlayer(MainQueue& mainQueue, Log& log) : mainQueue_(mainQueue), lo
 GstPlayer::~GstPlayer() {
   // Tear down on the player thread, where the bus watch and the stall watch run.
   invoke([this] {
-    stream_.reset();
+    retire(std::move(stream_));
     stallWatch_.reset();
     g_main_loop_quit(loop_.get());
   });
@@ -199,7 +205,7 @@ void GstPlayer::setRouteTarget(std::optional<std::string> sinkNodeName) {
 void GstPlayer::restartCurrentItem(ItemId item, std::optional<ItemRequest> request) {
   auto target = allowsExternalPlayback_ ? routeTarget_ : std::nullopt;
   invoke([this, item, request = std::move(request), target = std::move(target)] {
-    stream_.reset();
+    retire(std::move(stream_));
     if (request) stream_ = startStream(item, *request, target);
   });
 }
@@ -240,6 +246,8 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   auto stream = std::make_unique<Stream>();
   stream->owner = this;
   stream->item = item;
+  stream->request = request;
+  stream->target = target;
   const gint64 now = g_get_monotonic_time();
   stream->source.lastBytesUs = now;
   stream->playingSinceUs = now;
@@ -260,6 +268,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   GstElement* sink = gst_element_factory_make("pipewiresink", nullptr);
   chain.push_back(forward);
   chain.push_back(sink);
+  stream->sink = sink;
   if (std::ranges::find(chain, nullptr) != chain.end()) {
     for (GstElement* element : chain)
       if (element != nullptr) gst_object_unref(gst_object_ref_sink(element));
@@ -292,7 +301,13 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
                                               "node.description", G_TYPE_STRING, kApplicationName,  //
                                               nullptr)};
   g_object_set(sink, "stream-properties", properties.get(), nullptr);
-  if (gstreamer::Pad sinkPad{gst_element_get_static_pad(sink, "sink")}) {
+  const auto& quirks = PipeWireSinkQuirks::loaded();
+  if (quirks.ownConnectionAndClock) {
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline), gstreamer::Clock{gst_system_clock_obtain()}.get());
+    stream->connection.reset(connectToPipeWire());
+    if (stream->connection) g_object_set(sink, "fd", stream->connection.get(), nullptr);
+  }
+  if (gstreamer::Pad sinkPad{quirks.refuseAllocation ? gst_element_get_static_pad(sink, "sink") : nullptr}) {
     gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &refuseAllocation, nullptr, nullptr);
   }
   // Only read when the stream connects: a new route restarts the stream.
@@ -321,6 +336,39 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   return stream;
 }
 
+// Tears a stream down: here, or on a thread of its own where pipewiresink may hang in it (PipeWireSinkQuirks).
+void GstPlayer::retire(std::unique_ptr<Stream> stream) {
+  if (!stream) return;
+  // Nothing of it reaches the player again: its bus watch and the forward queue's signals go first.
+  stream->busWatch.reset();
+  if (stream->forward != nullptr) g_signal_handlers_disconnect_by_data(stream->forward, stream.get());
+  if (!stream->connection) return;
+  std::thread([stream = std::move(stream)]() mutable {
+    pthread_setname_np(pthread_self(), "brontide.reaper");
+    stream.reset();
+  }).detach();
+}
+
+// PipeWire 1.x fails the sink when the session manager restarts and its link goes: a new stream for the same item
+// is linked again. Once in a while only, so a sound server that is gone fails the item as before.
+bool GstPlayer::outputLost(Stream& stream, GstMessage* message, const char* reason) {
+  const gint64 now = g_get_monotonic_time();
+  if (GST_MESSAGE_SRC(message) != GST_OBJECT(stream.sink) || !stream.prerolled ||
+      now - lastOutputRestartUs_ < kOutputRestartSpacingUs)
+    return false;
+  lastOutputRestartUs_ = now;
+  log_.notice(formatString("player: item %llu lost its output (%s); reconnecting", number(stream.item), reason));
+  stream.finished = true;  // this pipeline's further errors are its last words
+  whileCurrent(stream, [](GstPlayer& player, Stream& current) {
+    const ItemId item = current.item;
+    const ItemRequest request = current.request;
+    const auto target = current.target;
+    player.retire(std::move(player.stream_));
+    player.stream_ = player.startStream(item, request, target);
+  });
+  return true;
+}
+
 // Waiting to minimise stalling: hold in PAUSED until prerolled and the forward buffer is full.
 // PLAYING on an empty buffer would play on with none and never rebuffer.
 void GstPlayer::applyState(Stream& stream) {
@@ -344,6 +392,7 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
       gst_message_parse_error(message, &rawError, &rawDebug);
       gstreamer::Error error{rawError};
       gstreamer::String debug{rawDebug};
+      if (player.outputLost(stream, message, error ? error->message : "")) break;
       player.log_.notice(formatString("player: item %llu failed: %s (%s)", number(stream.item),
                                       error ? error->message : "unknown error", debug ? debug.get() : ""));
       player.finish(stream, ItemEvent::failedToPlayToEnd);

@@ -74,6 +74,8 @@ class GstPlayer final : public Player {
   static gboolean drainCommands(gpointer self);
   static gboolean checkStall(gpointer self);
   static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer stream);
+  // The sink's error when its PipeWire link went: restarts the item instead of failing it, when that fits.
+  bool outputLost(Stream& stream, GstMessage* message, const char* reason);
   // The forward buffer ran dry, or filled again (streaming threads).
   static void onForwardUnderrun(GstElement* queue, gpointer stream);
   static void onForwardFilled(GstElement* queue, gpointer stream);
@@ -82,6 +84,7 @@ class GstPlayer final : public Player {
   void checkForwardBuffer(Stream& stream);
   std::unique_ptr<Stream> startStream(ItemId item, const ItemRequest& request, const std::optional<std::string>& target);
   void applyState(Stream& stream);
+  void retire(std::unique_ptr<Stream> stream);
   void finish(Stream& stream, ItemEvent event);
   void deliver(ItemId item, ItemEvent event);
 
@@ -102,6 +105,7 @@ class GstPlayer final : public Player {
   bool playing_ = false;
   bool waitsToMinimizeStalling_ = true;
   std::uint64_t lastSerial_ = 0;
+  gint64 lastOutputRestartUs_ = 0;
   std::unique_ptr<Stream> stream_;
 
   gstreamer::MainContext context_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "base/Fd.h"
 #include "base/Owned.h"
 
 namespace brontide::linux::pipewire {
@@ -88,24 +89,6 @@ class LoopLock {
 
  private:
   pw_thread_loop* loop_;
-};
-
-// A file descriptor, closed with the guard.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-
-  [[nodiscard]] int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
 };
 
 using Directory = Owned<DIR, closedir>;
