@@ -30,6 +30,8 @@ std::expected<void, std::string> FanOutSink::create() {
       PW_KEY_OBJECT_LINGER, "false", "audio.position", "[ FL FR ]",
       // Never the session's default sink.
       "priority.session", "0", "priority.driver", "0",
+      // The receivers' sinks run on this sink's clock from their first cycle (see raopSinkArguments).
+      "node.group", PipeWireAirPlayOutput::kFanOutSinkName,
       // WirePlumber 0.4.13 crashes when an idle sink it suspended is destroyed soon after.
       "session.suspend-timeout-seconds", "0", nullptr));
   proxy_.reset(static_cast<pw_proxy*>(pw_core_create_object(connection_.core(), "adapter", PW_TYPE_INTERFACE_Node,

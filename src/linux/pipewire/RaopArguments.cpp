@@ -58,7 +58,8 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string raopSinkArguments(const AirPlayReceiver& r, const std::string& nodeName, LibraryVersion library) {
+std::string raopSinkArguments(const AirPlayReceiver& r, const std::string& nodeName, const std::string& fanOutGroup,
+                              LibraryVersion library) {
   std::string args = "{ raop.hostname = " + jsonString(r.address);
   if (library >= kRaopIpSince) args += " raop.ip = " + jsonString(r.address) + " raop.name = " + jsonString(r.name);
   args += " raop.port = " + std::to_string(r.port) +
@@ -70,7 +71,10 @@ std::string raopSinkArguments(const AirPlayReceiver& r, const std::string& nodeN
           // WirePlumber restores sink volumes by media.name, which the module makes the same for every receiver:
           // name each after its receiver so one receiver's volume never lands on another.
           " media.name = " + jsonString("AirPlay: " + r.name) +
-          " priority.session = 0 priority.driver = 0 session.suspend-timeout-seconds = 0 } }";
+          " priority.session = 0 priority.driver = 0 session.suspend-timeout-seconds = 0" +
+          // PipeWire 1.x stamps RTP with the driver's clock: a sink that starts on another driver and then joins the
+          // fan-out sink's jumps, and the receiver waits hours for the next packet. It is in the fan-out's group.
+          " node.group = " + jsonString(fanOutGroup) + " } }";
   return args;
 }
 

@@ -23,8 +23,9 @@ struct LibraryVersion {
 // libpipewire-module-raop-sink's arguments for one receiver. The module runs inside this process, so its
 // argument names are those of the library loaded at run time: up to 0.3.65 the address goes in raop.hostname;
 // later releases read it from raop.ip and show raop.name.
+// `group` is the node.group the sink is scheduled with.
 [[nodiscard]] std::string raopSinkArguments(const AirPlayReceiver& receiver, const std::string& nodeName,
-                                            LibraryVersion library);
+                                            const std::string& group, LibraryVersion library);
 
 // A SPA-JSON string literal.
 [[nodiscard]] std::string jsonString(std::string_view text);

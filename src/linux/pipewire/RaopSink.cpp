@@ -106,7 +106,7 @@ void RaopSink::endProbe() {
 }
 
 std::expected<void, std::string> RaopSink::load() {
-  const auto args = raopSinkArguments(receiver_, nodeName(), LibraryVersion::loaded());
+  const auto args = raopSinkArguments(receiver_, nodeName(), PipeWireAirPlayOutput::kFanOutSinkName, LibraryVersion::loaded());
   const bool loadedNow = module_.load(connection_.context(), "libpipewire-module-raop-sink", args, [this] {
     moduleGone_ = true;
     changed_();

@@ -28,7 +28,7 @@ using ReceiverTap = testsupport::ReceiverPcm;
 
 // Encrypted as the test receivers advertise (et=0,1).
 AirPlayReceiver receiver(std::string name, std::uint16_t port) {
-  return {.name = std::move(name), .address = "127.0.0.1", .port = port, .encryption = AirPlayEncryption::rsa,
+  return {.name = std::move(name), .address = "127.0.0.1", .port = port, .encryption = AirPlayEncryption::none,
           .password = {}};
 }
 

@@ -27,7 +27,7 @@ TEST(RaopArguments, LibraryVersionParsesWhatTheLibraryReports) {
 TEST(RaopArguments, EachLibraryGenerationReadsTheAddressFromItsOwnKey) {
   const AirPlayReceiver receiver{"Salón \"grande\"", "127.0.0.2", 5000, AirPlayTransport::tcp,
                                  AirPlayEncryption::rsa, "se\\creto"};
-  const Parsed legacy(raopSinkArguments(receiver, "brontide.raop.7", {0, 3, 65}));
+  const Parsed legacy(raopSinkArguments(receiver, "brontide.raop.7", "fan", {0, 3, 65}));
   EXPECT_STREQ(legacy["raop.hostname"], "127.0.0.2");
   EXPECT_EQ(legacy["raop.ip"], nullptr);
   EXPECT_STREQ(legacy["raop.port"], "5000");
@@ -35,7 +35,7 @@ TEST(RaopArguments, EachLibraryGenerationReadsTheAddressFromItsOwnKey) {
   EXPECT_STREQ(legacy["raop.encryption.type"], "RSA");
   EXPECT_STREQ(legacy["raop.password"], "se\\creto");
 
-  const Parsed current(raopSinkArguments(receiver, "brontide.raop.7", {1, 4, 2}));
+  const Parsed current(raopSinkArguments(receiver, "brontide.raop.7", "fan", {1, 4, 2}));
   EXPECT_STREQ(current["raop.ip"], "127.0.0.2");
   EXPECT_STREQ(current["raop.name"], "Salón \"grande\"");
   EXPECT_STREQ(current["raop.port"], "5000");
@@ -46,11 +46,12 @@ TEST(RaopArguments, EachLibraryGenerationReadsTheAddressFromItsOwnKey) {
   EXPECT_STREQ(stream["node.description"], "Salón \"grande\"");
   EXPECT_STREQ(stream["media.name"], "AirPlay: Salón \"grande\"");
   EXPECT_STREQ(stream["priority.session"], "0");
+  EXPECT_STREQ(stream["node.group"], "fan");
 }
 
 TEST(RaopArguments, NoPasswordNoPasswordKey) {
   const AirPlayReceiver receiver{"Cocina", "127.0.0.3", 7000, AirPlayTransport::udp, AirPlayEncryption::none, {}};
-  const Parsed args(raopSinkArguments(receiver, "n", {1, 4, 2}));
+  const Parsed args(raopSinkArguments(receiver, "n", "fan", {1, 4, 2}));
   EXPECT_EQ(args["raop.password"], nullptr);
   EXPECT_STREQ(args["raop.encryption.type"], "none");
   EXPECT_STREQ(args["raop.transport"], "udp");
