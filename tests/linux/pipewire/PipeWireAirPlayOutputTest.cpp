@@ -26,7 +26,7 @@ constexpr const char* kPlayerNode = "brontide.test.player";
 
 using ReceiverTap = testsupport::ReceiverPcm;
 
-// Encrypted as the test receivers advertise (et=0,1).
+// As the routes choose for the test receivers (et=0,1: plain audio).
 AirPlayReceiver receiver(std::string name, std::uint16_t port) {
   return {.name = std::move(name), .address = "127.0.0.1", .port = port, .encryption = AirPlayEncryption::none,
           .password = {}};
