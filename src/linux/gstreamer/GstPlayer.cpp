@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -98,12 +97,6 @@ void setUpSource(GstElement* source, gstreamer::SourceActivity* data) {
                     &onSourceData, data, nullptr);
 }
 
-// See PipeWireSinkQuirks::refuseAllocation.
-GstPadProbeReturn refuseAllocation(GstPad*, GstPadProbeInfo* info, gpointer) {
-  GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
-  if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION) return GST_PAD_PROBE_DROP;
-  return GST_PAD_PROBE_OK;
-}
 
 }  // namespace
 
@@ -301,15 +294,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
                                               "node.description", G_TYPE_STRING, kApplicationName,  //
                                               nullptr)};
   g_object_set(sink, "stream-properties", properties.get(), nullptr);
-  const auto& quirks = PipeWireSinkQuirks::loaded();
-  if (quirks.ownConnectionAndClock) {
-    gst_pipeline_use_clock(GST_PIPELINE(pipeline), gstreamer::Clock{gst_system_clock_obtain()}.get());
-    stream->connection.reset(connectToPipeWire());
-    if (stream->connection) g_object_set(sink, "fd", stream->connection.get(), nullptr);
-  }
-  if (gstreamer::Pad sinkPad{quirks.refuseAllocation ? gst_element_get_static_pad(sink, "sink") : nullptr}) {
-    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &refuseAllocation, nullptr, nullptr);
-  }
+  PipeWireSinkQuirks::loaded().prepare(pipeline, sink, stream->connection);
   // Only read when the stream connects: a new route restarts the stream.
   if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
 

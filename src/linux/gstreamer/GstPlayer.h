@@ -43,7 +43,7 @@ class GstPlayer final : public Player {
   // The sink (its node.name) that items play to from now on, the current one included; nullopt = the
   // session's default. Needs external playback allowed. A current item restarts its stream on the new
   // sink at once (same item, a gap of about the forward buffer): pipewiresink reads its target only when
-  // it connects, and the new format of a live move can deadlock 0.3.65's pipewiresink (see GstPlayer.cpp).
+  // it connects, and the new format of a live move can deadlock pipewiresink (see PipeWireSinkQuirks.h).
   void setRouteTarget(std::optional<std::string> sinkNodeName);
   // node.name of the current item's PipeWire stream (a new one for every item); nullopt without an item.
   [[nodiscard]] std::optional<std::string> currentNodeName() const;

@@ -22,6 +22,27 @@ const PipeWireSinkQuirks& PipeWireSinkQuirks::loaded() {
   return quirks;
 }
 
+namespace {
+
+GstPadProbeReturn dropAllocationQuery(GstPad*, GstPadProbeInfo* info, gpointer) {
+  GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+  if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION) return GST_PAD_PROBE_DROP;
+  return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+void PipeWireSinkQuirks::prepare(GstElement* pipeline, GstElement* sink, Fd& connection) const {
+  if (ownConnectionAndClock) {
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline), Clock{gst_system_clock_obtain()}.get());
+    connection.reset(connectToPipeWire());
+    if (connection) g_object_set(sink, "fd", connection.get(), nullptr);
+  }
+  if (!refuseAllocation) return;
+  if (Pad sinkPad{gst_element_get_static_pad(sink, "sink")})
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &dropAllocationQuery, nullptr, nullptr);
+}
+
 int connectToPipeWire() {
   // The daemon's socket as libpipewire finds it: PIPEWIRE_REMOTE, in PIPEWIRE_RUNTIME_DIR or XDG_RUNTIME_DIR.
   const char* remote = std::getenv("PIPEWIRE_REMOTE");

@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include "base/Fd.h"
+
 namespace brontide::linux::gstreamer {
 
 // pipewiresink deadlocks in different places in its two generations; what the player does about each is decided
@@ -17,6 +19,8 @@ struct PipeWireSinkQuirks {
   bool ownConnectionAndClock = false;
 
   [[nodiscard]] static const PipeWireSinkQuirks& loaded();
+  // Sets up `sink`, in `pipeline`, against them; a connection it opens is `connection`, to close after the pipeline.
+  void prepare(GstElement* pipeline, GstElement* sink, Fd& connection) const;
 };
 
 // A new connection to the PipeWire daemon this process would reach, for pipewiresink's "fd"; -1 when none.
