@@ -97,7 +97,6 @@ void setUpSource(GstElement* source, gstreamer::SourceActivity* data) {
                     &onSourceData, data, nullptr);
 }
 
-
 }  // namespace
 
 GstPlayer::GstPlayer(MainQueue& mainQueue, Log& log) : mainQueue_(mainQueue), log_(log) {
@@ -294,7 +293,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
                                               "node.description", G_TYPE_STRING, kApplicationName,  //
                                               nullptr)};
   g_object_set(sink, "stream-properties", properties.get(), nullptr);
-  PipeWireSinkQuirks::loaded().prepare(pipeline, sink, stream->connection);
+  preparePipeWireSink(pipeline, sink, stream->connection);
   // Only read when the stream connects: a new route restarts the stream.
   if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
 
@@ -321,7 +320,7 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   return stream;
 }
 
-// Tears a stream down: here, or on a thread of its own where pipewiresink may hang in it (PipeWireSinkQuirks).
+// Tears a stream down: here, or on a thread of its own where pipewiresink may hang in it (PipeWireSinkQuirks.h).
 void GstPlayer::retire(std::unique_ptr<Stream> stream) {
   if (!stream) return;
   // Nothing of it reaches the player again: its bus watch and the forward queue's signals go first.

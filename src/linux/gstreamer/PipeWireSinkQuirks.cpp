@@ -12,17 +12,16 @@
 
 namespace brontide::linux::gstreamer {
 
-const PipeWireSinkQuirks& PipeWireSinkQuirks::loaded() {
-  static const PipeWireSinkQuirks quirks = [] {
+namespace {
+
+bool legacyPlugin() {
+  static const bool legacy = [] {
     Plugin plugin{gst_registry_find_plugin(gst_registry_get(), "pipewire")};
     const char* version = plugin ? gst_plugin_get_version(plugin.get()) : nullptr;
-    const bool legacy = version == nullptr || std::atoi(version) == 0;
-    return PipeWireSinkQuirks{legacy, !legacy};
+    return version == nullptr || std::atoi(version) == 0;
   }();
-  return quirks;
+  return legacy;
 }
-
-namespace {
 
 GstPadProbeReturn dropAllocationQuery(GstPad*, GstPadProbeInfo* info, gpointer) {
   GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
@@ -30,19 +29,7 @@ GstPadProbeReturn dropAllocationQuery(GstPad*, GstPadProbeInfo* info, gpointer) 
   return GST_PAD_PROBE_OK;
 }
 
-}  // namespace
-
-void PipeWireSinkQuirks::prepare(GstElement* pipeline, GstElement* sink, Fd& connection) const {
-  if (ownConnectionAndClock) {
-    gst_pipeline_use_clock(GST_PIPELINE(pipeline), Clock{gst_system_clock_obtain()}.get());
-    connection.reset(connectToPipeWire());
-    if (connection) g_object_set(sink, "fd", connection.get(), nullptr);
-  }
-  if (!refuseAllocation) return;
-  if (Pad sinkPad{gst_element_get_static_pad(sink, "sink")})
-    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &dropAllocationQuery, nullptr, nullptr);
-}
-
+// A new connection to the PipeWire daemon this process would reach; -1 when none.
 int connectToPipeWire() {
   // The daemon's socket as libpipewire finds it: PIPEWIRE_REMOTE, in PIPEWIRE_RUNTIME_DIR or XDG_RUNTIME_DIR.
   const char* remote = std::getenv("PIPEWIRE_REMOTE");
@@ -64,6 +51,19 @@ int connectToPipeWire() {
     return -1;
   }
   return fd;
+}
+
+}  // namespace
+
+void preparePipeWireSink(GstElement* pipeline, GstElement* sink, Fd& connection) {
+  if (legacyPlugin()) {
+    if (Pad sinkPad{gst_element_get_static_pad(sink, "sink")})
+      gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, &dropAllocationQuery, nullptr, nullptr);
+    return;
+  }
+  gst_pipeline_use_clock(GST_PIPELINE(pipeline), Clock{gst_system_clock_obtain()}.get());
+  connection.reset(connectToPipeWire());
+  if (connection) g_object_set(sink, "fd", connection.get(), nullptr);
 }
 
 }  // namespace brontide::linux::gstreamer
