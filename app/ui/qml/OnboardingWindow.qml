@@ -3,7 +3,7 @@ import QtQuick.Layouts
 
 // The first-run window: 400 × 500, no title bar of its own (the gradient reaches the top), fixed size,
 // moved by dragging its background. Closing it only hides it.
-Window {
+FixedSizeWindow {
     id: window
     required property QtObject controller
     required property QtObject flow
@@ -11,13 +11,8 @@ Window {
     title: Brand.productName
     color: Brand.night
     flags: Qt.Window | Qt.FramelessWindowHint
-    // Fixed size: the limits follow the size's source, not width and height, which they clamp (a binding loop).
-    width: Brand.onboardingWidth
-    height: Brand.onboardingHeight
-    minimumWidth: Brand.onboardingWidth
-    maximumWidth: Brand.onboardingWidth
-    minimumHeight: Brand.onboardingHeight
-    maximumHeight: Brand.onboardingHeight
+    fixedWidth: Brand.onboardingWidth
+    fixedHeight: Brand.onboardingHeight
 
     Rectangle {
         anchors.fill: parent

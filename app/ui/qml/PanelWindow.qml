@@ -1,7 +1,7 @@
 import QtQuick
 
 // The tray panel's window; its height follows the panel's content.
-Window {
+FixedSizeWindow {
     id: window
     required property QtObject controller
     required property QtObject speakers
@@ -11,14 +11,8 @@ Window {
 
     title: Brand.productName
     color: Brand.window
-    // Fixed size: the limits follow the size's source, not width and height, which they clamp (a binding loop).
-    readonly property int fixedHeight: content.implicitHeight
-    width: Brand.panelWidth
-    height: fixedHeight
-    minimumWidth: Brand.panelWidth
-    maximumWidth: Brand.panelWidth
-    minimumHeight: fixedHeight
-    maximumHeight: fixedHeight
+    fixedWidth: Brand.panelWidth
+    fixedHeight: content.implicitHeight
 
     ContentView {
         id: content

@@ -3,7 +3,7 @@ import QtQuick.Layouts
 
 // The answer of "Buscar actualizaciones…": the latest version, a newer one with the way to its page,
 // or a failed check.
-Window {
+FixedSizeWindow {
     id: window
     // Updates: result, newVersionPage, openNewVersionPage().
     required property QtObject updates
@@ -12,14 +12,8 @@ Window {
     title: Brand.productName
     color: Brand.window
     flags: Qt.Dialog
-    // Fixed size: the limits follow the size's source, not width and height, which they clamp (a binding loop).
-    readonly property int fixedHeight: content.implicitHeight + 2 * Brand.updateWindowPadding
-    width: Brand.updateWindowWidth
-    height: fixedHeight
-    minimumWidth: Brand.updateWindowWidth
-    maximumWidth: Brand.updateWindowWidth
-    minimumHeight: fixedHeight
-    maximumHeight: fixedHeight
+    fixedWidth: Brand.updateWindowWidth
+    fixedHeight: content.implicitHeight + 2 * Brand.updateWindowPadding
 
     Shortcut {
         sequence: "Escape"
