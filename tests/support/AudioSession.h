@@ -223,6 +223,18 @@ inline double toneAmplitude(std::span<const float> samples, double frequency, do
   return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
 }
 
+// The tone's level in most of `samples`: the median over 50 ms blocks, so that a moment of silence (a graph
+// that reconfigures, a starved process on a busy machine) does not hide a tone that plays.
+inline double medianToneAmplitude(std::span<const float> samples, double frequency, double rate = 48000) {
+  const auto block = std::size_t(rate / 20);
+  std::vector<double> levels;
+  for (std::size_t at = 0; at + block <= samples.size(); at += block)
+    levels.push_back(toneAmplitude(samples.subspan(at, block), frequency, rate));
+  if (levels.empty()) return toneAmplitude(samples, frequency, rate);
+  std::ranges::nth_element(levels, levels.begin() + long(levels.size() / 2));
+  return levels[levels.size() / 2];
+}
+
 // Records the left channel of a sink's monitor (pw-record, 48 kHz) on its own thread, from construction on.
 class MonitorRecording {
  public:
@@ -320,7 +332,7 @@ class MonitorRecording {
 inline double sinkTone(double frequency, double seconds = 0.5, const std::string& sink = kDefaultSink) {
   MonitorRecording recording(sink);
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  return toneAmplitude(recording.finish(), frequency);
+  return medianToneAmplitude(recording.finish(), frequency);
 }
 
 // Polls `condition` every 50 ms until it holds or `timeout` passes (a guard against hangs, not a timing claim).
