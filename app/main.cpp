@@ -147,10 +147,15 @@ void printRouteChanges(const brontide::AirPlayRoutes& routes, std::map<std::stri
   }
 }
 
-void applyStreamingOptions(brontide::Controller& controller, const Options& options) {
+void applyStreamingOptions(brontide::app::Services& services, const Options& options) {
+  auto& controller = services.controller();
   if (options.source) controller.setSelectedBundle(*options.source);
   if (options.volume) controller.setVolume(*options.volume);
   if (options.mute) controller.setMuted(true);
+  auto& routes = services.routes();
+  for (const auto& [name, volume] : options.speakerVolumes) routes.setVolume(name, volume);
+  routes.start();
+  routes.choose(options.speakerNames);
 }
 
 int runHeadless(int argc, char** argv, const Options& options) {
@@ -163,13 +168,11 @@ int runHeadless(int argc, char** argv, const Options& options) {
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = false});
   auto& controller = services.controller();
-  applyStreamingOptions(controller, options);
   brontide::cli::HeadlessOutput output(controller, services.mainQueue(), stdout);
   auto& routes = services.routes();
   std::map<std::string, std::string> printedRoutes;
   routes.changed.connect([&] { printRouteChanges(routes, printedRoutes, output); });
-  routes.start();
-  routes.choose(options.speakerNames);
+  applyStreamingOptions(services, options);
   onTermination(&app, [&controller] {
     controller.stop();
     QCoreApplication::quit();
@@ -201,9 +204,7 @@ int runTray(int argc, char** argv, const Options& options) {
   }
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = true});
-  applyStreamingOptions(services.controller(), options);
-  services.routes().start();
-  services.routes().choose(options.speakerNames);
+  applyStreamingOptions(services, options);
 #ifdef BRONTIDE_HAS_UI
   brontide::ui::AppDelegate delegate(services.sharedController(), services.speakers(), services.workspace(),
                                      &services.routes());

@@ -51,6 +51,16 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
       auto value = needValue();
       if (!value) return std::unexpected(value.error());
       options.speakerNames.emplace_back(*value);
+    } else if (arg == "--speaker-volume") {
+      auto value = needValue();
+      if (!value) return std::unexpected(value.error());
+      // Names may hold "=": the volume follows the last one.
+      const auto split = value->rfind('=');
+      const auto volume = split == std::string_view::npos ? std::nullopt : parseDouble(value->substr(split + 1));
+      if (split == 0 || !volume || *volume < 0 || *volume > 1)
+        return std::unexpected("--speaker-volume espera NOMBRE=V, con V entre 0 y 1, no «" + std::string(*value) +
+                               "».");
+      options.speakerVolumes.emplace_back(std::string(value->substr(0, split)), *volume);
     } else if (arg == "--wait") {
       auto value = needValue();
       if (!value) return std::unexpected(value.error());
@@ -74,9 +84,10 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
   }
   options.mode = mode.value_or(Options::Mode::tray);
 
-  const bool streamsOptions = options.volume || options.mute || !options.speakerNames.empty();
+  const bool streamsOptions =
+      options.volume || options.mute || !options.speakerNames.empty() || !options.speakerVolumes.empty();
   if (streamsOptions && options.mode != Options::Mode::headless && options.mode != Options::Mode::tray)
-    return std::unexpected("--volume, --mute y --speaker solo sirven al enviar audio.");
+    return std::unexpected("--volume, --mute, --speaker y --speaker-volume solo sirven al enviar audio.");
   return options;
 }
 
@@ -91,6 +102,8 @@ std::string usage() {
          "  --volume V           volumen común, de 0 a 1\n"
          "  --mute               empieza en silencio\n"
          "  --speaker NOMBRE     envía a ese receptor AirPlay en cuanto aparezca (se puede repetir)\n"
+         "  --speaker-volume NOMBRE=V\n"
+         "                       volumen propio de ese receptor, de 0 a 1; se recuerda (se puede repetir)\n"
          "  --apps               lista las aplicaciones de origen (id<TAB>nombre) y sale\n"
          "  --speakers           lista los altavoces AirPlay (nombre<TAB>tipo<TAB>modelo) y sale\n"
          "  --routes             lista las salidas de audio (nombre<TAB>estado) y sale\n"

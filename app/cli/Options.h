@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace brontide::cli {
@@ -19,6 +20,7 @@ struct Options {
   std::optional<double> volume;         // --volume V, 0…1
   bool mute = false;                    // --mute
   std::vector<std::string> speakerNames;  // --speaker NAME, repeatable
+  std::vector<std::pair<std::string, double>> speakerVolumes;  // --speaker-volume NAME=V, repeatable
 };
 
 // Parses the arguments after the program name; the error is a message for the user.

@@ -18,6 +18,8 @@ class RouteListModel final : public QAbstractListModel {
   Q_OBJECT
   // Some receiver is chosen: the player's sound goes to AirPlay.
   Q_PROPERTY(bool active READ active NOTIFY activeChanged)
+  // The receivers keep their own volume (the sliders are a gain applied before sending).
+  Q_PROPERTY(bool receiversKeepTheirVolume READ receiversKeepTheirVolume CONSTANT)
 
  public:
   enum Role {
@@ -38,6 +40,7 @@ class RouteListModel final : public QAbstractListModel {
   [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
   [[nodiscard]] bool active() const { return active_; }
+  [[nodiscard]] bool receiversKeepTheirVolume() const { return routes_ && routes_->receiversKeepTheirVolume(); }
 
   // Ticks or unticks a row.
   Q_INVOKABLE void select(const QString& name, bool on);

@@ -31,7 +31,7 @@ Services::Services(Options options)
       speakers_(serviceBrowser_, mainQueue_, collator_, std::string()),
       airplayOutput_(mainQueue_, log_,
                      {.routePlayer = [this](std::optional<std::string> sink) { player_.setRouteTarget(sink); }}),
-      routes_(serviceBrowser_, airplayOutput_, mainQueue_, collator_, log_, std::string()) {
+      routes_(serviceBrowser_, airplayOutput_, mainQueue_, collator_, preferences_, log_, std::string()) {
   controller_ = Controller::create(Controller::Dependencies{
       .mainQueue = mainQueue_,
       .preferences = preferences_,

@@ -19,7 +19,7 @@
 #include "controller/LevelMeter.h"
 #include "controller/LoginItems.h"
 #include "controller/Player.h"
-#include "controller/Preferences.h"
+#include "base/Preferences.h"
 #include "controller/SpeakerDiscovery.h"
 #include "controller/Workspace.h"
 

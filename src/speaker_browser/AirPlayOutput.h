@@ -40,12 +40,15 @@ class AirPlayOutput {
 
   virtual ~AirPlayOutput() = default;
   virtual void setHandlers(Handlers handlers) = 0;
-  // Starts connecting; the answer comes as `connected` or `failed`.
-  [[nodiscard]] virtual SinkId open(const AirPlayReceiver& receiver) = 0;
+  // Starts connecting, with the sink's volume already `volume` (0…1) so that no other is ever sent; the answer
+  // comes as `connected` or `failed`.
+  [[nodiscard]] virtual SinkId open(const AirPlayReceiver& receiver, double volume) = 0;
   // Closes the sink; no event follows for it.
   virtual void close(SinkId sink) = 0;
-  // The sink's own volume, 0…1, kept across a reconnect of the same id.
+  // The sink's volume, 0…1: the receiver's own volume where sendsVolume(), else a gain applied before sending.
   virtual void setVolume(SinkId sink, double volume) = 0;
+  // Whether the receivers are told the volume (their own volume control follows it) rather than keeping theirs.
+  [[nodiscard]] virtual bool sendsVolume() const = 0;
   // The player plays to every open sink, and to nothing else even while none is open.
   virtual void routeToReceivers() = 0;
   // The player plays to the computer's default output.

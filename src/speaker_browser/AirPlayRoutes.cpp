@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <ranges>
@@ -61,6 +62,17 @@ std::string shownName(const std::string& instance) {
 }
 
 }  // namespace
+
+std::string speakerVolumeKey(std::string_view name) {
+  std::string key = "speakerVolume/";
+  for (const char c : name) {
+    if (c == '%') key += "%25";
+    else if (c == '/') key += "%2F";
+    else if (c == '\\') key += "%5C";
+    else key += c;
+  }
+  return key;
+}
 
 std::string_view stateToken(RouteState state) {
   switch (state) {
@@ -122,9 +134,9 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   };
 
   State(AirPlayRoutes& owner, ServiceBrowser& browser, AirPlayOutput& output, MainQueue& queue,
-        const Collator& collator, Log& log, std::string ownName)
-      : owner(owner), browser(browser), output(output), queue(queue), collator(collator), log(log),
-        ownName(std::move(ownName)) {
+        const Collator& collator, Preferences& preferences, Log& log, std::string ownName)
+      : owner(owner), browser(browser), output(output), queue(queue), collator(collator), preferences(preferences),
+        log(log), ownName(std::move(ownName)) {
     Route computer;
     computer.name = kLocalRouteName;
     computer.local = true;
@@ -160,6 +172,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
         fresh.name = f.receiver.name;
         fresh.state = f.passwordRequired ? RouteState::passwordRequired : RouteState::available;
         fresh.model = f.model;
+        fresh.volume = rememberedVolume(fresh.name);
         routes.push_back(std::move(fresh));
         continue;
       }
@@ -198,6 +211,17 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       if (!r->selected) tick(*r);
       it = wanted.erase(it);
     }
+  }
+
+  double rememberedVolume(const std::string& name) {
+    const auto key = speakerVolumeKey(name);
+    const auto text = preferences.value(key);
+    if (!text) return Route::kDefaultVolume;
+    const auto volume = parseNumber(*text);
+    if (volume && *volume >= 0 && *volume <= 1) return *volume;
+    log.notice("preferences: " + escapeControlCharacters(key) + " is not a volume from 0 to 1; using " +
+               formatNumber(Route::kDefaultVolume));
+    return Route::kDefaultVolume;
   }
 
   // --- selection ----------------------------------------------------------------------------------------------
@@ -258,10 +282,9 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
 
   void connect(const std::string& name) {
     auto& receiver = receivers.at(name);
-    const auto id = output.open(receiver.found.receiver);
+    const auto id = output.open(receiver.found.receiver, route(name)->volume);
     receiver.sink = id;
     sinks[id] = name;
-    output.setVolume(id, route(name)->volume);
   }
 
   // --- sink events --------------------------------------------------------------------------------------------
@@ -318,6 +341,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   AirPlayOutput& output;
   MainQueue& queue;
   const Collator& collator;
+  Preferences& preferences;
   Log& log;
   const std::string ownName;
   std::string hostName;
@@ -331,8 +355,9 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
 };
 
 AirPlayRoutes::AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, MainQueue& mainQueue,
-                             const Collator& collator, Log& log, std::string ownName)
-    : d_(std::make_shared<State>(*this, browser, output, mainQueue, collator, log, std::move(ownName))) {
+                             const Collator& collator, Preferences& preferences, Log& log, std::string ownName)
+    : d_(std::make_shared<State>(*this, browser, output, mainQueue, collator, preferences, log,
+                                 std::move(ownName))) {
   std::weak_ptr<State> weak = d_;
   output.setHandlers(AirPlayOutput::Handlers{
       .connected = [weak](AirPlayOutput::SinkId id) { if (const auto s = weak.lock()) s->sinkUp(id); },
@@ -380,15 +405,19 @@ const std::vector<Route>& AirPlayRoutes::routes() const { return d_->routes; }
 void AirPlayRoutes::select(const std::string& name, bool selected) { d_->select(name, selected); }
 
 void AirPlayRoutes::setVolume(const std::string& name, double volume) {
-  Route* r = d_->route(name);
-  if (!r || r->local) return;
+  if (name == kLocalRouteName || !std::isfinite(volume)) return;
   volume = std::clamp(volume, 0.0, 1.0);
-  if (r->volume == volume) return;
+  Route* r = d_->route(name);
+  if (r && r->volume == volume) return;
+  d_->preferences.setValue(speakerVolumeKey(name), formatNumber(volume));
+  if (!r) return;
   r->volume = volume;
   const auto& receiver = d_->receivers.at(name);
   if (receiver.sink) d_->output.setVolume(*receiver.sink, volume);
   changed.notify();
 }
+
+bool AirPlayRoutes::receiversKeepTheirVolume() const { return !d_->output.sendsVolume(); }
 
 void AirPlayRoutes::choose(std::vector<std::string> names) {
   for (auto& name : names)
@@ -404,17 +433,26 @@ namespace {
 class InertOutput final : public AirPlayOutput {
  public:
   void setHandlers(Handlers) override {}
-  SinkId open(const AirPlayReceiver&) override { return 0; }
+  SinkId open(const AirPlayReceiver&, double) override { return 0; }
   void close(SinkId) override {}
   void setVolume(SinkId, double) override {}
+  bool sendsVolume() const override { return true; }
   void routeToReceivers() override {}
   void routeToDefault() override {}
 };
 
+// Nor does it set a volume.
+class NoPreferences final : public Preferences {
+ public:
+  std::optional<std::string> value(std::string_view) const override { return std::nullopt; }
+  void setValue(std::string_view, std::string_view) override {}
+};
+
 struct RouteCollection {
   RouteCollection(ServiceBrowser& browser, MainQueue& queue, const Collator& collator, Log& log)
-      : routes(browser, output, queue, collator, log, std::string()) {}
+      : routes(browser, output, queue, collator, preferences, log, std::string()) {}
   InertOutput output;
+  NoPreferences preferences;
   AirPlayRoutes routes;
 };
 

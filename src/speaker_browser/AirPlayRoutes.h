@@ -11,6 +11,7 @@
 #include "base/Collator.h"
 #include "base/Log.h"
 #include "base/MainQueue.h"
+#include "base/Preferences.h"
 #include "base/Signal.h"
 #include "speaker_browser/AirPlayOutput.h"
 #include "speaker_browser/ServiceBrowser.h"
@@ -32,16 +33,23 @@ enum class RouteState {
 
 // One output the player can be sent to: this computer or an AirPlay receiver.
 struct Route {
+  // A receiver's volume until the user sets one.
+  static constexpr double kDefaultVolume = 0.5;
+
   std::string name;
   bool local = false;  // "Este ordenador"
   RouteState state = RouteState::available;
   bool selected = false;
-  double volume = 1;    // the receiver's own volume, 0…1
+  double volume = kDefaultVolume;  // the receiver's own volume, 0…1
   std::string model;    // TXT "model" of the device's `_airplay._tcp` record, empty when none
 
   [[nodiscard]] bool enabled() const { return state != RouteState::passwordRequired; }
   friend bool operator==(const Route&, const Route&) = default;
 };
+
+// The preference holding a receiver's volume: "speakerVolume/" and the name, its "%", "/" and "\\" written as
+// %25, %2F and %5C so that every name is one key.
+[[nodiscard]] std::string speakerVolumeKey(std::string_view name);
 
 // "available", "connecting", "playing", "unreachable" or "password" (command-line output).
 [[nodiscard]] std::string_view stateToken(RouteState state);
@@ -66,14 +74,15 @@ struct DiscoveredReceiver {
 // The AirPlay menu's routes: "Este ordenador" first, then every AirPlay receiver on the network, each with its
 // state, selected flag and volume. Choosing receivers sends the player to them (and only them); choosing
 // "Este ordenador", or leaving no receiver chosen, sends it back to the computer's output. Nothing is chosen
-// except through select() and choose(). Main thread only.
+// except through select() and choose(). Each receiver's volume is remembered by name in `preferences`.
+// Main thread only.
 class AirPlayRoutes {
  public:
   static constexpr MainQueue::Duration kRetryPeriod{5000};
 
   // `ownName` is this computer's name on the network (empty: the name the browser reports).
   AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, MainQueue& mainQueue, const Collator& collator,
-                Log& log, std::string ownName);
+                Preferences& preferences, Log& log, std::string ownName);
   ~AirPlayRoutes();
   AirPlayRoutes(const AirPlayRoutes&) = delete;
   AirPlayRoutes& operator=(const AirPlayRoutes&) = delete;
@@ -84,8 +93,10 @@ class AirPlayRoutes {
   [[nodiscard]] const std::vector<Route>& routes() const;
   // Ticks or unticks a route. Ignored for unknown names, disabled receivers and unticking "Este ordenador".
   void select(const std::string& name, bool selected);
-  // Sets a receiver's own volume (clamped to 0…1).
+  // Sets and remembers a receiver's own volume (clamped to 0…1); a receiver not listed yet gets it once found.
   void setVolume(const std::string& name, double volume);
+  // The receivers keep their own volume: the one set here is a gain applied before sending.
+  [[nodiscard]] bool receiversKeepTheirVolume() const;
   // Ticks each named receiver as soon as it is found (command line).
   void choose(std::vector<std::string> names);
 

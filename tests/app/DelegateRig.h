@@ -47,7 +47,7 @@ struct DelegateRig : fakes::ControllerFakes {
   SpeakerBrowser speakers{speakerServices, queue, collator, "Portátil"};
   fakes::FakeServiceBrowser routeBrowser;
   fakes::FakeAirPlayOutput output;
-  AirPlayRoutes routes{routeBrowser, output, queue, collator, log, "Portátil"};
+  AirPlayRoutes routes{routeBrowser, output, queue, collator, preferences, log, "Portátil"};
   std::shared_ptr<Controller> controller;
   std::unique_ptr<AppDelegate> delegate;
 };

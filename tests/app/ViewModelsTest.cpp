@@ -174,13 +174,15 @@ class RouteListModelTest : public ::testing::Test {
   fakes::FoldingCollator collator;
   fakes::FakeServiceBrowser browser;
   fakes::FakeAirPlayOutput output;
-  AirPlayRoutes routes{browser, output, queue, collator, log, "Portátil"};
+  fakes::MemoryPreferences preferences;
+  AirPlayRoutes routes{browser, output, queue, collator, preferences, log, "Portátil"};
 };
 
 TEST_F(RouteListModelTest, WithoutCatalogue_OnlyThisComputer) {
   RouteListModel model(nullptr);
-  EXPECT_EQ(rows(model), std::vector<std::string>{"Este ordenador '' laptopcomputer ticked local 1"});
+  EXPECT_EQ(rows(model), std::vector<std::string>{"Este ordenador '' laptopcomputer ticked local 0.5"});
   EXPECT_FALSE(model.active());
+  EXPECT_FALSE(model.receiversKeepTheirVolume());
   model.select("Este ordenador", false);
   model.setVolume("Este ordenador", 0.2);
   EXPECT_EQ(model.rowCount(), 1);
@@ -195,18 +197,21 @@ TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
       {raop("AA@Cocina", 5001), raop("BB@Salón", 5002), raop("CC@Dormitorio", 5003, {{"pw", "true"}})});
   browser.browsed[1].second.resultsChanged({raop("Cocina", 7000, {{"model", "AudioAccessory5,1"}})});
   queue.runReady();
-  EXPECT_EQ(rows(model), (std::vector<std::string>{"Este ordenador '' laptopcomputer ticked local 1",
-                                                    "Cocina '' homepodmini.fill 1",
-                                                    "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 1",
-                                                    "Salón '' hifispeaker.fill 1"}));
+  EXPECT_EQ(rows(model), (std::vector<std::string>{"Este ordenador '' laptopcomputer ticked local 0.5",
+                                                    "Cocina '' homepodmini.fill 0.5",
+                                                    "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 0.5",
+                                                    "Salón '' hifispeaker.fill 0.5"}));
   EXPECT_EQ(rows(RouteListModel(&routes)), rows(model)) << "a model made later starts from the catalogue";
+  EXPECT_FALSE(model.receiversKeepTheirVolume());
+  output.sends = false;
+  EXPECT_TRUE(model.receiversKeepTheirVolume()) << "the menu says the speakers keep their own volume";
 
   model.select("Cocina", true);
   EXPECT_TRUE(model.active());
   EXPECT_EQ(active.count(), 1);
   EXPECT_EQ(output.route, fakes::FakeAirPlayOutput::Route::receivers);
-  EXPECT_EQ(rows(model)[0], "Este ordenador '' laptopcomputer local 1");
-  EXPECT_EQ(rows(model)[1], "Cocina '' homepodmini.fill ticked 1");
+  EXPECT_EQ(rows(model)[0], "Este ordenador '' laptopcomputer local 0.5");
+  EXPECT_EQ(rows(model)[1], "Cocina '' homepodmini.fill ticked 0.5");
 
   // A slider being dragged lives in its row: the row changes in place, never rebuilt.
   QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
@@ -223,7 +228,7 @@ TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
   EXPECT_TRUE(model.active()) << "a chosen receiver that drops stays chosen";
 
   model.select("Dormitorio", true);
-  EXPECT_EQ(rows(model)[2], "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 1")
+  EXPECT_EQ(rows(model)[2], "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 0.5")
       << "a receiver that wants a password cannot be chosen";
 
   model.select("Este ordenador", true);

@@ -28,8 +28,8 @@ using testsupport::sinkTone;
 
 constexpr auto kLimit = 20s;  // guards against hangs only
 constexpr const char* kSource = "org.example.tone440";
-constexpr double kPresent = 0.2;  // the source plays at amplitude 0.5
-constexpr double kAbsent = 0.02;
+constexpr double kPresent = ReceiverPcm::kHeard;  // at a receiver, whatever volume it holds
+constexpr double kAbsent = 0.02;                   // on the computer's output; the source plays at 0.5
 // GLib ends the process when the private session bus goes away unless GSettings stays in memory.
 const std::map<std::string, std::string> kEnvironment{{"GSETTINGS_BACKEND", "memory"}};
 
@@ -62,7 +62,9 @@ class AirPlay : public testing::Test {
 TEST_F(AirPlay, HeadlessSendsTheSourceToTwoReceiversAndFollowsOneDroppingOutAndComingBack) {
   ChildProcess tone({TONE_SOURCE, kSource, "Tono 440", "440"}, true);
   ASSERT_EQ(tone.readLine(), "playing");
-  HeadlessBrontide app(BRONTIDE_EXECUTABLE, {"--source", kSource, "--speaker", "Terraza", "--speaker", "Estudio"},
+  HeadlessBrontide app(BRONTIDE_EXECUTABLE,
+                       {"--source", kSource, "--speaker", "Terraza", "--speaker", "Estudio", "--speaker-volume",
+                        "Terraza=1", "--speaker-volume", "Estudio=1"},
                        kEnvironment);
 
   // The index of the line "route: <what>" at or after `from`.

@@ -13,6 +13,7 @@
 
 #include "controller/Controller.h"
 #include "fakes/FakeWorkspace.h"
+#include "fakes/MemoryPreferences.h"
 #include "fakes/RecordingLog.h"
 #include "fakes/SimpleCollator.h"
 #include "fakes/VirtualMainQueue.h"
@@ -279,27 +280,6 @@ class FakeLoginItems final : public LoginItems {
     current = to;
     return {};
   }
-};
-
-// Preferences kept in memory; records every write in order.
-class MemoryPreferences final : public Preferences {
- public:
-  MemoryPreferences() = default;
-  MemoryPreferences(std::initializer_list<std::pair<const std::string, std::string>> values) : values_(values) {}
-
-  [[nodiscard]] std::optional<std::string> value(std::string_view key) const override {
-    const auto it = values_.find(key);
-    return it == values_.end() ? std::nullopt : std::optional(it->second);
-  }
-  void setValue(std::string_view key, std::string_view value) override {
-    values_[std::string(key)] = std::string(value);
-    writes.emplace_back(key, value);
-  }
-
-  std::vector<std::pair<std::string, std::string>> writes;
-
- private:
-  std::map<std::string, std::string, std::less<>> values_;
 };
 
 class FakeSpeakerDiscovery final : public SpeakerDiscovery {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 
+#include "fakes/MemoryPreferences.h"
 #include "fakes/RecordingLog.h"
 #include "fakes/SimpleCollator.h"
 #include "fakes/VirtualMainQueue.h"
@@ -79,7 +80,12 @@ TEST(ArrangeReceiversTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword)
 class AirPlayRoutesTest : public testing::Test {
  protected:
   AirPlayRoutesTest() {
-    routes = std::make_unique<AirPlayRoutes>(browser, output, queue, collator, log, "Portátil");
+    restart();
+  }
+  // A new catalogue, as in the next run, on the same preferences.
+  void restart() {
+    routes.reset();
+    routes = std::make_unique<AirPlayRoutes>(browser, output, queue, collator, preferences, log, "Portátil");
     routes->start();
   }
 
@@ -112,6 +118,7 @@ class AirPlayRoutesTest : public testing::Test {
   fakes::FakeServiceBrowser browser;
   fakes::FakeAirPlayOutput output;
   fakes::SimpleCollator collator;
+  fakes::MemoryPreferences preferences;
   fakes::RecordingLog log;
   std::unique_ptr<AirPlayRoutes> routes;
 };
@@ -177,9 +184,15 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneA
   EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
-TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSecondsWithItsVolume) {
+TEST_F(AirPlayRoutesTest, Volumes_AreEachReceiversOwnRememberedByNameAndOpenedWith) {
+  preferences.setValue("speakerVolume/Estudio", "nan");  // a broken value: the default, said once
+  routes->setVolume("Terraza", 0.25);                    // not listed yet: kept for when it is
+  routes->setVolume("Este ordenador", 0.1);              // has no volume of its own here
   publishNetwork();
-  routes->setVolume("Terraza", 0.25);
+  EXPECT_EQ(route("Terraza").volume, 0.25);
+  EXPECT_EQ(route("Estudio").volume, 0.5);
+  EXPECT_EQ(route("Este ordenador").volume, 0.5);
+  EXPECT_EQ(std::ranges::count_if(log.lines(), [](const auto& l) { return l.contains("Estudio is not a volume"); }), 1);
   routes->setVolume("Estudio", 7);
   routes->select("Terraza", true);
   routes->select("Estudio", true);
@@ -187,6 +200,26 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   EXPECT_EQ(output.volumes.at(output.sinkOf("Estudio")), 1.0);
   routes->setVolume("Terraza", 0.5);
   EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+  routes->setVolume("a/b\\c%", 0.75);
+  EXPECT_EQ(preferences.value("speakerVolume/a%2Fb%5Cc%25"), "0.75");
+  EXPECT_FALSE(routes->receiversKeepTheirVolume());
+  output.sends = false;
+  EXPECT_TRUE(routes->receiversKeepTheirVolume());
+
+  restart();  // the next run opens each with its own
+  publishNetwork();
+  routes->select("Terraza", true);
+  routes->select("Estudio", true);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Estudio")), 1.0);
+  EXPECT_EQ(route("Garaje").volume, 0.5);
+}
+
+TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSecondsWithItsVolume) {
+  publishNetwork();
+  routes->select("Terraza", true);
+  routes->select("Estudio", true);
+  routes->setVolume("Terraza", 0.25);
   output.connect("Terraza");
   output.connect("Estudio");
   const int opened = output.opens;
@@ -204,7 +237,7 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   EXPECT_EQ(output.opens, opened);
   queue.advance(1ms);
   EXPECT_EQ(output.opens, opened + 1);
-  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.5);
+  EXPECT_EQ(output.volumes.at(output.sinkOf("Terraza")), 0.25);
   EXPECT_EQ(route("Terraza").state, RouteState::unreachable);
   output.fail("Terraza");
   queue.advance(5s);

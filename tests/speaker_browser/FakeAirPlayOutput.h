@@ -14,13 +14,15 @@ class FakeAirPlayOutput final : public AirPlayOutput {
   enum class Route { none, receivers, computer };
 
   void setHandlers(Handlers h) override { handlers = std::move(h); }
-  SinkId open(const AirPlayReceiver& receiver) override {
+  SinkId open(const AirPlayReceiver& receiver, double volume) override {
     open_[++lastId_] = receiver;
+    volumes[lastId_] = volume;
     ++opens;
     return lastId_;
   }
   void close(SinkId sink) override { open_.erase(sink); }
   void setVolume(SinkId sink, double volume) override { volumes[sink] = volume; }
+  bool sendsVolume() const override { return sends; }
   void routeToReceivers() override { route = Route::receivers; }
   void routeToDefault() override { route = Route::computer; }
 
@@ -47,7 +49,8 @@ class FakeAirPlayOutput final : public AirPlayOutput {
 
   Handlers handlers;
   Route route = Route::none;
-  std::map<SinkId, double> volumes;
+  std::map<SinkId, double> volumes;  // from open() on
+  bool sends = true;
   int opens = 0;
 
  private:

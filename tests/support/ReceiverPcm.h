@@ -15,13 +15,16 @@
 
 // What one shairport-sync receiver of the test network (scripts/airplay-network) has played: S16LE stereo at
 // 44.1 kHz appended to $BRONTIDE_RECEIVERS_DIR/NAME.pcm, with "<monotonic s> <byte offset> <what>" lines in
-// NAME.events. Shared by the AirPlay tests and benchmarks.
+// NAME.events, and each AirPlay volume it was sent in NAME.volumes. Shared by the AirPlay tests and benchmarks.
 namespace brontide::testsupport {
 
 class ReceiverPcm {
  public:
   static constexpr double kRate = 44100;
   static constexpr std::uintmax_t kFrameBytes = 4;
+  // A tone's level that counts as heard at whatever volume the receiver holds (shairport-sync 3.3.8 keeps its own
+  // at −18 when the sender sends none, some 38 dB down).
+  static constexpr double kHeard = 0.002;
 
   explicit ReceiverPcm(const std::string& name) : base_(directory() + "/" + name) { mark(); }
 
@@ -30,7 +33,10 @@ class ReceiverPcm {
     return dir ? dir : "";
   }
 
-  void mark() { start_ = size(); }
+  void mark() {
+    start_ = size();
+    volumesSeen_ = allVolumes().size();
+  }
   [[nodiscard]] std::uintmax_t markOffset() const { return start_; }
   [[nodiscard]] double secondsSinceMark() const { return double(size() - start_) / (kFrameBytes * kRate); }
   // Whether it has played sound since the mark, not only the silence a receiver starts a session with.
@@ -54,14 +60,7 @@ class ReceiverPcm {
   // Level of `frequency` over the last `seconds`: the median of 50 ms blocks, so that the odd dropped or
   // stuffed packet (a receiver resynchronising on a busy machine) does not hide a tone that is there.
   [[nodiscard]] double tone(double frequency = 440, double seconds = 0.5) const {
-    constexpr std::size_t kBlock = std::size_t(kRate / 20);
-    const auto samples = last(seconds);
-    std::vector<double> levels;
-    for (std::size_t at = 0; at + kBlock <= samples.size(); at += kBlock)
-      levels.push_back(toneAmplitude(std::span(samples).subspan(at, kBlock), frequency, kRate));
-    if (levels.empty()) return 0;
-    std::ranges::nth_element(levels, levels.begin() + long(levels.size() / 2));
-    return levels[levels.size() / 2];
+    return medianToneAmplitude(last(seconds), frequency, kRate);
   }
 
   // The first event `what` ("start", "loud", "end") at or after byte offset `from`: its monotonic time in
@@ -80,14 +79,29 @@ class ReceiverPcm {
     return std::nullopt;
   }
 
+  // The AirPlay volumes it was sent since the mark, in order.
+  [[nodiscard]] std::vector<double> volumes() const {
+    auto all = allVolumes();
+    all.erase(all.begin(), all.begin() + long(std::min(volumesSeen_, all.size())));
+    return all;
+  }
+
   [[nodiscard]] std::uintmax_t size() const {
     struct stat info {};
     return ::stat((base_ + ".pcm").c_str(), &info) == 0 ? std::uintmax_t(info.st_size) : 0;
   }
 
  private:
+  [[nodiscard]] std::vector<double> allVolumes() const {
+    std::vector<double> volumes;
+    std::ifstream in(base_ + ".volumes");
+    for (double volume = 0; in >> volume;) volumes.push_back(volume);
+    return volumes;
+  }
+
   std::string base_;
   std::uintmax_t start_ = 0;
+  std::size_t volumesSeen_ = 0;
 };
 
 }  // namespace brontide::testsupport

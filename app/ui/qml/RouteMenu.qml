@@ -50,12 +50,24 @@ Popup {
             spacing: Brand.routeRowSpacing
 
             Repeater {
+                id: rowRepeater
                 model: root.routes
                 RouteRow {
                     Layout.fillWidth: true
                     onToggled: (on) => root.routes.select(name, on)
                     onVolumeMoved: (value) => root.routes.setVolume(name, value)
                 }
+            }
+            Text {
+                objectName: "ownVolumeHint"
+                visible: root.routes.receiversKeepTheirVolume === true && rowRepeater.count > 1
+                Layout.fillWidth: true
+                Layout.leftMargin: Brand.routeRowPaddingH
+                Layout.rightMargin: Brand.routeRowPaddingH
+                text: qsTr("Con esta versión de PipeWire el altavoz mantiene su propio volumen.")
+                wrapMode: Text.WordWrap
+                font.pixelSize: Brand.caption
+                color: Brand.secondary
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "linux/pipewire/RaopArguments.h"
 #include "linux/pipewire/ReceiverSessions.h"
 
 namespace brontide::linux::pipewire {
@@ -65,7 +66,7 @@ void PipeWireAirPlayOutput::command(std::function<void(ReceiverSessions&)> work)
 
 void PipeWireAirPlayOutput::setHandlers(Handlers handlers) { relay_->handlers = std::move(handlers); }
 
-AirPlayOutput::SinkId PipeWireAirPlayOutput::open(const AirPlayReceiver& receiver) {
+AirPlayOutput::SinkId PipeWireAirPlayOutput::open(const AirPlayReceiver& receiver, double volume) {
   const SinkId id = ++lastSink_;
   if (!sessions_->running()) {
     Relay::post(mainQueue_, relay_, [id](Relay& relay) {
@@ -73,7 +74,7 @@ AirPlayOutput::SinkId PipeWireAirPlayOutput::open(const AirPlayReceiver& receive
     });
     return id;
   }
-  command([id, receiver](ReceiverSessions& s) { s.open(id, receiver, 1.0); });
+  command([id, receiver, volume](ReceiverSessions& s) { s.open(id, receiver, volume); });
   return id;
 }
 
@@ -84,6 +85,8 @@ void PipeWireAirPlayOutput::close(SinkId sink) {
 void PipeWireAirPlayOutput::setVolume(SinkId sink, double volume) {
   command([sink, volume](ReceiverSessions& s) { s.setVolume(sink, volume); });
 }
+
+bool PipeWireAirPlayOutput::sendsVolume() const { return raopSinkSendsVolume(LibraryVersion::loaded()); }
 
 void PipeWireAirPlayOutput::routeToReceivers() {
   relay_->toReceivers = true;

@@ -37,9 +37,10 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   PipeWireAirPlayOutput& operator=(const PipeWireAirPlayOutput&) = delete;
 
   void setHandlers(Handlers handlers) override;
-  [[nodiscard]] SinkId open(const AirPlayReceiver& receiver) override;
+  [[nodiscard]] SinkId open(const AirPlayReceiver& receiver, double volume) override;
   void close(SinkId sink) override;
   void setVolume(SinkId sink, double volume) override;
+  [[nodiscard]] bool sendsVolume() const override;
   void routeToReceivers() override;
   void routeToDefault() override;
 

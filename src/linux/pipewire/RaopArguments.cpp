@@ -13,6 +13,10 @@ namespace {
 // raop.hostname, which the newer set fills with the address as well, so this may err low but never high.
 constexpr LibraryVersion kRaopIpSince{0, 3, 66};
 
+// The 1.x sink: the AirPlay volume sent as 30·∛(mean channel volume) − 30 dB, nothing applied here, and its
+// latency taken from raop.latency.ms.
+constexpr LibraryVersion kVolumeSentSince{1, 0, 0};
+
 const char* encryptionArgument(AirPlayEncryption encryption) {
   switch (encryption) {
     case AirPlayEncryption::rsa: return "RSA";
@@ -41,6 +45,8 @@ LibraryVersion LibraryVersion::parse(std::string_view text) {
 
 LibraryVersion LibraryVersion::loaded() { return parse(pw_get_library_version()); }
 
+bool raopSinkSendsVolume(LibraryVersion library) { return library >= kVolumeSentSince; }
+
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
   for (const unsigned char c : text) {
@@ -66,11 +72,14 @@ std::string raopSinkArguments(const AirPlayReceiver& r, const std::string& nodeN
           " raop.transport = " + (r.transport == AirPlayTransport::tcp ? "tcp" : "udp") +
           " raop.encryption.type = " + encryptionArgument(r.encryption) + " raop.audio.codec = PCM";
   if (r.password) args += " raop.password = " + jsonString(*r.password);
+  if (raopSinkSendsVolume(library)) args += " raop.latency.ms = " + std::to_string(kRaopLatencyMs);
   // Never the session's default sink; never suspended (see FanOutSink::create).
   args += " stream.props = { node.name = " + jsonString(nodeName) + " node.description = " + jsonString(r.name) +
           // WirePlumber restores sink volumes by media.name, which the module makes the same for every receiver:
           // name each after its receiver so one receiver's volume never lands on another.
           " media.name = " + jsonString("AirPlay: " + r.name) +
+          // The receiver's volume is ours alone: a restored one would reach the speaker before it.
+          " state.restore-props = false" +
           " priority.session = 0 priority.driver = 0 session.suspend-timeout-seconds = 0" +
           // PipeWire 1.x stamps RTP with the driver's clock: a sink that starts on another driver and then joins the
           // fan-out sink's jumps, and the receiver waits hours for the next packet. It is in the fan-out's group.

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -166,13 +165,17 @@ void RaopSink::setVolume(double volume) {
 
 void RaopSink::applyVolume() {
   if (!node_) return;
-  // Cubic, as desktop volume sliders map their position to the software gain.
-  float gain = static_cast<float>(std::pow(std::clamp(volume_, 0.0, 1.0), 3.0));
+  // Cubic, as desktop volume sliders map their position to the software gain. A 1.x sink turns it back into the
+  // slider's position, sending AirPlay volume 30·v − 30 dB; at 0 it sends mute (−144) instead of −30.
+  const double v = std::clamp(volume_, 0.0, 1.0);
+  float gain = static_cast<float>(v * v * v);
   float volumes[2] = {gain, gain};
   std::uint8_t buffer[256];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
   spa_pod_frame frame;
   spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+  spa_pod_builder_prop(&builder, SPA_PROP_mute, 0);
+  spa_pod_builder_bool(&builder, v == 0);
   spa_pod_builder_prop(&builder, SPA_PROP_channelVolumes, 0);
   spa_pod_builder_array(&builder, sizeof(float), SPA_TYPE_Float, 2, volumes);
   const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &frame));

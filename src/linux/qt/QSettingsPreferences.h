@@ -3,7 +3,7 @@
 #include <QSettings>
 #include <QString>
 
-#include "controller/Preferences.h"
+#include "base/Preferences.h"
 
 namespace brontide::linux::qt {
 

@@ -20,12 +20,14 @@ TEST(Options_Modes, EachFlagSelectsItsMode) {
 
 TEST(Options_Streaming, ValuesAndRepeatedSpeakers) {
   auto options = parse({"--headless", "--source", "org.example.player", "--volume", "0.25", "--mute", "--speaker",
-                        "Cocina", "--speaker", "Salón"});
+                        "Cocina", "--speaker", "Salón", "--speaker-volume", "Cocina=0.5", "--speaker-volume",
+                        "a=b=1"});
   ASSERT_TRUE(options) << options.error();
   EXPECT_EQ(options->source, "org.example.player");
   EXPECT_EQ(options->volume, 0.25);
   EXPECT_TRUE(options->mute);
   EXPECT_EQ(options->speakerNames, (std::vector<std::string>{"Cocina", "Salón"}));
+  EXPECT_EQ(options->speakerVolumes, (std::vector<std::pair<std::string, double>>{{"Cocina", 0.5}, {"a=b", 1.0}}));
 }
 
 TEST(Options_BadInput, RejectedWithASpanishReason) {
@@ -33,6 +35,8 @@ TEST(Options_BadInput, RejectedWithASpanishReason) {
       {"--frobnicate"},          {"--source"},           {"--source", ""},      {"--volume", "1.5"},
       {"--volume", "nan"},       {"--volume", "0.5x"},   {"--wait", "-1"},      {"--apps", "--headless"},
       {"--apps", "--mute"},      {"--speakers", "--speaker", "Cocina"},
+      {"--speaker-volume", "Cocina"},  {"--speaker-volume", "=0.5"}, {"--speaker-volume", "Cocina=2"},
+      {"--routes", "--speaker-volume", "Cocina=1"},
   };
   for (const auto& args : bad) {
     auto options = parse(args);

@@ -1,8 +1,11 @@
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pipewire/pipewire.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -69,9 +72,8 @@ class PipeWireAirPlayOutputTest : public testing::Test {
     command.push_back(tone);
     player = std::make_unique<ChildProcess>(command);
   }
-  AirPlayOutput::SinkId openAndStream(const AirPlayReceiver& r) {
-    const auto id = output->open(r);
-    output->setVolume(id, 1.0);  // as the route catalogue does for every sink it opens
+  AirPlayOutput::SinkId openAndStream(const AirPlayReceiver& r, double volume = 1.0) {
+    const auto id = output->open(r, volume);
     EXPECT_TRUE(queue.pumpUntil([&] { return streaming.contains(id) || failed.contains(id); }, kLimit));
     EXPECT_TRUE(streaming.contains(id)) << r.name << " never took the stream";
     return id;
@@ -80,7 +82,7 @@ class PipeWireAirPlayOutputTest : public testing::Test {
   // has arrived once half a second of it has played.
   bool toneArrives(ReceiverTap& tap) {
     tap.mark();
-    return queue.pumpUntil([&] { return tap.secondsSinceMark() >= 0.5 && tap.tone() > 0.2; }, kLimit);
+    return queue.pumpUntil([&] { return tap.secondsSinceMark() >= 0.5 && tap.tone() > ReceiverTap::kHeard; }, kLimit);
   }
   bool playsFor(ReceiverTap& tap, double seconds) {
     tap.mark();
@@ -99,7 +101,7 @@ class PipeWireAirPlayOutputTest : public testing::Test {
 
 TEST_F(PipeWireAirPlayOutputTest, OneReceiver_CarriesThePlayersToneUntilBackToTheComputer) {
   output->routeToReceivers();
-  const auto terraza = output->open(receiver("Terraza", 5101));
+  const auto terraza = output->open(receiver("Terraza", 5101), 1.0);
   ASSERT_TRUE(queue.pumpUntil([&] { return connected.contains(terraza); }, kLimit));
   play();
   ASSERT_TRUE(queue.pumpUntil([&] { return streaming.contains(terraza); }, kLimit));
@@ -119,22 +121,46 @@ TEST_F(PipeWireAirPlayOutputTest, OneReceiver_CarriesThePlayersToneUntilBackToTh
   EXPECT_EQ(*route, PipeWireAirPlayOutput::kFanOutSinkName);
 }
 
-TEST_F(PipeWireAirPlayOutputTest, TwoReceivers_BothCarryTheToneAndEachHasItsOwnVolume) {
+double dB(double ratio) { return 20 * std::log10(ratio); }
+
+// The slider's position v is the receiver's own volume where the sink sends one (AirPlay 30·v − 30 dB, nothing
+// applied here); elsewhere a gain of v³ applied here once, the receiver keeping its own.
+TEST_F(PipeWireAirPlayOutputTest, TwoReceivers_EachPlaysAtItsOwnVolumeSetBeforeItConnects) {
   output->routeToReceivers();
   play();
-  const auto terraza = openAndStream(receiver("Terraza", 5101));
-  openAndStream(receiver("Estudio", 5102));
   ReceiverTap terrazaTap("Terraza"), estudioTap("Estudio");
+  const auto terraza = openAndStream(receiver("Terraza", 5101), 1.0);
+  openAndStream(receiver("Estudio", 5102), 0.5);
   ASSERT_TRUE(toneArrives(terrazaTap));
   ASSERT_TRUE(toneArrives(estudioTap));
 
-  output->setVolume(terraza, 0.5);
-  queue.pumpFor(300ms);  // the receivers' own buffers still hold sound at the old volume
+  const double fanOut = sinkTone(440, 0.5, PipeWireAirPlayOutput::kFanOutSinkName);
   ASSERT_TRUE(playsFor(terrazaTap, 1.0));
-  const double lowered = terrazaTap.tone(), full = estudioTap.tone();
-  EXPECT_GT(lowered, 0.01);
-  EXPECT_LT(lowered, 0.5 * full);
-  EXPECT_GT(full, 0.2);
+  const double full = terrazaTap.tone(440, 1.0), half = estudioTap.tone(440, 1.0);
+  std::printf("levels: player 0.5, fan-out %.4f, receiver at 100 %% %.4f (%+.1f dB), at 50 %% %.4f (%+.1f dB)\n",
+              fanOut, full, dB(full / fanOut), half, dB(half / fanOut));
+  EXPECT_NEAR(dB(fanOut / 0.5), 0, 0.5) << "the fan-out sink carries the player's sound as it is";
+  if (output->sendsVolume()) {
+    EXPECT_NEAR(dB(full / fanOut), 0, 1.0) << "a receiver at 100 % plays what it is sent";
+    EXPECT_LT(half, full / 2);
+    // The first volume each one hears is its own, and no other ever follows.
+    EXPECT_THAT(terrazaTap.volumes(), testing::Each(0.0));
+    EXPECT_THAT(estudioTap.volumes(), testing::Each(-15.0));
+    EXPECT_FALSE(terrazaTap.volumes().empty());
+    EXPECT_FALSE(estudioTap.volumes().empty());
+  } else {
+    EXPECT_NEAR(dB(half / full), dB(0.125), 1.0) << "the gain is v³, applied once";
+    EXPECT_TRUE(terrazaTap.volumes().empty());
+  }
+
+  terrazaTap.mark();
+  output->setVolume(terraza, 0.0);
+  queue.pumpFor(300ms);  // the receiver's own buffer still holds sound at the old volume
+  ASSERT_TRUE(playsFor(terrazaTap, 1.0));
+  EXPECT_LT(terrazaTap.tone(440, 0.5), ReceiverTap::kHeard / 4) << "at 0 the receiver is silent";
+  if (output->sendsVolume()) {
+    EXPECT_THAT(terrazaTap.volumes(), testing::Contains(-144.0));
+  }
 }
 
 TEST_F(PipeWireAirPlayOutputTest, DroppedOrAbsentReceiver_FailsAloneAndReopensOnceBack) {
@@ -146,10 +172,10 @@ TEST_F(PipeWireAirPlayOutputTest, DroppedOrAbsentReceiver_FailsAloneAndReopensOn
   ASSERT_TRUE(toneArrives(estudioTap));
 
   ASSERT_EQ(rig::command("stop-receiver Terraza"), 0);
-  const auto nobody = output->open(receiver("Nadie", 5199));  // nothing listens there
+  const auto nobody = output->open(receiver("Nadie", 5199), 1.0);  // nothing listens there
   ASSERT_TRUE(queue.pumpUntil([&] { return failed.contains(terraza) && failed.contains(nobody); }, kLimit));
   ASSERT_TRUE(playsFor(estudioTap, 1.0));
-  EXPECT_GT(estudioTap.tone(), 0.2);
+  EXPECT_GT(estudioTap.tone(), ReceiverTap::kHeard);
   EXPECT_LT(sinkTone(440), 0.01);
 
   ASSERT_EQ(rig::command("start-receiver Terraza"), 0);

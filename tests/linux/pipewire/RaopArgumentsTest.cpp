@@ -34,12 +34,16 @@ TEST(RaopArguments, EachLibraryGenerationReadsTheAddressFromItsOwnKey) {
   EXPECT_STREQ(legacy["raop.transport"], "tcp");
   EXPECT_STREQ(legacy["raop.encryption.type"], "RSA");
   EXPECT_STREQ(legacy["raop.password"], "se\\creto");
+  EXPECT_EQ(legacy["raop.latency.ms"], nullptr);
+  EXPECT_FALSE(raopSinkSendsVolume({0, 3, 65}));
 
   const Parsed current(raopSinkArguments(receiver, "brontide.raop.7", "fan", {1, 4, 2}));
   EXPECT_STREQ(current["raop.ip"], "127.0.0.2");
   EXPECT_STREQ(current["raop.name"], "Salón \"grande\"");
   EXPECT_STREQ(current["raop.port"], "5000");
   EXPECT_STREQ(current["raop.password"], "se\\creto");
+  EXPECT_STREQ(current["raop.latency.ms"], "250");
+  EXPECT_TRUE(raopSinkSendsVolume({1, 4, 2}));
 
   const Parsed stream(current["stream.props"]);
   EXPECT_STREQ(stream["node.name"], "brontide.raop.7");
@@ -47,6 +51,7 @@ TEST(RaopArguments, EachLibraryGenerationReadsTheAddressFromItsOwnKey) {
   EXPECT_STREQ(stream["media.name"], "AirPlay: Salón \"grande\"");
   EXPECT_STREQ(stream["priority.session"], "0");
   EXPECT_STREQ(stream["node.group"], "fan");
+  EXPECT_STREQ(stream["state.restore-props"], "false");
 }
 
 TEST(RaopArguments, NoPasswordNoPasswordKey) {

@@ -1,4 +1,4 @@
-#include "controller/Preferences.h"
+#include "base/Preferences.h"
 
 #include <array>
 #include <charconv>
