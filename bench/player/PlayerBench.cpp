@@ -1,6 +1,7 @@
 // Latency from an ADTS frame written on the socket to its sound at the player's sink, and the
 // player's CPU while playing, in a private PipeWire session. Prints figures; never fails on them.
 #include <gst/gst.h>
+#include <pipewire/pipewire.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
   brontide::testsupport::AudioSession session{false};
   ::setenv("GSETTINGS_BACKEND", "memory", 1);
   gst_init(&argc, &argv);
+  pw_init(&argc, &argv);
 
   // Looped by the server: 2 s of quiet noise (-56 dBFS) then 1 s of 440 Hz; with --silence, 9 s of digital
   // silence (13-byte AAC frames) then 1 s of 440 Hz, as when an app is started paused.

@@ -214,14 +214,15 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   }
 
   double rememberedVolume(const std::string& name) {
+    const double fallback = output.sendsVolume() ? Route::kDefaultVolume : Route::kDefaultGain;
     const auto key = speakerVolumeKey(name);
     const auto text = preferences.value(key);
-    if (!text) return Route::kDefaultVolume;
+    if (!text) return fallback;
     const auto volume = parseNumber(*text);
     if (volume && *volume >= 0 && *volume <= 1) return *volume;
     log.notice("preferences: " + escapeControlCharacters(key) + " is not a volume from 0 to 1; using " +
-               formatNumber(Route::kDefaultVolume));
-    return Route::kDefaultVolume;
+               formatNumber(fallback));
+    return fallback;
   }
 
   // --- selection ----------------------------------------------------------------------------------------------

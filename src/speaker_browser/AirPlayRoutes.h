@@ -33,8 +33,10 @@ enum class RouteState {
 
 // One output the player can be sent to: this computer or an AirPlay receiver.
 struct Route {
-  // A receiver's volume until the user sets one.
+  // A receiver's volume until the user sets one: half its own volume where the receiver follows ours; where it
+  // keeps its own, nothing taken off it.
   static constexpr double kDefaultVolume = 0.5;
+  static constexpr double kDefaultGain = 1.0;
 
   std::string name;
   bool local = false;  // "Este ordenador"

@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -14,6 +16,7 @@
 
 #include "e2e/HeadlessBrontide.h"
 #include "linux/avahi/Rig.h"
+#include "linux/pipewire/RaopArguments.h"
 #include "support/AudioSession.h"
 #include "support/ReceiverPcm.h"
 
@@ -101,6 +104,63 @@ TEST_F(AirPlay, HeadlessSendsTheSourceToTwoReceiversAndFollowsOneDroppingOutAndC
   })) << app.transcript();
 
   EXPECT_EQ(app.terminate(), 0);
+}
+
+// Keeps every core busy while it lives, as a loaded desktop would.
+class BusyCores {
+ public:
+  BusyCores() {
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+      threads_.emplace_back([this] {
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+  }
+  ~BusyCores() {
+    stop_ = true;
+    for (auto& t : threads_) t.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+TEST_F(AirPlay, ReceiverChosenWhileLivePlaysAMinuteWithoutAGapAndKeepsItsVolumeForTheNextRun) {
+  ASSERT_EQ(rig::command("stop-receiver Terraza"), 0);  // chosen once it appears, while already live
+  ChildProcess tone({TONE_SOURCE, kSource, "Tono 440", "440"}, true);
+  ASSERT_EQ(tone.readLine(), "playing");
+  std::optional<HeadlessBrontide> app;
+  app.emplace(BRONTIDE_EXECUTABLE, std::vector<std::string>{"--source", kSource, "--speaker", "Terraza",
+                                                              "--speaker-volume", "Terraza=0.8"},
+              kEnvironment);
+  ASSERT_TRUE(app->find(HeadlessBrontide::is("state: En directo"), 0, kLimit)) << app->transcript();
+  std::this_thread::sleep_for(5s);
+  ReceiverPcm terraza("Terraza");
+  ASSERT_EQ(rig::command("start-receiver Terraza"), 0);
+  ASSERT_TRUE(soundArrives(terraza)) << app->transcript();
+
+  {
+    BusyCores busy;
+    terraza.mark();
+    ASSERT_TRUE(testsupport::eventually([&] { return terraza.secondsSinceMark() >= 60; }, 90s));
+  }
+  const double gap = terraza.longestSilence();
+  std::printf("longest gap over 60 s at the receiver, cores busy: %.1f ms\n", gap * 1000);
+  EXPECT_LE(gap, 0.010);
+  EXPECT_FALSE(terraza.event("start", terraza.markOffset())) << "the receiver stopped for over 0.5 s";
+  EXPECT_EQ(app->terminate(), 0);
+
+  // The next run sets the receiver to the volume it was left at before anything else (where it is sent one).
+  if (!linux::pipewire::raopSinkSendsVolume(linux::pipewire::LibraryVersion::loaded())) return;
+  terraza.markVolumes();
+  terraza.mark();
+  app.emplace(BRONTIDE_EXECUTABLE, std::vector<std::string>{"--source", kSource, "--speaker", "Terraza"},
+              kEnvironment);
+  ASSERT_TRUE(soundArrives(terraza)) << app->transcript();
+  ASSERT_FALSE(terraza.volumes().empty());
+  EXPECT_NEAR(terraza.volumes().front(), 30 * 0.8 - 30, 0.05);
+  EXPECT_EQ(app->terminate(), 0);
 }
 
 TEST_F(AirPlay, ListingCommandsShowTheNetwork) {

@@ -26,17 +26,18 @@ class ReceiverPcm {
   // at −18 when the sender sends none, some 38 dB down).
   static constexpr double kHeard = 0.002;
 
-  explicit ReceiverPcm(const std::string& name) : base_(directory() + "/" + name) { mark(); }
+  explicit ReceiverPcm(const std::string& name) : base_(directory() + "/" + name) {
+    mark();
+    markVolumes();
+  }
 
   static std::string directory() {
     const char* dir = std::getenv("BRONTIDE_RECEIVERS_DIR");
     return dir ? dir : "";
   }
 
-  void mark() {
-    start_ = size();
-    volumesSeen_ = allVolumes().size();
-  }
+  void mark() { start_ = size(); }
+  void markVolumes() { volumesSeen_ = allVolumes().size(); }
   [[nodiscard]] std::uintmax_t markOffset() const { return start_; }
   [[nodiscard]] double secondsSinceMark() const { return double(size() - start_) / (kFrameBytes * kRate); }
   // Whether it has played sound since the mark, not only the silence a receiver starts a session with.
@@ -63,6 +64,20 @@ class ReceiverPcm {
     return medianToneAmplitude(last(seconds), frequency, kRate);
   }
 
+  // The longest run of silence (both channels within ±4 of zero, dither included) played since the mark, in
+  // seconds: a gap in a tone that should never stop.
+  [[nodiscard]] double longestSilence() const {
+    std::ifstream in(base_ + ".pcm", std::ios::binary);
+    in.seekg(std::streamoff(start_));
+    std::int16_t frame[2];
+    std::uintmax_t run = 0, longest = 0;
+    while (in.read(reinterpret_cast<char*>(frame), sizeof frame)) {
+      run = std::abs(frame[0]) <= 4 && std::abs(frame[1]) <= 4 ? run + 1 : 0;
+      longest = std::max(longest, run);
+    }
+    return double(longest) / kRate;
+  }
+
   // The first event `what` ("start", "loud", "end") at or after byte offset `from`: its monotonic time in
   // seconds and its byte offset.
   [[nodiscard]] std::optional<std::pair<double, std::uintmax_t>> event(const std::string& what,
@@ -79,7 +94,7 @@ class ReceiverPcm {
     return std::nullopt;
   }
 
-  // The AirPlay volumes it was sent since the mark, in order.
+  // The AirPlay volumes it was set to since markVolumes() (or construction), in order.
   [[nodiscard]] std::vector<double> volumes() const {
     auto all = allVolumes();
     all.erase(all.begin(), all.begin() + long(std::min(volumesSeen_, all.size())));

@@ -10,9 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "base/Fd.h"
+#include <gst/app/gstappsink.h>
+
 #include "base/Format.h"
-#include "linux/gstreamer/PipeWireSinkQuirks.h"
+#include "linux/pipewire/PlaybackStream.h"
 
 namespace brontide::linux::gstreamer {
 
@@ -29,6 +30,10 @@ constexpr gint64 kOutputRestartSpacingUs = 10 * G_USEC_PER_SEC;
 constexpr guint kSourceTimeoutSeconds = 5;
 // Room above the forward buffer while the sink prerolls.
 constexpr guint64 kForwardHeadroomNs = 500 * GST_MSECOND;
+constexpr int kOutputRate = 48000;
+// What the appsink hands the pump thread: what the PipeWire stream takes.
+constexpr const char* kOutputCaps = "audio/x-raw, format=(string)F32LE, layout=(string)interleaved, rate=(int)48000, "
+                                    "channels=(int)2";
 // After the source: our server sends ADTS and nothing else.
 constexpr const char* kDecodeChain[] = {"aacparse", "avdec_aac", "audioconvert", "audioresample"};
 
@@ -54,7 +59,6 @@ struct GstPlayer::Stream {
   std::uint64_t serial = 0;  // one per stream: a restarted item gets a new one
   ItemRequest request;
   std::optional<std::string> target;
-  GstElement* sink = nullptr;  // owned by the pipeline
   guint64 forwardNs = 0;
   GstElement* forward = nullptr;  // owned by the pipeline
   gstreamer::SourceActivity source;
@@ -65,11 +69,17 @@ struct GstPlayer::Stream {
   bool finished = false;
   bool stallReported = false;
   GstState requested = GST_STATE_VOID_PENDING;
-  Fd connection;  // the pipeline's own daemon connection, when it has one; closed after it
   // Destroyed in reverse: the bus watch is removed first, then the pipeline reaches NULL (its streaming
-  // threads, which hold `source`, are gone) and is released.
+  // threads, which hold `source`, are gone, and the appsink lets the pump go), then the pump ends and the output
+  // goes. The output is interrupted first, so the pump never waits on a stream that no longer plays.
+  std::unique_ptr<pipewire::PlaybackStream> output;
+  std::jthread pump;
   gstreamer::Pipeline pipeline;
   gstreamer::AttachedSource busWatch;
+
+  ~Stream() {
+    if (output) output->interrupt();
+  }
 };
 
 namespace {
@@ -83,6 +93,24 @@ GstPadProbeReturn onSourceData(GstPad*, GstPadProbeInfo* info, gpointer data) {
     activity->lastBytesUs.store(g_get_monotonic_time(), std::memory_order_relaxed);
   }
   return GST_PAD_PROBE_OK;
+}
+
+// The pump thread: the decoded sound from the appsink into the PipeWire stream, until the pipeline stops or
+// the stream is interrupted.
+void pump(GstElement* appsink, pipewire::PlaybackStream* output) {
+  pthread_setname_np(pthread_self(), "brontide.pump");
+  while (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(appsink))) {
+    bool more = true;
+    GstMapInfo map;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (buffer != nullptr && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+      more = output->write(std::span(reinterpret_cast<const float*>(map.data), map.size / sizeof(float)));
+      gst_buffer_unmap(buffer, &map);
+    }
+    gst_sample_unref(sample);
+    if (!more) break;
+  }
+  gst_object_unref(appsink);
 }
 
 void setUpSource(GstElement* source, gstreamer::SourceActivity* data) {
@@ -257,26 +285,24 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   std::vector<GstElement*> chain{source};
   for (const char* factory : kDecodeChain) chain.push_back(gst_element_factory_make(factory, nullptr));
   GstElement* forward = gst_element_factory_make("queue", "forward");
-  GstElement* sink = gst_element_factory_make("pipewiresink", nullptr);
+  GstElement* sink = gst_element_factory_make("appsink", nullptr);
   chain.push_back(forward);
   chain.push_back(sink);
-  stream->sink = sink;
   if (std::ranges::find(chain, nullptr) != chain.end()) {
     for (GstElement* element : chain)
       if (element != nullptr) gst_object_unref(gst_object_ref_sink(element));
     log_.notice(formatString("player: item %llu failed: %s", number(item),
                              error ? error->message
                                    : "a GStreamer element is missing (aacparse, avdec_aac, audioconvert, "
-                                     "audioresample, queue or pipewiresink)"));
+                                     "audioresample, queue or appsink)"));
     stream->pipeline.reset();
     finish(*stream, ItemEvent::failedToPlayToEnd);
     return stream;
   }
   for (GstElement* element : chain) gst_bin_add(GST_BIN(pipeline), element);
-  // pipewiresink takes avdec_aac's planar samples for interleaved ones and plays the tone an octave up.
-  gstreamer::Caps interleaved{gst_caps_from_string("audio/x-raw, layout=(string)interleaved")};
+  gstreamer::Caps outputCaps{gst_caps_from_string(kOutputCaps)};
   for (std::size_t i = 1; i < chain.size(); ++i) {
-    if (gst_element_link_filtered(chain[i - 1], chain[i], chain[i] == forward ? interleaved.get() : nullptr)) continue;
+    if (gst_element_link_filtered(chain[i - 1], chain[i], chain[i] == forward ? outputCaps.get() : nullptr)) continue;
     log_.notice(formatString("player: item %llu failed: cannot link %s to %s", number(item),
                              GST_OBJECT_NAME(chain[i - 1]), GST_OBJECT_NAME(chain[i])));
     finish(*stream, ItemEvent::failedToPlayToEnd);
@@ -285,17 +311,29 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   setUpSource(source, &stream->source);
 
   // No media.role: WirePlumber would give this stream the volume and mute saved for that role.
-  const std::string nodeName = nodeNameFor(item);
-  gstreamer::Structure properties{gst_structure_new("props",                                              //
-                                              "application.id", G_TYPE_STRING, kApplicationId,      //
-                                              "application.name", G_TYPE_STRING, kApplicationName,  //
-                                              "node.name", G_TYPE_STRING, nodeName.c_str(),         //
-                                              "node.description", G_TYPE_STRING, kApplicationName,  //
-                                              nullptr)};
-  g_object_set(sink, "stream-properties", properties.get(), nullptr);
-  preparePipeWireSink(pipeline, sink, stream->connection);
-  // Only read when the stream connects: a new route restarts the stream.
-  if (target) g_object_set(sink, "target-object", target->c_str(), nullptr);
+  auto output = pipewire::PlaybackStream::create({
+      .nodeName = nodeNameFor(item),
+      .description = kApplicationName,
+      .applicationId = kApplicationId,
+      .applicationName = kApplicationName,
+      .target = target,
+      .rate = kOutputRate,
+      .lost = [this, serial = stream->serial](std::string reason) {
+        invoke([this, serial, reason = std::move(reason)] {
+          if (stream_ && stream_->serial == serial) outputLost(*stream_, reason);
+        });
+      },
+  });
+  if (!output) {
+    log_.notice(formatString("player: item %llu failed: %s", number(item), output.error().c_str()));
+    finish(*stream, ItemEvent::failedToPlayToEnd);
+    return stream;
+  }
+  stream->output = std::move(*output);
+  // Never waits on the clock: the PipeWire stream takes the sound at the pace it plays it, and the appsink's own
+  // two buffers hold the pipeline back meanwhile.
+  g_object_set(sink, "caps", outputCaps.get(), "sync", FALSE, "max-buffers", 2u, "drop", FALSE, nullptr);
+  stream->pump = std::jthread(pump, GST_ELEMENT(gst_object_ref(sink)), stream->output.get());
 
   // The forward buffer, counted in decoded time right before the sink: it holds output back until full, then
   // lets it flow until it runs dry (see onForwardUnderrun).
@@ -320,37 +358,34 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   return stream;
 }
 
-// Tears a stream down: here, or on a thread of its own where pipewiresink may hang in it (PipeWireSinkQuirks.h).
 void GstPlayer::retire(std::unique_ptr<Stream> stream) {
   if (!stream) return;
   // Nothing of it reaches the player again: its bus watch and the forward queue's signals go first.
   stream->busWatch.reset();
   if (stream->forward != nullptr) g_signal_handlers_disconnect_by_data(stream->forward, stream.get());
-  if (!stream->connection) return;
-  std::thread([stream = std::move(stream)]() mutable {
-    pthread_setname_np(pthread_self(), "brontide.reaper");
-    stream.reset();
-  }).detach();
 }
 
-// PipeWire 1.x fails the sink when the session manager restarts and its link goes: a new stream for the same item
-// is linked again. Once in a while only, so a sound server that is gone fails the item as before.
-bool GstPlayer::outputLost(Stream& stream, GstMessage* message, const char* reason) {
+// A stream whose daemon went away fails. Once in a while, and only for an item that had started, a new stream
+// is tried for the same item instead, so a sound server that restarts is followed and one that is gone fails the
+// item as before.
+void GstPlayer::outputLost(Stream& stream, const std::string& reason) {
+  if (stream.finished) return;
   const gint64 now = g_get_monotonic_time();
-  if (GST_MESSAGE_SRC(message) != GST_OBJECT(stream.sink) || !stream.prerolled ||
-      now - lastOutputRestartUs_ < kOutputRestartSpacingUs)
-    return false;
+  if (!stream.prerolled || now - lastOutputRestartUs_ < kOutputRestartSpacingUs) {
+    log_.notice(formatString("player: item %llu failed: its output is gone (%s)", number(stream.item), reason.c_str()));
+    finish(stream, ItemEvent::failedToPlayToEnd);
+    stream.output->interrupt();
+    stream.requested = GST_STATE_NULL;
+    gst_element_set_state(stream.pipeline.get(), GST_STATE_NULL);
+    return;
+  }
   lastOutputRestartUs_ = now;
-  log_.notice(formatString("player: item %llu lost its output (%s); reconnecting", number(stream.item), reason));
-  stream.finished = true;  // this pipeline's further errors are its last words
-  whileCurrent(stream, [](GstPlayer& player, Stream& current) {
-    const ItemId item = current.item;
-    const ItemRequest request = current.request;
-    const auto target = current.target;
-    player.retire(std::move(player.stream_));
-    player.stream_ = player.startStream(item, request, target);
-  });
-  return true;
+  log_.notice(formatString("player: item %llu lost its output (%s); reconnecting", number(stream.item), reason.c_str()));
+  const ItemId item = stream.item;
+  const ItemRequest request = stream.request;
+  const auto target = stream.target;
+  retire(std::move(stream_));
+  stream_ = startStream(item, request, target);
 }
 
 // Waiting to minimise stalling: hold in PAUSED until prerolled and the forward buffer is full.
@@ -361,6 +396,8 @@ void GstPlayer::applyState(Stream& stream) {
   const GstState wanted = playing_ && (ready || !waitsToMinimizeStalling_) ? GST_STATE_PLAYING : GST_STATE_PAUSED;
   if (wanted == stream.requested) return;
   stream.requested = wanted;
+  // A paused item leaves its output idle, as a paused sink would.
+  if (stream.output) stream.output->setActive(wanted == GST_STATE_PLAYING);
   gst_element_set_state(stream.pipeline.get(), wanted);
 }
 
@@ -376,11 +413,11 @@ gboolean GstPlayer::onBusMessage(GstBus*, GstMessage* message, gpointer data) {
       gst_message_parse_error(message, &rawError, &rawDebug);
       gstreamer::Error error{rawError};
       gstreamer::String debug{rawDebug};
-      if (player.outputLost(stream, message, error ? error->message : "")) break;
       player.log_.notice(formatString("player: item %llu failed: %s (%s)", number(stream.item),
                                       error ? error->message : "unknown error", debug ? debug.get() : ""));
       player.finish(stream, ItemEvent::failedToPlayToEnd);
       // Release the connection and the PipeWire stream; a failed item never plays again.
+      if (stream.output) stream.output->interrupt();
       stream.requested = GST_STATE_NULL;
       gst_element_set_state(stream.pipeline.get(), GST_STATE_NULL);
       break;

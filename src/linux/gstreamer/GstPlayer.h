@@ -19,10 +19,10 @@
 namespace brontide::linux::gstreamer {
 
 // Player on a GStreamer pipeline (HTTP source, AAC parser and decoder, a forward buffer counted in decoded time),
-// each item playing into its own PipeWire stream (pipewiresink).
+// each item playing into its own PipeWire stream (PlaybackStream, fed from an appsink by a pump thread).
 // Public members: main thread only. Pipelines, bus watches and the stall watch run on the
 // "brontide.player" thread with its own GMainContext; item events reach the main thread via MainQueue.
-// gst_init must have run before construction.
+// gst_init and pw_init must have run before construction.
 class GstPlayer final : public Player {
  public:
   GstPlayer(MainQueue& mainQueue, Log& log);
@@ -42,8 +42,7 @@ class GstPlayer final : public Player {
 
   // The sink (its node.name) that items play to from now on, the current one included; nullopt = the
   // session's default. Needs external playback allowed. A current item restarts its stream on the new
-  // sink at once (same item, a gap of about the forward buffer): pipewiresink reads its target only when
-  // it connects, and the new format of a live move can deadlock pipewiresink (see PipeWireSinkQuirks.h).
+  // sink at once (same item, a gap of about the forward buffer): a stream is never moved while it plays.
   void setRouteTarget(std::optional<std::string> sinkNodeName);
   // node.name of the current item's PipeWire stream (a new one for every item); nullopt without an item.
   [[nodiscard]] std::optional<std::string> currentNodeName() const;
@@ -74,8 +73,8 @@ class GstPlayer final : public Player {
   static gboolean drainCommands(gpointer self);
   static gboolean checkStall(gpointer self);
   static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer stream);
-  // The sink's error when its PipeWire link went: restarts the item instead of failing it, when that fits.
-  bool outputLost(Stream& stream, GstMessage* message, const char* reason);
+  // The item's PipeWire stream failed: restarts the item instead of failing it, when that fits.
+  void outputLost(Stream& stream, const std::string& reason);
   // The forward buffer ran dry, or filled again (streaming threads).
   static void onForwardUnderrun(GstElement* queue, gpointer stream);
   static void onForwardFilled(GstElement* queue, gpointer stream);

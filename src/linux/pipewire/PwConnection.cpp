@@ -1,8 +1,11 @@
 #include "linux/pipewire/PwConnection.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <string>
+
+#include "linux/pipewire/LibraryVersion.h"
 
 namespace brontide::linux::pipewire {
 namespace {
@@ -12,6 +15,15 @@ const pw_core_events kCoreEvents = [] {
   events.version = PW_VERSION_CORE_EVENTS;
   return events;
 }();
+
+// Our streams' data threads ask for real time (which the session grants through RTKit or the rlimits), so a
+// busy machine does not make them miss cycles. PIPEWIRE_CONFIG_NAME, when set, is left to decide.
+pw_context* newContext(pw_loop* loop) {
+  const char* chosen = std::getenv("PIPEWIRE_CONFIG_NAME");
+  if (chosen != nullptr && *chosen != '\0') return pw_context_new(loop, nullptr, 0);
+  return pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, clientConfigName(LibraryVersion::loaded()), nullptr),
+                        0);
+}
 
 }  // namespace
 
@@ -23,7 +35,7 @@ PwConnection::PwConnection(const std::string& threadName, pw_properties* corePro
     lastError_ = -errno;
     return;
   }
-  context_.reset(pw_context_new(loop(), nullptr, 0));
+  context_.reset(newContext(loop()));
   if (!context_) {
     if (coreProperties) pw_properties_free(coreProperties);
     lastError_ = -errno;
@@ -75,7 +87,7 @@ PwConnection::PwConnection(const std::string& threadName, Unstarted)
     lastError_ = -errno;
     return;
   }
-  context_.reset(pw_context_new(loop(), nullptr, 0));
+  context_.reset(newContext(loop()));
   if (!context_) lastError_ = -errno;
 }
 

@@ -2,7 +2,6 @@
 
 #include <pipewire/pipewire.h>
 
-#include <charconv>
 #include <cstdio>
 
 namespace brontide::linux::pipewire {
@@ -27,23 +26,6 @@ const char* encryptionArgument(AirPlayEncryption encryption) {
 }
 
 }  // namespace
-
-LibraryVersion LibraryVersion::parse(std::string_view text) {
-  LibraryVersion version;
-  int* parts[] = {&version.major, &version.minor, &version.micro};
-  const char* at = text.data();
-  const char* end = text.data() + text.size();
-  for (int* part : parts) {
-    const auto [next, error] = std::from_chars(at, end, *part);
-    if (error != std::errc()) return version;
-    at = next;
-    if (at == end || *at != '.') return version;
-    ++at;
-  }
-  return version;
-}
-
-LibraryVersion LibraryVersion::loaded() { return parse(pw_get_library_version()); }
 
 bool raopSinkSendsVolume(LibraryVersion library) { return library >= kVolumeSentSince; }
 

@@ -3,22 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "linux/pipewire/LibraryVersion.h"
 #include "speaker_browser/AirPlayOutput.h"
 
 namespace brontide::linux::pipewire {
-
-// A libpipewire version as the loaded library reports it (pw_get_library_version()).
-struct LibraryVersion {
-  int major = 0;
-  int minor = 0;
-  int micro = 0;
-
-  // "1.4.2" → {1, 4, 2}; what does not parse counts as 0.
-  [[nodiscard]] static LibraryVersion parse(std::string_view text);
-  // The library this process loaded, not the headers it was built with.
-  [[nodiscard]] static LibraryVersion loaded();
-  friend auto operator<=>(const LibraryVersion&, const LibraryVersion&) = default;
-};
 
 // libpipewire-module-raop-sink's arguments for one receiver. The module runs inside this process, so its
 // argument names are those of the library loaded at run time: up to 0.3.65 the address goes in raop.hostname;

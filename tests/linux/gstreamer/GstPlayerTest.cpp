@@ -1,4 +1,5 @@
 #include <gst/gst.h>
+#include <pipewire/pipewire.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -190,5 +191,6 @@ int main(int argc, char** argv) {
   // that bus goes away with the session at exit.
   ::setenv("GSETTINGS_BACKEND", "memory", 1);
   gst_init(&argc, &argv);
+  pw_init(&argc, &argv);
   return RUN_ALL_TESTS();
 }

@@ -80,9 +80,10 @@ class PipeWireAirPlayOutputTest : public testing::Test {
   }
   // A receiver starts each session with silence, and back-to-back sessions may run into each other: the tone
   // has arrived once half a second of it has played.
-  bool toneArrives(ReceiverTap& tap) {
+  bool toneArrives(ReceiverTap& tap, double gain = 1.0) {
     tap.mark();
-    return queue.pumpUntil([&] { return tap.secondsSinceMark() >= 0.5 && tap.tone() > ReceiverTap::kHeard; }, kLimit);
+    const double heard = ReceiverTap::kHeard * gain;
+    return queue.pumpUntil([&] { return tap.secondsSinceMark() >= 0.5 && tap.tone() > heard; }, kLimit);
   }
   bool playsFor(ReceiverTap& tap, double seconds) {
     tap.mark();
@@ -132,7 +133,7 @@ TEST_F(PipeWireAirPlayOutputTest, TwoReceivers_EachPlaysAtItsOwnVolumeSetBeforeI
   const auto terraza = openAndStream(receiver("Terraza", 5101), 1.0);
   openAndStream(receiver("Estudio", 5102), 0.5);
   ASSERT_TRUE(toneArrives(terrazaTap));
-  ASSERT_TRUE(toneArrives(estudioTap));
+  ASSERT_TRUE(toneArrives(estudioTap, output->sendsVolume() ? 1.0 : 0.125));
 
   const double fanOut = sinkTone(440, 0.5, PipeWireAirPlayOutput::kFanOutSinkName);
   ASSERT_TRUE(playsFor(terrazaTap, 1.0));
@@ -150,10 +151,9 @@ TEST_F(PipeWireAirPlayOutputTest, TwoReceivers_EachPlaysAtItsOwnVolumeSetBeforeI
     EXPECT_FALSE(estudioTap.volumes().empty());
   } else {
     EXPECT_NEAR(dB(half / full), dB(0.125), 1.0) << "the gain is v³, applied once";
-    EXPECT_TRUE(terrazaTap.volumes().empty());
   }
 
-  terrazaTap.mark();
+  terrazaTap.markVolumes();
   output->setVolume(terraza, 0.0);
   queue.pumpFor(300ms);  // the receiver's own buffer still holds sound at the old volume
   ASSERT_TRUE(playsFor(terrazaTap, 1.0));
