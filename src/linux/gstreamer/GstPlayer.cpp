@@ -333,8 +333,6 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   // Never waits on the clock: the PipeWire stream takes the sound at the pace it plays it, and the appsink's own
   // two buffers hold the pipeline back meanwhile.
   g_object_set(sink, "caps", outputCaps.get(), "sync", FALSE, "max-buffers", 2u, "drop", FALSE, nullptr);
-  stream->pump = std::jthread(pump, GST_ELEMENT(gst_object_ref(sink)), stream->output.get());
-
   // The forward buffer, counted in decoded time right before the sink: it holds output back until full, then
   // lets it flow until it runs dry (see onForwardUnderrun).
   stream->forwardNs = static_cast<guint64>(std::max(request.forwardBufferSeconds, 0.0) * GST_SECOND);
@@ -353,6 +351,9 @@ std::unique_ptr<GstPlayer::Stream> GstPlayer::startStream(ItemId item, const Ite
   if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
     log_.notice(formatString("player: item %llu failed: %s would not start", number(item), request.address.c_str()));
     finish(*stream, ItemEvent::failedToPlayToEnd);
+  } else {
+    // Only a started appsink waits for samples: before PAUSED it answers at once that there are none.
+    stream->pump = std::jthread(pump, GST_ELEMENT(gst_object_ref(sink)), stream->output.get());
   }
   applyState(*stream);
   return stream;
