@@ -1,9 +1,14 @@
 // Prints how quickly `brontide --headless --speaker …` reaches two receivers of the loopback AirPlay network,
-// how far apart they play, and what it costs while it does. Needs `scripts/airplay-network up`.
+// how far apart they play, what it costs while it does, and how long a sound takes from the tap to a receiver's
+// output. Needs `scripts/airplay-network up`.
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -43,6 +48,45 @@ long rssKiB(pid_t pid) {
   for (std::string line; std::getline(in, line);)
     if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
   return 0;
+}
+
+// One run: a source that is silent until SIGUSR1 opens its 440 Hz stream, sent to Terraza at full volume.
+// Returns seconds from the onset on the tapped sink to the onset in the receiver's output, or a negative value.
+double tapToReceiver() {
+  brontide::testsupport::ChildProcess source({TONE_SOURCE, "org.example.onset", "Onset", "0", "440"}, true);
+  if (source.readLine() != "playing") return -1;
+  ReceiverPcm terraza("Terraza");
+  HeadlessBrontide app(BRONTIDE_EXECUTABLE,
+                       {"--source", "org.example.onset", "--speaker", "Terraza", "--speaker-volume", "Terraza=1"},
+                       {{"GSETTINGS_BACKEND", "memory"}});
+  if (!app.waitFor(HeadlessBrontide::is("route: Terraza playing"), 20s)) {
+    std::fprintf(stderr, "Terraza never played:\n%s\n", app.transcript().c_str());
+    return -1;
+  }
+  // The receiver plays the silence first, so its onset is the tone's and not its session's.
+  if (!brontide::testsupport::eventually([&] { return terraza.secondsSinceMark() > 2; }, 20s)) return -1;
+  terraza.mark();
+  brontide::testsupport::MonitorRecording tap("Brontide");
+  const auto before = Clock::now();
+  ::kill(source.pid(), SIGUSR1);
+  // Watched as it is written (every millisecond), since the receiver's session is already under way.
+  std::optional<Clock::time_point> heard;
+  std::uintmax_t seen = terraza.markOffset();
+  while (!heard && Clock::now() - before < 20s) {
+    std::this_thread::sleep_for(1ms);
+    const auto size = terraza.size() / ReceiverPcm::kFrameBytes * ReceiverPcm::kFrameBytes;
+    if (size <= seen) continue;
+    std::ifstream in(ReceiverPcm::directory() + "/Terraza.pcm", std::ios::binary);
+    in.seekg(std::streamoff(seen));
+    std::vector<std::int16_t> samples((size - seen) / 2);
+    in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2));
+    if (std::ranges::any_of(samples, [](std::int16_t x) { return std::abs(x) > 100; })) heard = Clock::now();
+    seen = size;
+  }
+  const auto onset = tap.onsetAfter(before, 0.05);
+  app.terminate();
+  if (!heard || !onset) return -1;
+  return std::chrono::duration<double>(*heard - *onset).count();
 }
 
 }  // namespace
@@ -106,5 +150,14 @@ int main() {
               std::abs(firstSound["Terraza"] - firstSound["Estudio"]) * 1000);
   std::printf("  brontide CPU while sending to two %7.1f %% of one core\n", cpu * 100);
   std::printf("  brontide RSS                      %7.1f MiB\n", double(rssKiB(app.pid())) / 1024);
-  return app.terminate() == 0 ? 0 : 1;
+  if (app.terminate() != 0) return 1;
+  for (int run = 1; run <= 3; ++run) {
+    const double latency = tapToReceiver();
+    if (latency < 0) {
+      std::fprintf(stderr, "tap -> receiver: no onset measured\n");
+      return 1;
+    }
+    std::printf("  tap -> Terraza's output, run %d   %7.0f ms\n", run, latency * 1000);
+  }
+  return 0;
 }
