@@ -1,6 +1,5 @@
 #include "linux/pipewire/CaptureStreams.h"
 
-#include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -111,13 +110,7 @@ void CaptureStreams::published(Stream& stream) {
 int CaptureStreams::connect(Stream& stream) {
   std::uint8_t buffer[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-  spa_audio_info_raw info{};
-  info.format = SPA_AUDIO_FORMAT_F32;
-  info.rate = stream.rate;
-  info.channels = kChannels;
-  info.position[0] = SPA_AUDIO_CHANNEL_FL;
-  info.position[1] = SPA_AUDIO_CHANNEL_FR;
-  const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+  const spa_pod* params[1] = {stereoFloatFormat(builder, stream.rate)};
   const int res = pw_stream_connect(stream.stream.get(), PW_DIRECTION_INPUT, PW_ID_ANY,
                                     pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
   stream.connected = res >= 0;

@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <pipewire/impl.h>
 #include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 #include <functional>
 #include <string>
@@ -157,6 +160,17 @@ PwRegistry listenToRegistry(pw_core* core, HookGuard& hook, void* data) {
   PwRegistry registry(pw_core_get_registry(core, PW_VERSION_REGISTRY, 0));
   if (registry) pw_registry_add_listener(registry.get(), hook.arm(), &kEvents, data);
   return registry;
+}
+
+// The EnumFormat of our streams: 32-bit float, stereo (FL FR), at `rate`, built in `builder`.
+inline const spa_pod* stereoFloatFormat(spa_pod_builder& builder, std::uint32_t rate) {
+  spa_audio_info_raw info{};
+  info.format = SPA_AUDIO_FORMAT_F32;
+  info.rate = rate;
+  info.channels = 2;
+  info.position[0] = SPA_AUDIO_CHANNEL_FL;
+  info.position[1] = SPA_AUDIO_CHANNEL_FR;
+  return spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info);
 }
 
 }  // namespace brontide::linux::pipewire

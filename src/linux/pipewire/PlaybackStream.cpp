@@ -1,6 +1,5 @@
 #include "linux/pipewire/PlaybackStream.h"
 
-#include <spa/param/audio/format-utils.h>
 #include <spa/utils/ringbuffer.h>
 
 #include <algorithm>
@@ -58,13 +57,7 @@ std::expected<std::unique_ptr<PlaybackStream>, std::string> PlaybackStream::crea
 
   std::uint8_t buffer[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-  spa_audio_info_raw info{};
-  info.format = SPA_AUDIO_FORMAT_F32;
-  info.rate = o.rate;
-  info.channels = kChannels;
-  info.position[0] = SPA_AUDIO_CHANNEL_FL;
-  info.position[1] = SPA_AUDIO_CHANNEL_FR;
-  const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+  const spa_pod* params[1] = {stereoFloatFormat(builder, o.rate)};
   const int res = pw_stream_connect(
       self->stream_.get(), PW_DIRECTION_OUTPUT, PW_ID_ANY,
       pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS |
