@@ -212,6 +212,10 @@ int runTray(int argc, char** argv, const Options& options) {
   }
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = true});
+  // An entry left by a build folder that has since moved, or by an older install, would start nothing.
+  if (auto repaired = services.loginItems().repairMovedProgram(); !repaired) {
+    services.log().notice("login item: " + repaired.error());
+  }
   applyStreamingOptions(services.controller(), options);
   services.routes().start();
   services.routes().choose(options.speakerNames);
