@@ -9,6 +9,7 @@ BUILD_PACKAGES=(
   libavahi-client-dev libsystemd-dev libglib2.0-dev
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-l10n-tools qt6-tools-dev-tools
   libgtest-dev libgmock-dev libbenchmark-dev
+  librsvg2-bin
 )
 
 # To run it on a desktop.
