@@ -23,6 +23,9 @@ RUN_PACKAGES=(
   libqt6svg6 qt6-wayland libgl1-mesa-dri
 )
 
+# To build the Debian package (scripts/package).
+PACKAGE_PACKAGES=(dpkg-dev debhelper lintian)
+
 # Only for the tests: receivers, a DNS-SD responder, a display, sound analysis, a reference encoder.
 TEST_PACKAGES=(
   shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils sox ffmpeg
