@@ -8,7 +8,6 @@ BUILD_PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libavahi-client-dev libsystemd-dev libglib2.0-dev
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-l10n-tools qt6-tools-dev-tools
-  libgtest-dev libgmock-dev libbenchmark-dev
   librsvg2-bin
 )
 
@@ -30,6 +29,7 @@ PACKAGE_PACKAGES=(dpkg-dev debhelper lintian)
 TEST_PACKAGES=(
   shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils sox ffmpeg
   pulseaudio-utils gstreamer1.0-tools qml6-module-qttest python3 python3-numpy imagemagick iproute2
+  libgtest-dev libgmock-dev libbenchmark-dev
 )
 
 # What differs by release.
