@@ -23,7 +23,7 @@ RUN_PACKAGES=(
 )
 
 # To build the Debian package (scripts/package).
-PACKAGE_PACKAGES=(dpkg-dev debhelper lintian)
+PACKAGE_PACKAGES=(build-essential dpkg-dev debhelper lintian)
 
 # Only for the tests: receivers, a DNS-SD responder, a display, sound analysis, a reference encoder.
 TEST_PACKAGES=(
