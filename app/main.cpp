@@ -181,6 +181,17 @@ int runHeadless(int argc, char** argv, const Options& options) {
   return withTeardownLimit(app.exec());
 }
 
+// The panel's "Abrir al iniciar sesión" switch, without starting anything else.
+int setLaunchAtLogin(bool on) {
+  brontide::linux::xdg::XdgAutostartLoginItems items(brontide::linux::xdg::XdgDirs::fromEnvironment());
+  auto result = on ? items.registerMainApp() : items.unregisterMainApp();
+  if (!result) {
+    std::fprintf(stderr, "brontide: %s\n", result.error().c_str());
+    return 1;
+  }
+  return 0;
+}
+
 // A second launch of the tray application shows the running one's panel instead.
 bool askRunningInstanceToShowPanel() {
   QLocalSocket socket;
@@ -204,6 +215,10 @@ int runTray(int argc, char** argv, const Options& options) {
   }
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = true});
+  // An entry left by a build folder that has since moved, or by an older install, would start nothing.
+  if (auto repaired = services.loginItems().repairMovedProgram(); !repaired) {
+    services.log().notice("login item: " + repaired.error());
+  }
   applyStreamingOptions(services, options);
 #ifdef BRONTIDE_HAS_UI
   brontide::ui::AppDelegate delegate(services.sharedController(), services.speakers(), services.workspace(),
@@ -251,6 +266,8 @@ int main(int argc, char** argv) {
       return listSpeakers(argc, argv, *options);
     case Options::Mode::routes:
       return listRoutes(argc, argv, *options);
+    case Options::Mode::launchAtLogin:
+      return setLaunchAtLogin(options->launchAtLogin);
     case Options::Mode::headless:
       return runHeadless(argc, argv, *options);
     case Options::Mode::tray:

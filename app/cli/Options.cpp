@@ -1,20 +1,10 @@
 #include "app/cli/Options.h"
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
+
+#include "base/Preferences.h"
 
 namespace brontide::cli {
-namespace {
-
-std::optional<double> parseDouble(std::string_view text) {
-  double value = 0;
-  const auto* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc{} || ptr != end || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
-
-}  // namespace
 
 std::expected<Options, std::string> parseOptions(std::span<const std::string_view> arguments) {
   Options options;
@@ -56,7 +46,7 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
       if (!value) return std::unexpected(value.error());
       // Names may hold "=": the volume follows the last one.
       const auto split = value->rfind('=');
-      const auto volume = split == std::string_view::npos ? std::nullopt : parseDouble(value->substr(split + 1));
+      const auto volume = split == std::string_view::npos ? std::nullopt : parseNumber(value->substr(split + 1));
       if (split == 0 || !volume || *volume < 0 || *volume > 1)
         return std::unexpected("--speaker-volume espera NOMBRE=V, con V entre 0 y 1, no «" + std::string(*value) +
                                "».");
@@ -64,19 +54,26 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
     } else if (arg == "--wait") {
       auto value = needValue();
       if (!value) return std::unexpected(value.error());
-      auto seconds = parseDouble(*value);
+      auto seconds = parseNumber(*value);
       if (!seconds || *seconds < 0 || *seconds > 3600)
         return std::unexpected("--wait espera segundos entre 0 y 3600, no «" + std::string(*value) + "».");
       options.waitSeconds = *seconds;
     } else if (arg == "--volume") {
       auto value = needValue();
       if (!value) return std::unexpected(value.error());
-      auto volume = parseDouble(*value);
+      auto volume = parseNumber(*value);
       if (!volume || *volume < 0 || *volume > 1)
         return std::unexpected("--volume espera un número entre 0 y 1, no «" + std::string(*value) + "».");
       options.volume = *volume;
     } else if (arg == "--mute") {
       options.mute = true;
+    } else if (arg == "--launch-at-login") {
+      auto value = needValue();
+      if (!value) return std::unexpected(value.error());
+      if (*value != "on" && *value != "off")
+        return std::unexpected("--launch-at-login espera on u off, no «" + std::string(*value) + "».");
+      options.launchAtLogin = *value == "on";
+      ok = setMode(Options::Mode::launchAtLogin, arg);
     } else {
       return std::unexpected("Opción desconocida: " + std::string(arg) + " (prueba --help).");
     }
@@ -91,24 +88,39 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
   return options;
 }
 
+std::span<const OptionHelp> optionTable() {
+  static constexpr OptionHelp kTable[] = {
+      {"", "", "la aplicación de la bandeja del sistema"},
+      {"--headless", "", "envía sin interfaz; escribe líneas state:, detail:, port:, level:, route:"},
+      {"--source", "ID", "la aplicación de origen (por ejemplo com.spotify.client)"},
+      {"--volume", "V", "volumen común, de 0 a 1"},
+      {"--mute", "", "empieza en silencio"},
+      {"--speaker", "NOMBRE", "envía a ese receptor AirPlay en cuanto aparezca (se puede repetir)"},
+      {"--speaker-volume", "NOMBRE=V", "volumen propio de ese receptor, de 0 a 1; se recuerda (se puede repetir)"},
+      {"--apps", "", "lista las aplicaciones de origen (id<TAB>nombre) y sale"},
+      {"--speakers", "", "lista los altavoces AirPlay (nombre<TAB>tipo<TAB>modelo) y sale"},
+      {"--routes", "", "lista las salidas de audio (nombre<TAB>estado) y sale"},
+      {"--wait", "S", "segundos de búsqueda para --speakers y --routes (4 por defecto)"},
+      {"--launch-at-login", "on|off", "abre Brontide al iniciar sesión, o deja de hacerlo, y sale"},
+      {"--help", "", "esta ayuda"},
+  };
+  return kTable;
+}
+
 std::string usage() {
-  return "Uso: brontide [opciones]\n"
-         "\n"
-         "Envía el sonido de una aplicación a altavoces AirPlay.\n"
-         "\n"
-         "  (sin opciones)       la aplicación de la bandeja del sistema\n"
-         "  --headless           envía sin interfaz; escribe líneas state:, detail:, port:, level:, route:\n"
-         "  --source ID          la aplicación de origen (por ejemplo com.spotify.client)\n"
-         "  --volume V           volumen común, de 0 a 1\n"
-         "  --mute               empieza en silencio\n"
-         "  --speaker NOMBRE     envía a ese receptor AirPlay en cuanto aparezca (se puede repetir)\n"
-         "  --speaker-volume NOMBRE=V\n"
-         "                       volumen propio de ese receptor, de 0 a 1; se recuerda (se puede repetir)\n"
-         "  --apps               lista las aplicaciones de origen (id<TAB>nombre) y sale\n"
-         "  --speakers           lista los altavoces AirPlay (nombre<TAB>tipo<TAB>modelo) y sale\n"
-         "  --routes             lista las salidas de audio (nombre<TAB>estado) y sale\n"
-         "  --wait S             segundos de búsqueda para --speakers y --routes (4 por defecto)\n"
-         "  --help               esta ayuda\n";
+  const auto left = [](const OptionHelp& option) {
+    std::string text = option.flag.empty() ? "(sin opciones)" : std::string(option.flag);
+    if (!option.argument.empty()) text += " " + std::string(option.argument);
+    return text;
+  };
+  std::size_t width = 0;
+  for (const auto& option : optionTable()) width = std::max(width, left(option).size());
+  std::string text = "Uso: brontide [opciones]\n\nEnvía el sonido de una aplicación a altavoces AirPlay.\n\n";
+  for (const auto& option : optionTable()) {
+    const auto flag = left(option);
+    text += "  " + flag + std::string(width + 2 - flag.size(), ' ') + std::string(option.text) + "\n";
+  }
+  return text;
 }
 
 }  // namespace brontide::cli

@@ -9,6 +9,7 @@
 
 #include "app/ui/AppConfig.h"
 #include "app/ui/QmlSetup.h"
+#include "app/ui/Symbols.h"
 #include "controller/Controller.h"
 
 namespace brontide::ui {
@@ -172,9 +173,7 @@ void AppDelegate::showUpdateResult() {
 }
 
 void AppDelegate::updateTrayIcon() {
-  // The product's own icon, dimmed while nothing streams.
-  tray_.setIcon(QIcon(controllerModel_.running() ? QStringLiteral(":/brontide/icons/brontide.svg")
-                                                 : QStringLiteral(":/brontide/icons/tray-stopped.svg")));
+  tray_.setIcon(trayIcon(controllerModel_.running()));
 }
 
 void AppDelegate::quit() {

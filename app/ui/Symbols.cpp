@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QSvgRenderer>
 #include <QtGlobal>
 
@@ -47,6 +48,20 @@ constexpr std::array<std::pair<const char*, const char*>, 28> kSymbols{{
 
 constexpr int kDefaultSize = 24;
 
+// The sizes tray hosts ask for, from a 16 px panel to a HiDPI one.
+constexpr int kTraySizes[] = {16, 22, 24, 32, 48, 64};
+
+QImage tinted(const QString& file, QSize size, const QRectF& where, const QColor& colour) {
+  QImage image(size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QSvgRenderer(file).render(&painter, where);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  painter.fillRect(image.rect(), colour);
+  return image;
+}
+
 }  // namespace
 
 QString symbolFile(QStringView name) {
@@ -59,6 +74,30 @@ QString symbolFile(QStringView name) {
 
 QUrl symbolUrl(const QString& name) {
   return QUrl(QStringLiteral("image://%1/%2").arg(QLatin1String(SymbolImageProvider::kName), name));
+}
+
+QImage outlinedTraySymbol(bool running, int size) {
+  const auto file = symbolFile(running ? u"hifispeaker.2.fill" : u"hifispeaker.2");
+  const QSize extent(size, size);
+  // Inset by the outline's width so that the outline stays inside the icon.
+  const QRectF glyph(1, 1, size - 2, size - 2);
+  const QImage outline = tinted(file, extent, glyph, QColor(0x1c, 0x1b, 0x22));
+  QImage image(extent, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  for (int dx = -1; dx <= 1; ++dx) {
+    for (int dy = -1; dy <= 1; ++dy) painter.drawImage(dx, dy, outline);
+  }
+  painter.drawImage(0, 0, tinted(file, extent, glyph, Qt::white));
+  return image;
+}
+
+QIcon trayIcon(bool running) {
+  QIcon fallback;
+  for (int size : kTraySizes) fallback.addPixmap(QPixmap::fromImage(outlinedTraySymbol(running, size)));
+  return QIcon::fromTheme(running ? QStringLiteral("app.brontide.Brontide-tray-active-symbolic")
+                                  : QStringLiteral("app.brontide.Brontide-tray-symbolic"),
+                          fallback);
 }
 
 SymbolImageProvider::SymbolImageProvider() : QQuickImageProvider(QQuickImageProvider::Image) {}

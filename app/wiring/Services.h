@@ -42,6 +42,7 @@ class Services {
   [[nodiscard]] Log& log() { return log_; }
   [[nodiscard]] const Collator& collator() const { return collator_; }
   [[nodiscard]] linux::xdg::XdgWorkspace& workspace() { return workspace_; }
+  [[nodiscard]] linux::xdg::XdgAutostartLoginItems& loginItems() { return loginItems_; }
   [[nodiscard]] linux::avahi::AvahiServiceBrowser& serviceBrowser() { return serviceBrowser_; }
   [[nodiscard]] linux::gstreamer::GstPlayer& player() { return player_; }
   // The AirPlay menu's routes; browsing starts with routes().start().

@@ -8,7 +8,7 @@ BUILD_PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libavahi-client-dev libsystemd-dev libglib2.0-dev
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-l10n-tools qt6-tools-dev-tools
-  libgtest-dev libgmock-dev libbenchmark-dev
+  librsvg2-bin
 )
 
 # To run it on a desktop.
@@ -22,10 +22,14 @@ RUN_PACKAGES=(
   libqt6svg6 qt6-wayland libgl1-mesa-dri
 )
 
+# To build the Debian package (scripts/package).
+PACKAGE_PACKAGES=(build-essential dpkg-dev debhelper lintian)
+
 # Only for the tests: receivers, a DNS-SD responder, a display, sound analysis, a reference encoder.
 TEST_PACKAGES=(
   shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils sox ffmpeg
   pulseaudio-utils gstreamer1.0-tools qml6-module-qttest python3 python3-numpy imagemagick iproute2
+  libgtest-dev libgmock-dev libbenchmark-dev
 )
 
 # What differs by release.

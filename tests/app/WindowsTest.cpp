@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QSysInfo>
@@ -14,9 +15,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "DelegateRig.h"
 #include "app/ui/QmlSetup.h"
+#include "app/ui/Symbols.h"
 
 namespace brontide::ui {
 namespace {
@@ -188,6 +191,37 @@ TEST(PanelScreenshots, EachStateMatchesItsReference) {
       ASSERT_TRUE(QMetaObject::invokeMethod(window->findChild<QObject*>(QStringLiteral("optionsPopover")), "open"));
     }
     EXPECT_TRUE(matchesReference(window, QString::fromLatin1(scene.name)));
+  }
+}
+
+// The tray icon where the theme lacks the symbolic one, stopped then streaming, on a light and on a dark 24 px
+// panel (saved as screenshots/tray-light.png and tray-dark.png).
+TEST(TrayScreenshots, TheFallbackReadsOnLightAndDarkPanelsAndFillsWhileStreaming) {
+  const auto lightness = [](QRgb pixel) { return qGray(pixel); };
+  const auto count = [](const QImage& image, QRect area, auto&& counts) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      for (int x = area.left(); x <= area.right(); ++x) n += counts(image.pixel(x, y)) ? 1 : 0;
+    }
+    return n;
+  };
+  const QImage stopped = outlinedTraySymbol(false, 24), streaming = outlinedTraySymbol(true, 24);
+  const auto white = [](QRgb pixel) { return qAlpha(pixel) == 255 && qGray(pixel) > 230; };
+  EXPECT_GT(count(streaming, streaming.rect(), white), 2 * count(stopped, stopped.rect(), white))
+      << "streaming fills the symbol";
+
+  QDir().mkpath(screenshotsDir());
+  for (const auto& [name, panel] : {std::pair{"tray-light", QColor(0xf6, 0xf5, 0xf4)}, std::pair{"tray-dark", QColor(0x23, 0x26, 0x29)}}) {
+    QImage strip(72, 24, QImage::Format_RGB32);
+    strip.fill(panel);
+    QPainter painter(&strip);
+    painter.drawImage(12, 0, stopped);
+    painter.drawImage(44, 0, streaming);
+    painter.end();
+    strip.save(screenshotsDir() + QLatin1String(name) + ".png");
+    // Readable: both icons have a good share of pixels far from the panel's own lightness.
+    const auto stands = [&](QRgb pixel) { return std::abs(lightness(pixel) - qGray(panel.rgb())) > 110; };
+    for (const int x : {12, 44}) EXPECT_GT(count(strip, QRect(x, 0, 24, 24), stands), 60) << name << " at " << x;
   }
 }
 

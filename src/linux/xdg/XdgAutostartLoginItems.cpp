@@ -76,19 +76,21 @@ LoginItems::Status XdgAutostartLoginItems::status() const {
   return Status::enabled;
 }
 
-std::expected<void, std::string> XdgAutostartLoginItems::write(bool hidden) const {
-  std::filesystem::path executable = executable_;
-  if (executable.empty()) {
-    std::error_code error;
-    executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return std::unexpected("no se pudo saber dónde está Brontide: " + error.message());
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (auto text = executable.string(); text.ends_with(kDeleted)) {
-      executable = text.substr(0, text.size() - kDeleted.size());
-    }
+std::filesystem::path XdgAutostartLoginItems::runningBinary(std::error_code& error) const {
+  if (!executable_.empty()) return executable_;
+  auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (auto text = executable.string(); text.ends_with(kDeleted)) {
+    executable = text.substr(0, text.size() - kDeleted.size());
   }
-  const auto folder = userEntry().parent_path();
+  return executable;
+}
+
+std::expected<void, std::string> XdgAutostartLoginItems::write(bool hidden) const {
   std::error_code error;
+  const auto executable = runningBinary(error);
+  if (error) return std::unexpected("no se pudo saber dónde está Brontide: " + error.message());
+  const auto folder = userEntry().parent_path();
   std::filesystem::create_directories(folder, error);
   if (error) return std::unexpected("no se pudo crear la carpeta " + folder.string() + ": " + error.message());
 
@@ -96,7 +98,7 @@ std::expected<void, std::string> XdgAutostartLoginItems::write(bool hidden) cons
   g_key_file_set_string(keys.get(), kGroup, "Type", "Application");
   g_key_file_set_string(keys.get(), kGroup, "Name", "Brontide");
   g_key_file_set_string(keys.get(), kGroup, "Exec", execArgument(executable.string()).c_str());
-  g_key_file_set_string(keys.get(), kGroup, "Icon", "brontide");
+  g_key_file_set_string(keys.get(), kGroup, "Icon", "app.brontide.Brontide");
   g_key_file_set_boolean(keys.get(), kGroup, "Terminal", FALSE);
   g_key_file_set_boolean(keys.get(), kGroup, "X-GNOME-Autostart-enabled", hidden ? FALSE : TRUE);
   if (hidden) g_key_file_set_boolean(keys.get(), kGroup, "Hidden", TRUE);
@@ -114,6 +116,29 @@ std::expected<void, std::string> XdgAutostartLoginItems::write(bool hidden) cons
 }
 
 std::expected<void, std::string> XdgAutostartLoginItems::registerMainApp() { return write(false); }
+
+std::expected<void, std::string> XdgAutostartLoginItems::repairMovedProgram() {
+  auto file = loadKeyFile(userEntry());
+  if (!file) return {};
+  GKeyFile* keys = file->get();
+  auto exec = keyString(keys, kGroup, "Exec");
+  if (!exec) return {};
+  // Exec's own escaping: "%%" is a literal '%'; the rest is shell-like quoting.
+  std::string line;
+  for (std::size_t i = 0; i < exec->size(); ++i) {
+    line += (*exec)[i];
+    if ((*exec)[i] == '%' && i + 1 < exec->size() && (*exec)[i + 1] == '%') ++i;
+  }
+  gchar** raw = nullptr;
+  if (!g_shell_parse_argv(line.c_str(), nullptr, &raw, nullptr)) return {};
+  GStrv argv(raw);
+  const std::string program = argv.get()[0] ? argv.get()[0] : "";
+  std::error_code error;
+  const bool runs = program.find('/') == std::string::npos ? GChars(g_find_program_in_path(program.c_str())) != nullptr
+                                                           : std::filesystem::exists(program, error);
+  if (program.empty() || runs) return {};
+  return write(keyBool(keys, kGroup, "Hidden", false));
+}
 
 std::expected<void, std::string> XdgAutostartLoginItems::unregisterMainApp() {
   // A system-wide entry would still start Brontide: hide it behind a user entry instead.

@@ -25,11 +25,16 @@ class XdgAutostartLoginItems final : public LoginItems {
   // Hidden=true nor X-GNOME-Autostart-enabled=false.
   [[nodiscard]] Status status() const override;
 
+  // The user's entry, when its Exec names a program that no longer exists (a moved build folder, a
+  // package that replaced it), is written again for the running binary, hidden or not as it was.
+  [[nodiscard]] std::expected<void, std::string> repairMovedProgram();
+
   [[nodiscard]] std::filesystem::path userEntry() const;
 
  private:
   [[nodiscard]] std::optional<std::filesystem::path> systemEntry() const;
   [[nodiscard]] std::expected<void, std::string> write(bool hidden) const;
+  [[nodiscard]] std::filesystem::path runningBinary(std::error_code& error) const;
 
   XdgDirs dirs_;
   std::filesystem::path executable_;

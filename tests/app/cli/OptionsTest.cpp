@@ -16,6 +16,9 @@ TEST(Options_Modes, EachFlagSelectsItsMode) {
   EXPECT_EQ(parse({"--speakers", "--wait", "1.5"})->waitSeconds, 1.5);
   EXPECT_EQ(parse({"--routes"})->mode, Options::Mode::routes);
   EXPECT_EQ(parse({"-h"})->mode, Options::Mode::help);
+  EXPECT_TRUE(parse({"--launch-at-login", "on"})->launchAtLogin);
+  EXPECT_EQ(parse({"--launch-at-login", "off"})->mode, Options::Mode::launchAtLogin);
+  EXPECT_FALSE(parse({"--launch-at-login", "off"})->launchAtLogin);
 }
 
 TEST(Options_Streaming, ValuesAndRepeatedSpeakers) {
@@ -37,6 +40,7 @@ TEST(Options_BadInput, RejectedWithASpanishReason) {
       {"--apps", "--mute"},      {"--speakers", "--speaker", "Cocina"},
       {"--speaker-volume", "Cocina"},  {"--speaker-volume", "=0.5"}, {"--speaker-volume", "Cocina=2"},
       {"--routes", "--speaker-volume", "Cocina=1"},
+      {"--launch-at-login", "yes"}, {"--launch-at-login"},  {"--launch-at-login", "on", "--headless"},
   };
   for (const auto& args : bad) {
     auto options = parse(args);

@@ -103,6 +103,34 @@ TEST_F(XdgAutostartLoginItemsTest, UnregisterRemovesTheUserEntryAndHidesASystemW
   EXPECT_EQ(login.status(), Status::enabled);
 }
 
+TEST_F(XdgAutostartLoginItemsTest, AnEntryForAProgramThatIsGoneStartsTheRunningBinaryAgain) {
+  const std::string head = "[Desktop Entry]\nType=Application\nName=Brontide\n";
+  struct Case {
+    const char* name;
+    std::string entry;
+    bool rewritten;
+    Status status;
+  };
+  const Case cases[] = {
+      {"moved build folder", head + "Exec=/home/ana/brontide/build/app/brontide\n", true, Status::enabled},
+      {"quoted, with %%", head + "Exec=\"/home/ana/Mis cosas/100%% build/brontide\"\n", true, Status::enabled},
+      {"turned off stays off", head + "Exec=/gone/brontide\nHidden=true\n", true, Status::notRegistered},
+      {"absolute and present", head + "Exec=/bin/sh\n", false, Status::enabled},
+      {"found on PATH", head + "Exec=sh --headless\n", false, Status::enabled},
+  };
+  for (const auto& c : cases) {
+    tree.write(userEntry.lexically_relative(tree.root()), c.entry);
+    auto login = items();
+    ASSERT_TRUE(login.repairMovedProgram().has_value()) << c.name;
+    if (c.rewritten) {
+      EXPECT_EQ(startedProgram(userEntry), "/opt/Brontide/bin/brontide") << c.name;
+    } else {
+      EXPECT_EQ(read(userEntry), c.entry) << c.name;
+    }
+    EXPECT_EQ(login.status(), c.status) << c.name;
+  }
+}
+
 TEST_F(XdgAutostartLoginItemsTest, FailuresSayWhyAndChangeNothing) {
   // Tests run as root, which ignores permissions: a file where the folder should be cannot be written through.
   tree.write("home/.config/autostart", "not a folder");
