@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("player: souphttpsrc ! aacparse ! avdec_aac ! queue (forward buffer 1.0 s) ! pipewiresink, %s\n",
+  std::printf("player: souphttpsrc ! aacparse ! avdec_aac ! queue (forward buffer 1.0 s) ! appsink -> PlaybackStream, %s\n",
               silence ? "9 s of digital silence, 1 s of tone" : "2 s of quiet noise, 1 s of tone");
   std::printf("start: item made current -> first tone at the sink: %.3f s\n",
               std::chrono::duration<double>(playingAt - loadedAt).count());

@@ -14,7 +14,7 @@ BUILD_PACKAGES=(
 # To run it on a desktop.
 RUN_PACKAGES=(
   pipewire pipewire-bin wireplumber pipewire-pulse libspa-0.2-modules
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-pipewire
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   avahi-daemon libnss-mdns dbus dbus-user-session
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-templates
