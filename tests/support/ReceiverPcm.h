@@ -101,6 +101,15 @@ class ReceiverPcm {
     return all;
   }
 
+  // The volumes a receiver may set itself while a session starts, over the one it was just sent: where it was
+  // left before markVolumes(), or, once restarted, its default (shairport-sync 4: −24).
+  [[nodiscard]] std::vector<double> ownStartVolumes() const {
+    const auto all = allVolumes();
+    std::vector<double> own{-24.0};
+    if (volumesSeen_ > 0 && volumesSeen_ <= all.size()) own.push_back(all[volumesSeen_ - 1]);
+    return own;
+  }
+
   [[nodiscard]] std::uintmax_t size() const {
     struct stat info {};
     return ::stat((base_ + ".pcm").c_str(), &info) == 0 ? std::uintmax_t(info.st_size) : 0;

@@ -186,8 +186,17 @@ RaopSink::Session RaopSink::checkSession(const std::set<std::string>& peers) {
   if (!peers.contains(receiver_.address + ":" + std::to_string(receiver_.port)))
     return ++missedChecks_ >= kMissedChecks ? Session::lost : Session::unchanged;
   missedChecks_ = 0;
-  if (streamingSaid_) return Session::unchanged;
+  if (streamingSaid_) {
+    // The sink sends the volume right after RECORD, and a receiver that is still starting its player may set its
+    // own start volume over it (shairport-sync 4 does): the same volume again on the next checks.
+    if (volumeResends_ > 0) {
+      --volumeResends_;
+      applyVolume();
+    }
+    return Session::unchanged;
+  }
   streamingSaid_ = true;
+  volumeResends_ = kVolumeResends;
   return Session::started;
 }
 

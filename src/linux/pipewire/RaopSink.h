@@ -96,6 +96,8 @@ class RaopSink {
   LoadedModule loopback_;
   bool running_ = false;
   bool streamingSaid_ = false;
+  static constexpr int kVolumeResends = 2;
+  int volumeResends_ = 0;
   int missedChecks_ = 0;
   std::chrono::steady_clock::time_point retireDeadline_;
 };
