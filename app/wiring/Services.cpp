@@ -21,7 +21,8 @@ linux::xdg::XdgWorkspace::Options workspaceOptions(linux::pipewire::PipeWireCapt
 }  // namespace
 
 Services::Services(Options options)
-    : desktopEntries_(linux::xdg::XdgDirs::fromEnvironment(), log_),
+    : sessionBus_(mainQueue_, log_),
+      desktopEntries_(linux::xdg::XdgDirs::fromEnvironment(), log_),
       capture_(log_, audioSystemOptions(desktopEntries_)),
       workspace_(workspaceOptions(capture_), desktopEntries_, log_),
       loginItems_(linux::xdg::XdgDirs::fromEnvironment()),

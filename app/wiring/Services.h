@@ -13,6 +13,7 @@
 #include "linux/qt/QtMainQueue.h"
 #include "linux/systemd/JournalLog.h"
 #include "linux/xdg/XdgAutostartLoginItems.h"
+#include "linux/xdg/SessionBus.h"
 #include "linux/xdg/XdgWorkspace.h"
 #include "speaker_browser/AirPlayRoutes.h"
 #include "speaker_browser/SpeakerBrowser.h"
@@ -51,6 +52,7 @@ class Services {
  private:
   linux::systemd::JournalLog log_;
   linux::qt::QtMainQueue mainQueue_;
+  linux::xdg::SessionBusGuard sessionBus_;
   linux::qt::QSettingsPreferences preferences_;
   linux::qt::QtCollator collator_;
   // One index of the desktop's applications: the capture and the workspace name an application alike.

@@ -219,6 +219,24 @@ TEST_F(Pipeline, AGraphAt44100HzIsStreamedAt44kHzAndTheVolumeIsApplied) {
   EXPECT_EQ(app->terminate(), 0);
 }
 
+// The session bus restarts, twice: Brontide keeps streaming and never takes it for the user's stop.
+TEST_F(Pipeline, KeepsStreamingWhileTheSessionBusRestarts) {
+  auto tone = playTone();
+  auto app = startLive("org.example.tone440", kLive440);
+  auto client = connectTo(*app);
+  AacDecoder decoder;
+  decoder.decodeAll(client->readFor(500ms));
+  const auto after = app->linesAfter(100ms).size();
+  for (int restart = 0; restart < 2; ++restart) {
+    ASSERT_TRUE(session.restartBus());
+    // Past the guard's 2 s check, so the second restart meets the connection it found again.
+    EXPECT_GT(toneAmplitude(decoder.decodeAll(client->readFor(2500ms)), 440), kPresent) << app->transcript();
+  }
+  const auto& lines = app->linesAfter(100ms);
+  for (auto i = after; i < lines.size(); ++i) EXPECT_FALSE(lines[i].starts_with("state: ")) << lines[i];
+  EXPECT_EQ(app->terminate(), 0);
+}
+
 // The session's pipewire daemon goes away and comes back (with a new WirePlumber and the app restarted).
 class PipelineWithoutPipeWire : public Pipeline {
  protected:

@@ -158,6 +158,8 @@ class AudioSession {
   [[nodiscard]] const std::string& dir() const { return dir_; }
   // Stops every process of the session and starts them again in the same folder.
   bool restart() { return run("restart"); }
+  // The session bus goes away and another starts at the same address.
+  bool restartBus() { return run("restart-bus"); }
   void stopWirePlumber() { run("stop-wireplumber"); }
   // Returns once WirePlumber has published the default sink again.
   bool startWirePlumber() { return run("start-wireplumber"); }
