@@ -26,6 +26,7 @@ extern "C" {
 #include "app/cli/Options.h"
 #include "app/cli/SingleInstance.h"
 #include "app/wiring/Services.h"
+#include "base/Format.h"
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/qt/QtCollator.h"
 #include "linux/qt/QtMainQueue.h"
@@ -82,7 +83,9 @@ int listApps(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = false});
-  for (const auto& choice : services.controller().apps()) printLine(choice.bundleID + "\t" + choice.name);
+  // Escaped like every listing: a name with a TAB or newline in its desktop file stays in its own column.
+  for (const auto& choice : services.controller().apps())
+    printLine(brontide::escapeControlCharacters(choice.bundleID) + "\t" + brontide::escapeControlCharacters(choice.name));
   return 0;
 }
 
@@ -143,7 +146,7 @@ void printRouteChanges(const brontide::AirPlayRoutes& routes, std::map<std::stri
     auto& last = printed[route.name];
     if (last == state) continue;
     last = state;
-    output.print("route: " + route.name + " " + state);
+    output.print("route", route.name + " " + state);
   }
 }
 

@@ -14,9 +14,9 @@ HeadlessOutput::HeadlessOutput(Controller& controller, MainQueue& mainQueue, std
 
 HeadlessOutput::~HeadlessOutput() { controller_.changed.disconnect(connection_); }
 
-void HeadlessOutput::print(const std::string& line) {
+void HeadlessOutput::print(std::string_view key, std::string_view text) {
+  const std::string line = std::string(key) + ": " + escapeControlCharacters(text) + "\n";
   std::fputs(line.c_str(), out_);
-  std::fputc('\n', out_);
   std::fflush(out_);
 }
 
@@ -26,16 +26,16 @@ void HeadlessOutput::onChange(Controller::Field field) {
     std::string label = controller_.state().label();
     if (label != lastState_) {
       lastState_ = label;
-      print("state: " + label);
+      print("state", label);
     }
   } else if (field == Controller::Field::detail) {
     if (controller_.detail() != lastDetail_) {
       lastDetail_ = controller_.detail();
-      print("detail: " + lastDetail_);
+      print("detail", lastDetail_);
     }
   }
   const std::uint16_t port = controller_.port();
-  if (port != 0 && port != lastPort_) print("port: " + std::to_string(port));
+  if (port != 0 && port != lastPort_) print("port", std::to_string(port));
   lastPort_ = port;
 }
 
@@ -43,7 +43,7 @@ void HeadlessOutput::printLevel() {
   std::string level = formatString("%.3f", double(controller_.level()));
   if (level == lastLevel_) return;
   lastLevel_ = std::move(level);
-  print("level: " + lastLevel_);
+  print("level", lastLevel_);
 }
 
 }  // namespace brontide::cli

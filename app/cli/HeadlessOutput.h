@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/MainQueue.h"
 #include "controller/Controller.h"
@@ -20,8 +21,9 @@ class HeadlessOutput {
   HeadlessOutput(const HeadlessOutput&) = delete;
   HeadlessOutput& operator=(const HeadlessOutput&) = delete;
 
-  // Any other line, e.g. "route: Cocina playing".
-  void print(const std::string& line);
+  // "key: text", e.g. ("route", "Cocina playing"). Control characters in the text are escaped, so a name can
+  // never start a line of its own.
+  void print(std::string_view key, std::string_view text);
 
  private:
   void onChange(Controller::Field field);
