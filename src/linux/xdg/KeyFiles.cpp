@@ -1,18 +1,33 @@
 #include "linux/xdg/KeyFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+
+#include "base/Fd.h"
 
 namespace brontide::linux::xdg {
 
 std::expected<std::string, std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::unexpected(std::strerror(errno));
+  // Non-blocking, and only a regular file is read: a FIFO put where a file belongs would otherwise wait forever
+  // in open() or read(). /proc files count as regular and report size 0, so the read goes to EOF, within limit.
+  const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return std::unexpected(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return std::unexpected("not a regular file");
   std::string text(limit + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) return std::unexpected(std::strerror(errno));
-  const auto got = static_cast<std::size_t>(in.gcount());
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const auto n = ::read(fd.get(), text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::unexpected(std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
   if (got > limit) return std::unexpected("larger than " + std::to_string(limit) + " bytes");
   text.resize(got);
   return text;

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -151,6 +152,12 @@ TEST_F(XdgAutostartLoginItemsTest, FailuresSayWhyAndChangeNothing) {
   auto off = login.unregisterMainApp();
   ASSERT_FALSE(off.has_value());
   EXPECT_TRUE(off.error().starts_with("no se pudo borrar " + userEntry.string() + ": ")) << off.error();
+
+  // A FIFO where the entry should be is not an entry, and reading it never waits for a writer.
+  std::filesystem::remove_all(userEntry);
+  ASSERT_EQ(::mkfifo(userEntry.c_str(), 0600), 0);
+  EXPECT_EQ(login.status(), Status::notRegistered);
+  EXPECT_TRUE(login.repairMovedProgram().has_value());
 }
 
 }  // namespace
