@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "e2e/HeadlessBrontide.h"
+#include "linux/pipewire/Handles.h"
 #include "support/AacDecoder.h"
 #include "support/AudioSession.h"
 
@@ -130,13 +131,7 @@ class Graph {
     pw_stream_add_listener(stream, &binding->listener, &events, binding.get());
     std::uint8_t buffer[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.rate = kRate;
-    info.channels = 2;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    const spa_pod* params[1] = {brontide::linux::pipewire::stereoFloatFormat(builder, kRate)};
     pw_stream_connect(stream, direction, PW_ID_ANY,
                       pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
     streams_.push_back(stream);
