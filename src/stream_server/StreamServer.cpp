@@ -21,6 +21,8 @@ namespace {
 using asio::ip::tcp;
 
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
+// The connection cap's notices: one when it is reached, one when it clears, at most one per this long.
+constexpr auto kCapNoticeInterval = std::chrono::seconds(10);
 // Buffers handed to one gathered write when a client has fallen behind.
 constexpr std::size_t kMaxGather = 64;
 
@@ -57,9 +59,12 @@ bool isShortage(const asio::error_code& ec) {
 }
 
 struct Client {
-  explicit Client(tcp::socket s) : socket(std::move(s)) {}
+  Client(tcp::socket s, std::uint64_t number)
+      : socket(std::move(s)), order(number), requestTimer(socket.get_executor()) {}
 
   tcp::socket socket;
+  std::uint64_t order;                      // accept order: the oldest silent one makes room first
+  asio::steady_timer requestTimer;          // closes it if no request comes
   std::unique_ptr<std::uint8_t[]> request;  // only while the first read is pending
   bool registered = false;                  // header queued; receives broadcasts
   std::deque<Chunk> queue;                  // waiting for the next write
@@ -80,8 +85,10 @@ struct StreamServer::Engine {
 // Everything the handlers and the clean-up of stop() need. Apart from the acceptor, only the io thread
 // touches it; the engine's io_context outlives it because the io thread runs until no handler holds it.
 struct StreamServer::State : std::enable_shared_from_this<State> {
-  State(asio::io_context& context, MainQueue& queue, std::function<void(std::string)> errorCallback, Log* logger)
-      : acceptor(context), retryTimer(context), mainQueue(queue), onError(std::move(errorCallback)), log(logger) {}
+  State(asio::io_context& context, MainQueue& queue, std::function<void(std::string)> errorCallback, Log* logger,
+        Limits bounds)
+      : acceptor(context), retryTimer(context), mainQueue(queue), onError(std::move(errorCallback)), log(logger),
+        limits(bounds) {}
 
   void acceptNext() {
     std::lock_guard lock(acceptorMutex);
@@ -118,13 +125,49 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
       socket.close(ignored);
       return;
     }
-    auto client = std::make_shared<Client>(std::move(socket));
-    clients.emplace(client.get(), client);
-    readRequest(client);
+    if (clients.size() >= limits.connections && !dropOldestSilent()) {
+      asio::error_code ignored;
+      socket.close(ignored);
+    } else {
+      auto client = std::make_shared<Client>(std::move(socket), ++accepted);
+      clients.emplace(client.get(), client);
+      readRequest(client);
+    }
+    noteCap();
     acceptNext();
   }
 
+  // Closes the longest-held connection that has not sent its request; false when there is none.
+  bool dropOldestSilent() {
+    Client* oldest = nullptr;
+    for (const auto& [key, client] : clients) {
+      if (!client->registered && (!oldest || client->order < oldest->order)) oldest = key;
+    }
+    if (!oldest) return false;
+    drop(*oldest, false);  // the new one takes its place: the cap is not cleared
+    return true;
+  }
+
+  void noteCap() {
+    const bool full = clients.size() >= limits.connections;
+    if (full == capNoticed) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCapNotice < kCapNoticeInterval) return;
+    capNoticed = full;
+    lastCapNotice = now;
+    notice(full ? "stream server: " + std::to_string(limits.connections) +
+                      " connections open; each new one replaces the oldest that has not asked for the stream"
+                : "stream server: fewer than " + std::to_string(limits.connections) + " connections again");
+  }
+
   void readRequest(const std::shared_ptr<Client>& client) {
+    client->requestTimer.expires_after(limits.requestWait);
+    client->requestTimer.async_wait(
+        [weak = weak_from_this(), silent = std::weak_ptr(client)](const asio::error_code& ec) {
+          auto self = weak.lock();
+          auto held = silent.lock();
+          if (!ec && self && held && !held->registered) self->drop(*held);
+        });
     client->request = std::make_unique_for_overwrite<std::uint8_t[]>(kRequestReadLimit);
     client->socket.async_read_some(
         asio::buffer(client->request.get(), kRequestReadLimit),
@@ -138,6 +181,7 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
             return;
           }
           client->registered = true;
+          client->requestTimer.cancel();
           self->enqueue(client, headerChunk());
         });
   }
@@ -192,10 +236,11 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
   }
 
   // The caller holds a reference to the client, so its address cannot name another client meanwhile.
-  void drop(Client& client) {
+  void drop(Client& client, bool noting = true) {
     asio::error_code ignored;
     client.socket.close(ignored);
-    clients.erase(&client);
+    client.requestTimer.cancel();
+    if (clients.erase(&client) > 0 && noting) noteCap();
   }
 
   void closeAll() {
@@ -204,6 +249,7 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
     for (auto& [key, client] : clients) {
       asio::error_code ignored;
       client->socket.close(ignored);
+      client->requestTimer.cancel();
     }
     clients.clear();
     std::lock_guard lock(acceptorMutex);
@@ -223,14 +269,18 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
   MainQueue& mainQueue;
   std::function<void(std::string)> onError;
   Log* log;
+  Limits limits;
+  std::uint64_t accepted = 0;
+  bool capNoticed = false;
+  std::chrono::steady_clock::time_point lastCapNotice{};
 };
 
 std::expected<std::shared_ptr<StreamServer>, std::string> StreamServer::create(
     MainQueue& mainQueue, std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError,
-    Log* log) {
+    Log* log, Limits limits) {
   try {
     auto engine = std::make_shared<Engine>();
-    auto state = std::make_shared<State>(engine->io, mainQueue, std::move(onError), log);
+    auto state = std::make_shared<State>(engine->io, mainQueue, std::move(onError), log, limits);
 
     const tcp::endpoint loopback(asio::ip::address_v4::loopback(), 0);
     asio::error_code ec;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -16,6 +17,14 @@
 #include "controller/FrameServer.h"
 
 namespace brontide {
+
+// Connections that send nothing must not exhaust descriptors or memory: at most `connections` are held, a new one
+// replaces the oldest that has not sent its request (or is closed when every held one has), and one that sends
+// nothing for `requestWait` is closed. A player sends its request at once, so it always gets through.
+struct StreamServerLimits {
+  std::size_t connections = 64;
+  std::chrono::milliseconds requestWait{5000};
+};
 
 // Loopback-only HTTP server that answers any request with one fixed header and then relays every
 // broadcast buffer to each client. create/stop/destruction on the main thread (destruction on any
@@ -33,11 +42,13 @@ class StreamServer final : public FrameServer {
   // A client with more than this queued unsent is disconnected, so one stuck reader cannot grow memory.
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{1} << 20;
 
+  using Limits = StreamServerLimits;
+
   // Binds 127.0.0.1 on a system-chosen port. onReady(port) and onError(message) are posted to
   // mainQueue, which (like log, when given) must outlive the server. On failure no callback ever fires.
   [[nodiscard]] static std::expected<std::shared_ptr<StreamServer>, std::string> create(
       MainQueue& mainQueue, std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError,
-      Log* log = nullptr);
+      Log* log = nullptr, Limits limits = {});
 
   StreamServer(const StreamServer&) = delete;
   StreamServer& operator=(const StreamServer&) = delete;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/RecordingLog.h"
 #include "fakes/VirtualMainQueue.h"
 
 namespace brontide {
@@ -54,6 +56,12 @@ class Client {
   Client& operator=(const Client&) = delete;
 
   [[nodiscard]] bool connected() const { return connected_; }
+  // Whether the server still holds it: no end of stream waiting to be read.
+  [[nodiscard]] bool open() const {
+    char byte;
+    const auto n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n < 0 && errno == EAGAIN;
+  }
   [[nodiscard]] bool closed() const { return closed_; }
   // Sends what the socket takes without blocking, up to all of it.
   void send(std::string_view bytes) {
@@ -92,14 +100,18 @@ class Client {
 
 class StreamServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { start(); }
+
+  void start(StreamServer::Limits limits = {}) {
+    server_.reset();
+    readyPorts_.clear();
     auto made = StreamServer::create(
         mainQueue_,
         [this](std::uint16_t port) {
           readyPorts_.push_back(port);
           readyThread_ = std::this_thread::get_id();
         },
-        [this](std::string message) { errors_.push_back(std::move(message)); });
+        [this](std::string message) { errors_.push_back(std::move(message)); }, &log_, limits);
     ASSERT_TRUE(made.has_value()) << made.error();
     server_ = *made;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // against hangs only
@@ -127,6 +139,7 @@ class StreamServerTest : public ::testing::Test {
   }
 
   fakes::VirtualMainQueue mainQueue_;
+  fakes::RecordingLog log_;
   std::shared_ptr<StreamServer> server_;
   std::uint16_t port_ = 0;
   std::vector<std::uint16_t> readyPorts_;
@@ -206,6 +219,42 @@ TEST_F(StreamServerTest, StreamServer_DisconnectsAClientWithTooMuchUnsent) {
   EXPECT_TRUE(slow.closed());
   EXPECT_LT(received.size(), stream.size());
   EXPECT_EQ(received, stream.substr(0, received.size()));
+}
+
+// Connections that never ask cannot crowd out a player: the oldest silent one makes room, and each goes after the
+// wait; registered readers are never pushed out.
+TEST_F(StreamServerTest, StreamServer_HoldsAtMostItsLimitAndClosesThoseThatNeverAsk) {
+  constexpr int kLimit = 8;
+  start({.connections = kLimit, .requestWait = std::chrono::milliseconds(1500)});
+  const auto openCount = [](const auto& clients) {
+    return std::ranges::count_if(clients, [](const auto& c) { return c->open(); });
+  };
+  const auto eventually = [](auto condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // against hangs only
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return condition();
+  };
+  std::vector<std::unique_ptr<Client>> silent;
+  for (int i = 0; i < 3 * kLimit; ++i) silent.push_back(std::make_unique<Client>(port_));
+  auto player = join();
+  EXPECT_TRUE(eventually([&] { return openCount(silent) == kLimit - 1; }));
+  EXPECT_TRUE(silent.back()->open()) << "the newest silent ones are kept, the oldest go";
+  EXPECT_FALSE(silent.front()->open());
+  EXPECT_TRUE(log_.contains("stream server: 8 connections open"));
+
+  // Those that never ask go after the wait; the player stays.
+  EXPECT_TRUE(eventually([&] { return openCount(silent) == 0; }));
+  EXPECT_TRUE(player->open());
+
+  // Readers fill every place: a new connection is closed at once and none of them is pushed out.
+  std::vector<std::unique_ptr<Client>> readers;
+  for (int i = 0; i < kLimit - 1; ++i) readers.push_back(join());
+  Client late(port_);
+  EXPECT_EQ(late.read(), "");
+  broadcast(*server_, "frame");
+  EXPECT_EQ(player->read(5), "frame");
+  for (auto& reader : readers) EXPECT_EQ(reader->read(5), "frame");
 }
 
 enum class Shutdown { Stop, StopThenDrop, Drop };
