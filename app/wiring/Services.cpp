@@ -61,6 +61,9 @@ Services::Services(Options options)
   if (const std::string problem = preferences_.problem(); !problem.empty()) {
     log_.notice("preferences: " + problem + "; using the defaults");
   }
+  preferences_.onWriteProblem([this](const std::string& problem) {
+    log_.notice("preferences: cannot be saved (" + problem + "); this run keeps what is chosen");
+  });
 }
 
 Services::~Services() {

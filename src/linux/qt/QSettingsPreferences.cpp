@@ -16,6 +16,7 @@ QSettingsPreferences::QSettingsPreferences()
 QSettingsPreferences::QSettingsPreferences(const QString& path) : settings_(path, QSettings::NativeFormat) {}
 
 std::optional<std::string> QSettingsPreferences::value(std::string_view key) const {
+  if (const auto set = thisRun_.find(key); set != thisRun_.end()) return set->second;
   if (settings_.status() != QSettings::NoError) return std::nullopt;
   const QVariant stored = settings_.value(toQString(key));
   // Lists and other non-text values (a hand-edited "a, b") are not values of ours.
@@ -26,8 +27,13 @@ std::optional<std::string> QSettingsPreferences::value(std::string_view key) con
 }
 
 void QSettingsPreferences::setValue(std::string_view key, std::string_view value) {
+  thisRun_.insert_or_assign(std::string(key), std::string(value));
   settings_.setValue(toQString(key), toQString(value));
   settings_.sync();
+  if (settings_.status() != QSettings::NoError && !writeProblemSaid_) {
+    writeProblemSaid_ = true;
+    if (onWriteProblem_) onWriteProblem_(problem());
+  }
 }
 
 std::string QSettingsPreferences::problem() const {

@@ -2,6 +2,9 @@
 
 #include <QSettings>
 #include <QString>
+#include <functional>
+#include <map>
+#include <string>
 
 #include "base/Preferences.h"
 
@@ -19,9 +22,15 @@ class QSettingsPreferences final : public Preferences {
 
   // Empty when the file was read fine; otherwise why it was not (the defaults are used).
   [[nodiscard]] std::string problem() const;
+  // Called once, the first time a value cannot be written to the file, with why.
+  void onWriteProblem(std::function<void(const std::string&)> callback) { onWriteProblem_ = std::move(callback); }
 
  private:
   mutable QSettings settings_;
+  // What was set during this run: it holds for the run whatever the file's state (unreadable, unwritable).
+  std::map<std::string, std::string, std::less<>> thisRun_;
+  std::function<void(const std::string&)> onWriteProblem_;
+  bool writeProblemSaid_ = false;
 };
 
 }  // namespace brontide::linux::qt

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "fakes/ControllerFakes.h"
 
@@ -83,6 +84,22 @@ TEST_F(QSettingsPreferences_File, BrokenValuesAndGarbageFallBackToDefaultsAndFor
   // Nothing but what the user changed is written.
   EXPECT_EQ(text.find("sourceBundle"), std::string::npos) << text;
   EXPECT_EQ(text.find("muted"), std::string::npos) << text;
+}
+
+// A file that cannot be read or written (here a folder in its place) loses nothing chosen in this run, and says so
+// once.
+TEST_F(QSettingsPreferences_File, WhatIsChosenHoldsForTheRunWhenTheFileCannotBeWritten) {
+  std::filesystem::create_directory(path());
+  ControllerOnFile world(QString::fromStdString(path()));
+  std::vector<std::string> problems;
+  world.file.onWriteProblem([&](const std::string& problem) { problems.push_back(problem); });
+  auto controller = world.make();
+  controller->setSelectedBundle("org.example.player");
+  controller->setVolume(0.25);
+  EXPECT_EQ(controller->selectedBundle(), "org.example.player");
+  EXPECT_EQ(controller->volume(), 0.25);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find(path()), std::string::npos) << problems[0];
 }
 
 }  // namespace
