@@ -40,6 +40,7 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
     } else if (arg == "--speaker") {
       auto value = needValue();
       if (!value) return std::unexpected(value.error());
+      if (value->empty()) return std::unexpected("--speaker necesita el nombre de un altavoz.");
       options.speakerNames.emplace_back(*value);
     } else if (arg == "--speaker-volume") {
       auto value = needValue();

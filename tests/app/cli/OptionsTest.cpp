@@ -37,7 +37,7 @@ TEST(Options_BadInput, RejectedWithASpanishReason) {
   const std::vector<std::vector<std::string_view>> bad = {
       {"--frobnicate"},          {"--source"},           {"--source", ""},      {"--volume", "1.5"},
       {"--volume", "nan"},       {"--volume", "0.5x"},   {"--wait", "-1"},      {"--apps", "--headless"},
-      {"--apps", "--mute"},      {"--speakers", "--speaker", "Cocina"},
+      {"--apps", "--mute"},      {"--speakers", "--speaker", "Cocina"}, {"--speaker", ""},
       {"--speaker-volume", "Cocina"},  {"--speaker-volume", "=0.5"}, {"--speaker-volume", "Cocina=2"},
       {"--routes", "--speaker-volume", "Cocina=1"},
       {"--launch-at-login", "yes"}, {"--launch-at-login"},  {"--launch-at-login", "on", "--headless"},
