@@ -19,6 +19,7 @@
 
 #include "fakes/RecordingLog.h"
 #include "fakes/VirtualMainQueue.h"
+#include "support/Eventually.h"
 
 namespace brontide {
 namespace {
@@ -229,22 +230,16 @@ TEST_F(StreamServerTest, StreamServer_HoldsAtMostItsLimitAndClosesThoseThatNever
   const auto openCount = [](const auto& clients) {
     return std::ranges::count_if(clients, [](const auto& c) { return c->open(); });
   };
-  const auto eventually = [](auto condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // against hangs only
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return condition();
-  };
   std::vector<std::unique_ptr<Client>> silent;
   for (int i = 0; i < 3 * kLimit; ++i) silent.push_back(std::make_unique<Client>(port_));
   auto player = join();
-  EXPECT_TRUE(eventually([&] { return openCount(silent) == kLimit - 1; }));
+  EXPECT_TRUE(testsupport::eventually([&] { return openCount(silent) == kLimit - 1; }));
   EXPECT_TRUE(silent.back()->open()) << "the newest silent ones are kept, the oldest go";
   EXPECT_FALSE(silent.front()->open());
   EXPECT_TRUE(log_.contains("stream server: 8 connections open"));
 
   // Those that never ask go after the wait; the player stays.
-  EXPECT_TRUE(eventually([&] { return openCount(silent) == 0; }));
+  EXPECT_TRUE(testsupport::eventually([&] { return openCount(silent) == 0; }));
   EXPECT_TRUE(player->open());
 
   // Readers fill every place: a new connection is closed at once and none of them is pushed out.

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Eventually.h"
+
 extern char** environ;
 
 // Helpers for tests against a real, private PipeWire session (scripts/audio-session/session).
@@ -335,17 +337,6 @@ inline double sinkTone(double frequency, double seconds = 0.5, const std::string
   MonitorRecording recording(sink);
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   return medianToneAmplitude(recording.finish(), frequency);
-}
-
-// Polls `condition` every 50 ms until it holds or `timeout` passes (a guard against hangs, not a timing claim).
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
 }
 
 }  // namespace brontide::testsupport
