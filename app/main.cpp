@@ -84,8 +84,9 @@ int listApps(int argc, char** argv) {
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = false});
   // Escaped like every listing: a name with a TAB or newline in its desktop file stays in its own column.
+  using brontide::escapeControlCharacters;
   for (const auto& choice : services.controller().apps())
-    printLine(brontide::escapeControlCharacters(choice.bundleID) + "\t" + brontide::escapeControlCharacters(choice.name));
+    printLine(escapeControlCharacters(choice.bundleID) + "\t" + escapeControlCharacters(choice.name));
   return 0;
 }
 
