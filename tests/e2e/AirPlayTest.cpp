@@ -163,6 +163,35 @@ TEST_F(AirPlay, ReceiverChosenWhileLivePlaysAMinuteWithoutAGapAndKeepsItsVolumeF
   EXPECT_EQ(app->terminate(), 0);
 }
 
+// WirePlumber restarts while a receiver plays: the receiver is heard again on its own, the route says it is not
+// responding meanwhile, and a stop afterwards gives the app back to the computer's output.
+TEST_F(AirPlay, AReceiverComesBackAfterWirePlumberRestartsAndTheAppIsGivenBackAfterwards) {
+  ChildProcess tone({TONE_SOURCE, kSource, "Tono 440", "440"}, true);
+  ASSERT_EQ(tone.readLine(), "playing");
+  HeadlessBrontide app(BRONTIDE_EXECUTABLE, {"--source", kSource, "--speaker", "Terraza", "--speaker-volume", "Terraza=1"},
+                       kEnvironment);
+  ReceiverPcm terraza("Terraza");
+  ASSERT_TRUE(app.find(HeadlessBrontide::is("route: Terraza playing"), 0, kLimit)) << app.transcript();
+  ASSERT_TRUE(soundArrives(terraza));
+
+  const auto before = app.linesAfter(0ms).size();
+  session.stopWirePlumber();
+  ASSERT_TRUE(session.startWirePlumber());
+  const auto back = Clock::now();
+  terraza.mark();
+  ASSERT_TRUE(testsupport::eventually([&] { return terraza.tone(440, 0.3) > kPresent && terraza.secondsSinceMark() > 0.3; },
+                                      60s))
+      << app.transcript();
+  std::printf("receiver heard again %.1f s after WirePlumber returned\n",
+              std::chrono::duration<double>(Clock::now() - back).count());
+  const auto away = app.find(HeadlessBrontide::is("route: Terraza unreachable"), before, kLimit);
+  ASSERT_TRUE(away) << app.transcript();
+  EXPECT_TRUE(app.find(HeadlessBrontide::is("route: Terraza playing"), *away + 1, kLimit)) << app.transcript();
+
+  EXPECT_EQ(app.terminate(), 0);
+  EXPECT_TRUE(testsupport::eventually([] { return sinkTone(440) > 0.1; }, 10s)) << "the app is silent locally";
+}
+
 TEST_F(AirPlay, ListingCommandsShowTheNetwork) {
   // --routes: this computer and every receiver with its state.
   ChildProcess routes({BRONTIDE_EXECUTABLE, "--routes", "--wait", "2"}, true);

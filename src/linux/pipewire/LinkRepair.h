@@ -13,9 +13,9 @@
 
 namespace brontide::linux::pipewire {
 
-// After a session manager restart, WirePlumber 0.4.13 never links nodes that existed before it: from then on the
-// tap links its moved streams into the private sink, its capture streams to their sources, and the streams it gives
-// back to the default sink itself. Loop thread ("brontide.pipewire") or its lock.
+// After a session manager restart, whatever is still unlinked once it has had its turn: the tap links its moved
+// streams into the private sink, its capture streams to their sources, and the streams it gives back to the
+// default sink itself. Loop thread ("brontide.pipewire") or its lock.
 class LinkRepair {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;

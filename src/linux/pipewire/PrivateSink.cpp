@@ -174,7 +174,12 @@ void PrivateSink::metadataGone(bool tapsWaiting) {
   moveChecks_.clear();
   if (!tapsWaiting) return;
   for (auto& [id, tap] : taps_) tap.unmovable.clear();
-  if (sink_) sink_->announced = false;
+  if (!sink_) return;
+  // A sink that has run is never configured again by a new WirePlumber 0.4, whose policy then waits for it and
+  // links nothing at all: a fresh one, which the session manager configures when it comes, replaces it.
+  const auto rate = sink_->rate;
+  destroy();
+  (void)create(rate);
 }
 
 void PrivateSink::rebuild(std::uint32_t rate) {

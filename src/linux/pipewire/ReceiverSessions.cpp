@@ -20,7 +20,8 @@ ReceiverSessions::ReceiverSessions(Log& log, Events events)
     : log_(log),
       events_(std::move(events)),
       connection_("brontide.airplay", PwConnection::Unstarted{}),
-      fanOut_(connection_, [this] { wakeUp(); }, [this] { if (!toReceivers_) destroyFanOut(); }) {
+      fanOut_(connection_, [this] { wakeUp(); }, [this] { if (!toReceivers_) destroyFanOut(); }),
+      manager_([this] { managerGone(); }, [this] { managerBack(); }) {
   if (!connection_.threadLoop()) {
     notice("cannot create the PipeWire loop: AirPlay output is off");
     return;
@@ -138,6 +139,7 @@ void ReceiverSessions::dropGraph(const std::string& reason, bool reconnect) {
   retiring_.clear();
   destroyFanOut();
   nodeNames_.clear();
+  manager_.reset();
   registryHook_.remove();
   registry_.reset();
   connection_.disconnect();
@@ -153,6 +155,7 @@ void ReceiverSessions::onGlobal(void* self, std::uint32_t id, std::uint32_t, con
 }
 
 void ReceiverSessions::global(std::uint32_t id, const char* type, const spa_dict* props) {
+  manager_.global(registry_.get(), id, type, props);
   if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
   const char* name = props ? spa_dict_lookup(props, PW_KEY_NODE_NAME) : nullptr;
   if (!name) return;
@@ -167,6 +170,7 @@ void ReceiverSessions::onGlobalRemove(void* self, std::uint32_t id) {
 }
 
 void ReceiverSessions::globalRemove(std::uint32_t id) {
+  manager_.globalRemove(id);
   nodeNames_.erase(id);
   for (auto& [sinkId, sink] : sinks_) sink->forgetNode(id);
 }
@@ -219,6 +223,10 @@ void ReceiverSessions::open(SinkId id, AirPlayReceiver receiver, double volume) 
     fail(s, "no PipeWire daemon");
     return;
   }
+  if (manager_.away()) {
+    fail(s, "no session manager to link it");
+    return;
+  }
   s.startProbe();
 }
 
@@ -230,6 +238,20 @@ void ReceiverSessions::loadSink(RaopSink& sink) {
   for (const auto& [id, name] : nodeNames_)
     if (name == sink.nodeName()) sink.bindNode(registry_.get(), id);
   events_.connected(sink.id());
+}
+
+// The session manager's links went with it, and WirePlumber 0.4 never links again what existed before it: every
+// receiver is dropped (and retried by its route), and the player goes to a new fan-out sink once it is back.
+void ReceiverSessions::managerGone() {
+  notice("session manager gone; receivers wait for it");
+  while (!sinks_.empty()) fail(*sinks_.begin()->second, "the session manager went away");
+}
+
+void ReceiverSessions::managerBack() {
+  notice("session manager is back");
+  if (!toReceivers_) return;
+  destroyFanOut();
+  loadFanOut();
 }
 
 void ReceiverSessions::onCheck(void* self, std::uint64_t) { static_cast<ReceiverSessions*>(self)->check(); }

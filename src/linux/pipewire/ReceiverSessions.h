@@ -14,6 +14,7 @@
 #include "linux/pipewire/Handles.h"
 #include "linux/pipewire/PwConnection.h"
 #include "linux/pipewire/RaopSink.h"
+#include "linux/pipewire/SessionManagerWatch.h"
 #include "speaker_browser/AirPlayOutput.h"
 
 namespace brontide::linux::pipewire {
@@ -73,6 +74,8 @@ class ReceiverSessions {
   void feedReceivers();
   void loadSink(RaopSink& sink);
   void check();
+  void managerGone();
+  void managerBack();
   void fail(RaopSink& sink, const std::string& reason, bool graceful = true);
 
   Log& log_;
@@ -89,6 +92,7 @@ class ReceiverSessions {
   PwRegistry registry_;
   HookGuard registryHook_;
   FanOutSink fanOut_;
+  SessionManagerWatch manager_;
   std::uint64_t announcedFanOut_ = 0;
   std::map<SinkId, std::unique_ptr<RaopSink>> sinks_;
   std::vector<std::unique_ptr<RaopSink>> retiring_;  // closed; their modules wait for the server to drop the node
