@@ -90,6 +90,10 @@ int listApps(int argc, char** argv) {
   return 0;
 }
 
+std::chrono::milliseconds waitOf(const Options& options) {
+  return std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000));
+}
+
 int listSpeakers(int argc, char** argv, const Options& options) {
   QCoreApplication app(argc, argv);
   brontide::linux::systemd::JournalLog log;
@@ -97,8 +101,9 @@ int listSpeakers(int argc, char** argv, const Options& options) {
   brontide::linux::qt::QtCollator collator;
   brontide::linux::avahi::AvahiServiceBrowser browser(mainQueue, log);
   int status = 0;
-  brontide::collectSpeakers(browser, mainQueue, collator, std::string(),
-                            std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000)),
+  const auto wait = waitOf(options);
+  // No daemon answering within the wait is an answer too.
+  brontide::collectSpeakers(browser, mainQueue, collator, std::string(), wait,
                             [&](std::expected<std::vector<brontide::Speaker>, std::string> result) {
                               if (!result) {
                                 std::fprintf(stderr, "brontide: %s\n", result.error().c_str());
@@ -107,7 +112,8 @@ int listSpeakers(int argc, char** argv, const Options& options) {
                                 for (const auto& speaker : *result) printLine(brontide::speakerLine(speaker));
                               }
                               QCoreApplication::quit();
-                            });
+                            },
+                            wait);
   app.exec();
   return status;
 }
@@ -118,14 +124,19 @@ int listRoutes(int argc, char** argv, const Options& options) {
   brontide::linux::qt::QtMainQueue mainQueue;
   brontide::linux::qt::QtCollator collator;
   brontide::linux::avahi::AvahiServiceBrowser browser(mainQueue, log);
-  brontide::collectRoutes(browser, mainQueue, collator, log,
-                          std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000)),
-                          [](std::vector<brontide::Route> routes) {
-                            for (const auto& route : routes) printLine(brontide::routeLine(route));
+  int status = 0;
+  brontide::collectRoutes(browser, mainQueue, collator, log, waitOf(options),
+                          [&](std::expected<std::vector<brontide::Route>, std::string> routes) {
+                            if (!routes) {
+                              std::fprintf(stderr, "brontide: %s\n", routes.error().c_str());
+                              status = 1;
+                            } else {
+                              for (const auto& route : *routes) printLine(brontide::routeLine(route));
+                            }
                             QCoreApplication::quit();
                           });
   app.exec();
-  return 0;
+  return status;
 }
 
 // Teardown joins the audio threads once the event loop has returned. Should one be stuck inside a library
@@ -177,6 +188,11 @@ int runHeadless(int argc, char** argv, const Options& options) {
   std::map<std::string, std::string> printedRoutes;
   routes.changed.connect([&] { printRouteChanges(routes, printedRoutes, output); });
   applyStreamingOptions(services, options);
+  // A name the network does not offer is told once the search has had its time; it may still appear later.
+  services.mainQueue().postDelayed(waitOf(options), [&routes] {
+    if (!routes.browsing()) std::fprintf(stderr, "brontide: %s\n", brontide::kNoDnsSdDaemon);
+    for (const auto& notice : routes.unfoundNotices()) std::fprintf(stderr, "brontide: %s\n", notice.c_str());
+  });
   onTermination(&app, [&controller] {
     controller.stop();
     QCoreApplication::quit();

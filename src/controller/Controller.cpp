@@ -479,6 +479,8 @@ void Controller::attachTapIfPossible() {
 
   d.tap = std::move(tap);
   if (madeEncoder || d.deps.player.currentItem() == 0) loadStream();
+  // A source that started after the list was read is named from the running applications.
+  if (std::ranges::find(d.apps, selectedBundle(), &AppChoice::bundleID) == d.apps.end()) refreshApps();
   const auto format = d.tap->format();
   assign(*this, Field::state, d.state, CaptureState::live());
   assign(*this, Field::detail, d.detail, liveText(sourceName(), format.mSampleRate));

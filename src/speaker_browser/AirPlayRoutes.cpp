@@ -353,6 +353,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   std::map<std::string, Receiver> receivers;
   std::map<AirPlayOutput::SinkId, std::string> sinks;  // open sinks by id, to their receiver
   std::vector<std::string> wanted;
+  bool browsing = false;
 };
 
 AirPlayRoutes::AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, MainQueue& mainQueue,
@@ -397,7 +398,10 @@ void AirPlayRoutes::start() {
     s->hostName = std::move(name);
     s->rebuild();
   };
-  d_->browser.browse(kRaopServiceType, {.resultsChanged = results(true), .ready = {}, .hostName = hostName});
+  const auto ready = [weak] {
+    if (const auto s = weak.lock()) s->browsing = true;
+  };
+  d_->browser.browse(kRaopServiceType, {.resultsChanged = results(true), .ready = ready, .hostName = hostName});
   d_->browser.browse("_airplay._tcp", {.resultsChanged = results(false), .ready = {}, .hostName = {}});
 }
 
@@ -426,6 +430,20 @@ void AirPlayRoutes::choose(std::vector<std::string> names) {
   const auto before = d_->routes;
   d_->chooseWanted();
   if (d_->routes != before) changed.notify();
+}
+
+bool AirPlayRoutes::browsing() const { return d_->browsing; }
+
+std::vector<std::string> AirPlayRoutes::unfoundNotices() const {
+  std::string known;
+  for (const auto& r : d_->routes)
+    if (!r.local) known += (known.empty() ? "" : ", ") + escapeControlCharacters(r.name);
+  std::vector<std::string> notices;
+  for (const auto& name : d_->wanted)
+    if (!d_->route(name))
+      notices.push_back("No hay ningún altavoz llamado «" + escapeControlCharacters(name) + "». Altavoces: " +
+                        (known.empty() ? "ninguno" : known) + ".");
+  return notices;
 }
 
 namespace {
@@ -460,11 +478,15 @@ struct RouteCollection {
 }  // namespace
 
 void collectRoutes(ServiceBrowser& browser, MainQueue& mainQueue, const Collator& collator, Log& log,
-                   MainQueue::Duration wait, std::function<void(std::vector<Route>)> done) {
+                   MainQueue::Duration wait,
+                   std::function<void(std::expected<std::vector<Route>, std::string>)> done) {
   // Owned by the delayed work: the collection ends with it.
   auto collection = std::make_shared<RouteCollection>(browser, mainQueue, collator, log);
   collection->routes.start();
-  mainQueue.postDelayed(wait, [collection, done = std::move(done)] { done(collection->routes.routes()); });
+  mainQueue.postDelayed(wait, [collection, done = std::move(done)] {
+    if (!collection->routes.browsing()) return done(std::unexpected(std::string(kNoDnsSdDaemon)));
+    done(collection->routes.routes());
+  });
 }
 
 }  // namespace brontide

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <expected>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +102,11 @@ class AirPlayRoutes {
   [[nodiscard]] bool receiversKeepTheirVolume() const;
   // Ticks each named receiver as soon as it is found (command line).
   void choose(std::vector<std::string> names);
+  // Whether the DNS-SD browser runs (no daemon has answered yet while false).
+  [[nodiscard]] bool browsing() const;
+  // For each name given to choose() that no route has (names match exactly): "No hay ningún altavoz llamado
+  // «%1». Altavoces: %2.", the receivers listed, control characters escaped.
+  [[nodiscard]] std::vector<std::string> unfoundNotices() const;
 
   // Fires after every change of `routes`.
   Signal<> changed;
@@ -110,9 +116,10 @@ class AirPlayRoutes {
   std::shared_ptr<State> d_;
 };
 
-// One-shot listing for the command line: the routes `wait` after browsing starts. Chooses nothing.
-// Main thread; `done` runs once, on the main queue. Every argument must outlive the collection.
+// One-shot listing for the command line: the routes `wait` after browsing starts, or kNoDnsSdDaemon when the
+// browser has not started by then. Chooses nothing. Main thread; `done` runs once, on the main queue. Every
+// argument must outlive the collection.
 void collectRoutes(ServiceBrowser& browser, MainQueue& mainQueue, const Collator& collator, Log& log,
-                   MainQueue::Duration wait, std::function<void(std::vector<Route>)> done);
+                   MainQueue::Duration wait, std::function<void(std::expected<std::vector<Route>, std::string>)> done);
 
 }  // namespace brontide

@@ -22,6 +22,9 @@ struct ServiceResult {
   friend bool operator==(const ServiceResult&, const ServiceResult&) = default;
 };
 
+// What a listing says when no DNS-SD daemon answers.
+inline constexpr const char* kNoDnsSdDaemon = "No se pueden buscar altavoces: avahi-daemon no responde.";
+
 // DNS-SD browsing of one service type in the default domain. Handlers run on the main thread.
 class ServiceBrowser {
  public:

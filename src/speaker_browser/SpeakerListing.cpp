@@ -55,7 +55,7 @@ void collectSpeakers(ServiceBrowser& browser, MainQueue& mainQueue, const Collat
   handlers.hostName = [collection](std::string name) { collection->hostName = std::move(name); };
   browser.browse(kAirPlayServiceType, std::move(handlers));
   mainQueue.postDelayed(readyLimit, [collection] {
-    if (!collection->ready) collection->fail("No se pueden buscar altavoces: avahi-daemon no responde.");
+    if (!collection->ready) collection->fail(kNoDnsSdDaemon);
   });
 }
 

@@ -235,11 +235,10 @@ TEST_F(ControllerTest, Attach_WaitsForTheSourceThenGoesLiveFeedingEncoderMeterAn
   encoder->emitFrame(frame);
   EXPECT_EQ(servers.latest().server.lock()->bytes(), std::vector<std::uint8_t>(std::begin(frame), std::end(frame)));
 
-  workspace.addApp("org.videolan.vlc", "VLC");
-  c.refreshApps();
-  c.setSelectedBundle("org.videolan.vlc");
+  c.setSelectedBundle("org.videolan.vlc");  // not running yet: named once it plays
   queue.advance(2s);
   EXPECT_EQ(c.state(), CaptureState::live()) << "kept until the new source plays";
+  workspace.addApp("org.videolan.vlc", "VLC");
   addSource(12, "org.videolan.vlc");
   queue.advance(2s);
   EXPECT_EQ(capture.taps.back()->processObjects, std::vector<AudioObjectID>{12});

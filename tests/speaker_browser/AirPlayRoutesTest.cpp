@@ -265,10 +265,14 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
 }
 
 TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhileChosen) {
-  routes->choose({"Terraza", "Nadie"});
+  routes->choose({"Terraza", "Nadie", "estudio"});
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   publishNetwork();
   EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  // A name no receiver has, in any case, is told with the names there are.
+  EXPECT_EQ(routes->unfoundNotices(),
+            (std::vector<std::string>{"No hay ningún altavoz llamado «Nadie». Altavoces: Estudio, Garaje, Terraza.",
+                                      "No hay ningún altavoz llamado «estudio». Altavoces: Estudio, Garaje, Terraza."}));
   EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza"}));
   output.connect("Terraza");
   publish("_raop._tcp", {});  // gone from DNS-SD while chosen
@@ -281,9 +285,23 @@ TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhi
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
 }
 
-TEST_F(AirPlayRoutesTest, CollectRoutes_ListsWhatIsFoundWithinTheWaitOneLineEach) {
+TEST_F(AirPlayRoutesTest, CollectRoutes_ListsWhatIsFoundWithinTheWaitOneLineEachOrSaysNoDaemonAnswered) {
   std::optional<std::vector<Route>> listed;
-  collectRoutes(browser, queue, collator, log, 2s, [&](std::vector<Route> routes) { listed = std::move(routes); });
+  std::string error;
+  const auto collect = [&] {
+    browser.browsed.clear();
+    collectRoutes(browser, queue, collator, log, 2s, [&](std::expected<std::vector<Route>, std::string> routes) {
+      if (routes) listed = std::move(*routes);
+      else error = routes.error();
+    });
+  };
+  collect();
+  queue.advance(2s);
+  EXPECT_EQ(error, kNoDnsSdDaemon);
+  EXPECT_FALSE(listed);
+
+  collect();
+  browser.browsed.front().second.ready();
   publish("_raop._tcp", {raop("AA@Terraza", "127.0.0.1", 5101), raop("BB@a\tb\nc", "127.0.0.1", 5102)});
   queue.advance(1999ms);
   EXPECT_FALSE(listed);
