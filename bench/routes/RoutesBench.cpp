@@ -1,8 +1,15 @@
 // Prints how quickly `brontide --headless --speaker …` reaches two receivers of the loopback AirPlay network,
 // how far apart they play, what it costs while it does, and how long a sound takes from the tap to a receiver's
-// output. Needs `scripts/airplay-network up`.
+// output, and what a burst of idle local connections does to the stream. Needs `scripts/airplay-network up`.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <dirent.h>
 
 #include <algorithm>
 #include <chrono>
@@ -89,6 +96,53 @@ double tapToReceiver() {
   return std::chrono::duration<double>(*heard - *onset).count();
 }
 
+std::size_t openFds(pid_t pid) {
+  std::size_t count = 0;
+  if (DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+    while (::readdir(dir)) ++count;
+    ::closedir(dir);
+  }
+  return count > 2 ? count - 2 : 0;  // . and ..
+}
+
+// `count` connections to the stream's port that never send a request, held for 10 s while the receivers play:
+// the longest silence at each receiver, descriptors and RSS at their peak and 10 s after they close.
+void idleBurst(HeadlessBrontide& app, std::vector<std::pair<const char*, ReceiverPcm*>> receivers, int count) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, rlim_t(count) + 1024);
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  count = std::min(count, int(limit.rlim_cur) - 64);  // this process still reads /proc meanwhile
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(std::uint16_t(app.port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (auto& [name, pcm] : receivers) pcm->mark();
+  const long rssBefore = rssKiB(app.pid());
+  std::vector<int> sockets;
+  for (int i = 0; i < count; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) break;
+    (void)::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    sockets.push_back(fd);
+  }
+  std::size_t peakFds = 0;
+  long peakRss = 0;
+  for (int i = 0; i < 20; ++i) {
+    std::this_thread::sleep_for(500ms);
+    peakFds = std::max(peakFds, openFds(app.pid()));
+    peakRss = std::max(peakRss, rssKiB(app.pid()));
+  }
+  for (const int fd : sockets) ::close(fd);
+  std::this_thread::sleep_for(10s);
+  std::printf("  %zu idle connections for 10 s: brontide's descriptors at most %zu, RSS %.0f -> %.0f MiB (peak), "
+              "%.0f MiB 10 s after\n",
+              sockets.size(), peakFds, double(rssBefore) / 1024, double(peakRss) / 1024,
+              double(rssKiB(app.pid())) / 1024);
+  for (auto& [name, pcm] : receivers)
+    std::printf("  longest silence at %-8s during and after the burst %6.1f ms\n", name, pcm->longestSilence() * 1000);
+}
+
 }  // namespace
 
 int main() {
@@ -123,14 +177,16 @@ int main() {
   std::map<std::string, double> firstSound;
   for (auto* pcm : {&terraza, &estudio}) {
     const std::string name = pcm == &terraza ? "Terraza" : "Estudio";
-    std::optional<std::pair<double, std::uintmax_t>> loud;
-    brontide::testsupport::eventually([&] { return (loud = pcm->event("loud", pcm->markOffset())).has_value(); },
-                                      20s);
-    if (!loud) {
+    double loudAt = -1;
+    brontide::testsupport::eventually([&] {
+      if (const auto loud = pcm->event("loud", pcm->markOffset())) loudAt = loud->first;
+      return loudAt >= 0;
+    }, 20s);
+    if (loudAt < 0) {
       std::fprintf(stderr, "%s never played\n", name.c_str());
       return 1;
     }
-    firstSound[name] = loud->first;
+    firstSound[name] = loudAt;
   }
 
   // Let both sessions settle, then measure the cost of streaming to two receivers for 10 s.
@@ -150,6 +206,7 @@ int main() {
               std::abs(firstSound["Terraza"] - firstSound["Estudio"]) * 1000);
   std::printf("  brontide CPU while sending to two %7.1f %% of one core\n", cpu * 100);
   std::printf("  brontide RSS                      %7.1f MiB\n", double(rssKiB(app.pid())) / 1024);
+  idleBurst(app, {{"Terraza", &terraza}, {"Estudio", &estudio}}, 20000);
   if (app.terminate() != 0) return 1;
   for (int run = 1; run <= 3; ++run) {
     const double latency = tapToReceiver();
