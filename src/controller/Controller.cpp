@@ -409,27 +409,34 @@ void Controller::reportUnmovableApplications() {
   assign(*this, Field::detail, d.detail, text);
 }
 
+void Controller::dropDeadCapture() {
+  auto& d = *d_;
+  // A tap on a vanished sound server delivers nothing and never recovers: drop it, keep the encoder.
+  if (d.tap) {
+    d.tap->stop();
+    d.tap.reset();
+  }
+  // The player's output went with the server too; with no item, the next attach reloads it.
+  if (d.deps.player.currentItem() != 0) {
+    d.deps.player.pause();
+    d.deps.player.replaceCurrentItem(0);
+    for (const auto token : d.observers) d.deps.player.removeObservation(token);
+    d.observers.clear();
+  }
+}
+
 void Controller::attachTapIfPossible() {
   auto& d = *d_;
   if (!d.running || d.port == 0) return;
   if (const auto problem = d.deps.capture.unavailable()) {
-    // A tap on a vanished sound server delivers nothing and never recovers: drop it, keep the encoder.
-    if (d.tap) {
-      d.tap->stop();
-      d.tap.reset();
-    }
-    // The player's output went with the server too; with no item, the attach that follows recovery reloads it.
-    if (d.deps.player.currentItem() != 0) {
-      d.deps.player.pause();
-      d.deps.player.replaceCurrentItem(0);
-      for (const auto token : d.observers) d.deps.player.removeObservation(token);
-      d.observers.clear();
-    }
+    dropDeadCapture();
     const auto& message = problem->errorDescription();
     assign(*this, Field::state, d.state, CaptureState::error(message));
     assign(*this, Field::detail, d.detail, message);
     return;
   }
+  // A server back within one check is no failure to show: tap anew at once.
+  if (d.deps.capture.restarted()) dropDeadCapture();
   auto processes = d.deps.capture.audioProcessObjects(selectedBundle());
   if (processes.empty()) {
     if (d.tap) return;

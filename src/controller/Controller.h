@@ -108,6 +108,8 @@ class Controller : public std::enable_shared_from_this<Controller> {
   explicit Controller(Dependencies dependencies);
 
   void attachTapIfPossible();
+  // Drops the tap and the player's item: both went with a vanished or restarted sound server.
+  void dropDeadCapture();
   // Tells the user, in `detail`, about tapped applications whose sound could not be diverted.
   void reportUnmovableApplications();
   void loadStream();

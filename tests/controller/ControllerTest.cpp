@@ -332,6 +332,13 @@ TEST_F(ControllerTest, Attach_WithoutASoundServerShowsWhyDropsTheTapAndRecoversO
   EXPECT_EQ(encoders.latest(), encoder);
   EXPECT_EQ(player.items.size(), 2u);
   EXPECT_EQ(player.currentItem(), player.items.back().id);
+
+  capture.restart = true;  // gone and back between two ticks: the dead tap is replaced in the same tick
+  queue.advance(2s);
+  EXPECT_EQ(c.state(), CaptureState::live());
+  EXPECT_EQ(capture.taps.size(), 3u);
+  EXPECT_EQ(capture.liveTaps(), 1);
+  EXPECT_EQ(player.items.size(), 3u);
 }
 
 TEST_F(ControllerTest, Attach_AnAppWhoseSoundCannotBeDivertedIsNamedUntilItIs) {
