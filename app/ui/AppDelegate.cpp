@@ -78,6 +78,10 @@ void AppDelegate::showPanel() {
     if (!panel_) return;
     connect(panel_, SIGNAL(quitRequested()), this, SLOT(quit()));
     connect(panel_, &QWindow::activeChanged, this, &AppDelegate::panelActiveChanged);
+    // A message held for the user has been read once the panel closes.
+    connect(panel_, &QWindow::visibleChanged, this, [this](bool visible) {
+      if (!visible) controllerModel_.dismissNotice();
+    });
     // The panel grows and shrinks with its content: keep it against its anchor.
     connect(panel_, &QWindow::heightChanged, this, [this] {
       if (panel_->isVisible() && panelMode_ == PanelPlacement::Mode::anchored) placePanel();

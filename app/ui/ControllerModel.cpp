@@ -125,5 +125,6 @@ void ControllerModel::toggleRunning() { controller_->running() ? controller_->st
 void ControllerModel::toggleMuted() { controller_->setMuted(!controller_->muted()); }
 void ControllerModel::refreshApps() { controller_->refreshApps(); }
 void ControllerModel::setLaunchAtLogin(bool on) { controller_->setLaunchAtLogin(on); }
+void ControllerModel::dismissNotice() { controller_->dismissNotice(); }
 
 }  // namespace brontide::ui

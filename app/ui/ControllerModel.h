@@ -76,6 +76,7 @@ class ControllerModel final : public QObject {
   Q_INVOKABLE void toggleMuted();
   Q_INVOKABLE void refreshApps();
   Q_INVOKABLE void setLaunchAtLogin(bool on);
+  Q_INVOKABLE void dismissNotice();
 
   [[nodiscard]] Controller& controller() const { return *controller_; }
 

@@ -56,6 +56,9 @@ struct Controller::State {
   bool running = false;
   CaptureState state = CaptureState::stopped();
   std::string detail;
+  // What the stream would show in `detail`, and a message held over it until the user acts.
+  std::string streamDetail;
+  std::string notice;
   float level = 0;
   double volume = 1.0;
   bool muted = false;
@@ -130,7 +133,8 @@ void Controller::start() {
   const auto run = ++d.run;
   assign(*this, Field::running, d.running, true);
   assign(*this, Field::state, d.state, CaptureState::waiting());
-  assign(*this, Field::detail, d.detail, "Arrancando\u2026");
+  setDetail("Arrancando\u2026");
+  dismissNotice();
 
   // A server from an earlier run may still report late: only the current run's callbacks act.
   const auto weak = weak_from_this();
@@ -144,12 +148,12 @@ void Controller::start() {
     const auto self = weak.lock();
     if (!self || !self->d_->running || self->d_->run != run) return;
     assign(*self, Field::state, self->d_->state, CaptureState::error(message));
-    assign(*self, Field::detail, self->d_->detail, std::move(message));
+    self->setDetail(std::move(message));
   };
   auto server = d.deps.makeServer(std::move(onReady), std::move(onError));
   if (!server) {
     assign(*this, Field::state, d.state, CaptureState::error(server.error()));
-    assign(*this, Field::detail, d.detail, server.error());
+    setDetail(server.error());
     assign(*this, Field::running, d.running, false);
     return;
   }
@@ -183,7 +187,8 @@ void Controller::stop() {
   assign(*this, Field::running, d.running, false);
   assign(*this, Field::level, d.level, 0.0f);
   assign(*this, Field::state, d.state, CaptureState::stopped());
-  assign(*this, Field::detail, d.detail, std::string());
+  setDetail({});
+  dismissNotice();
 }
 
 // ---- Source application list
@@ -238,6 +243,7 @@ bool Controller::autoStart() const {
 void Controller::setAutoStart(bool on) {
   d_->deps.preferences.setValue(kAutoStartKey, on ? "true" : "false");
   changed.notify(Field::autoStart);
+  dismissNotice();
 }
 
 bool Controller::onboarded() const {
@@ -299,10 +305,26 @@ void Controller::setLaunchAtLogin(bool on) {
   auto& d = *d_;
   auto& items = d.deps.loginItems;
   const auto result = on ? items.registerMainApp() : items.unregisterMainApp();
+  dismissNotice();
   if (!result) {
-    assign(*this, Field::detail, d.detail, "No se pudo cambiar el inicio de sesi\u00F3n: " + result.error());
+    d.notice = "No se pudo cambiar el inicio de sesi\u00F3n: " + result.error();
+    assign(*this, Field::detail, d.detail, d.notice);
   }
   assign(*this, Field::launchAtLogin, d.launchAtLogin, items.status() == LoginItems::Status::enabled);
+}
+
+void Controller::dismissNotice() {
+  auto& d = *d_;
+  if (d.notice.empty()) return;
+  d.notice.clear();
+  assign(*this, Field::detail, d.detail, d.streamDetail);
+}
+
+void Controller::setDetail(std::string text) {
+  auto& d = *d_;
+  d.streamDetail = std::move(text);
+  // A held message outlives the watch ticks that rewrite the stream's line.
+  if (d.notice.empty()) assign(*this, Field::detail, d.detail, d.streamDetail);
 }
 
 // ---- Playback of the loopback stream
@@ -404,9 +426,9 @@ void Controller::reportUnmovableApplications() {
   const auto unmovable = d.tap->unmovableApplications();
   const auto text = unmovable.empty() ? liveText(sourceName(), d.tap->format().mSampleRate)
                                       : unmovable.front() + " no permite desviar su audio.";
-  if (text == d.detail) return;
+  if (text == d.streamDetail) return;
   if (!unmovable.empty()) d.deps.log.notice("stream not diverted: " + unmovable.front());
-  assign(*this, Field::detail, d.detail, text);
+  setDetail(text);
 }
 
 void Controller::dropDeadCapture() {
@@ -432,7 +454,7 @@ void Controller::attachTapIfPossible() {
     dropDeadCapture();
     const auto& message = problem->errorDescription();
     assign(*this, Field::state, d.state, CaptureState::error(message));
-    assign(*this, Field::detail, d.detail, message);
+    setDetail(message);
     return;
   }
   // A server back within one check is no failure to show: tap anew at once.
@@ -441,7 +463,7 @@ void Controller::attachTapIfPossible() {
   if (processes.empty()) {
     if (d.tap) return;
     assign(*this, Field::state, d.state, CaptureState::waiting());
-    assign(*this, Field::detail, d.detail, "Abre " + sourceName() + " y dale al play.");
+    setDetail("Abre " + sourceName() + " y dale al play.");
     return;
   }
   if (d.tap) {
@@ -480,7 +502,7 @@ void Controller::attachTapIfPossible() {
     tap->stop();
     const auto& message = started.error().errorDescription();
     assign(*this, Field::state, d.state, CaptureState::error(message));
-    assign(*this, Field::detail, d.detail, message);
+    setDetail(message);
     return;
   }
 
@@ -488,7 +510,7 @@ void Controller::attachTapIfPossible() {
   if (madeEncoder || d.deps.player.currentItem() == 0) loadStream();
   const auto format = d.tap->format();
   assign(*this, Field::state, d.state, CaptureState::live());
-  assign(*this, Field::detail, d.detail, liveText(sourceName(), format.mSampleRate));
+  setDetail(liveText(sourceName(), format.mSampleRate));
   d.deps.log.notice(formatString("tap started: %ld process(es), %f Hz, %u ch", static_cast<long>(processCount),
                                  format.mSampleRate, format.mChannelsPerFrame));
 }
