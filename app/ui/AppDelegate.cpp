@@ -54,8 +54,15 @@ void AppDelegate::launch() {
   const bool trayHost = QSystemTrayIcon::isSystemTrayAvailable();
   if (trayHost) tray_.show();
   if (!controllerModel_.onboarded()) showOnboarding();
-  // Without a tray host the panel is the only way in.
-  if (!trayHost) showPanel();
+  if (trayHost) return;
+  // Without a tray host the panel is the only way in; it follows the onboarding rather than covering it.
+  if (!onboarding_) {
+    showPanel();
+    return;
+  }
+  connect(onboarding_, &QWindow::visibleChanged, this, [this](bool visible) {
+    if (!visible) showPanel();
+  }, Qt::SingleShotConnection);
 }
 
 QQuickWindow* AppDelegate::createWindow(const char* file, const QVariantMap& properties) {

@@ -229,6 +229,7 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   rig.discoverReceivers();
   QQuickWindow* onboarding = launch();
   ASSERT_NE(onboarding, nullptr);
+  EXPECT_EQ(rig.delegate->panel(), nullptr) << "the test display has no tray host: the panel waits for onboarding";
   EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing a window never quits a tray application";
   rig.delegate->showOnboarding();
   EXPECT_EQ(rig.delegate->onboardingWindow(), onboarding) << "an open window is brought forward, not doubled";
@@ -281,8 +282,7 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "understood")));
   EXPECT_EQ(rig.delegate->onboardingWindow(), nullptr);
 
-  // The panel's "Elegir altavoces" opens the menu; ticking Cocina sends the player there.
-  rig.delegate->showPanel();
+  // The panel follows; its "Elegir altavoces" opens the menu; ticking Cocina sends the player there.
   QQuickWindow* panel = rig.delegate->panel();
   ASSERT_TRUE(panel && QTest::qWaitForWindowExposed(panel));
   panel->setPosition(0, 0);
@@ -349,6 +349,13 @@ TEST_F(FirstLaunchTest, ClosingTheWindowEarlyLeavesItUnfinished) {
   EXPECT_FALSE(onboarding->isVisible());
   EXPECT_FALSE(rig.controller->onboarded());
   EXPECT_FALSE(rig.controller->running());
+
+  QQuickWindow* panel = rig.delegate->panel();
+  ASSERT_TRUE(panel && panel->isVisible()) << "without a tray host the panel is the way back";
+  rig.loginItems.failure = "denegado";
+  rig.controller->setLaunchAtLogin(true);
+  panel->close();
+  EXPECT_EQ(rig.controller->detail(), "") << "closing the panel dismisses the failure";
 }
 
 }  // namespace
