@@ -256,6 +256,11 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "openSettings")));
   EXPECT_EQ(rig.workspace.opened, std::vector<std::string>{
                                       "x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture"});
+  rig.workspace.opens = false;
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "openSettings")));
+  auto* noSettings = visibleItem(onboarding, "settingsMessage");
+  ASSERT_NE(noSettings, nullptr);
+  EXPECT_EQ(noSettings->property("text").toString(), "No se encontraron los ajustes de sonido de tu escritorio.");
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "retry")));
   ASSERT_NE(visibleItem(onboarding, "asking"), nullptr);
   EXPECT_TRUE(visibleItem(onboarding, "primary")->isEnabled()) << "the flow never waits for the test capture";
