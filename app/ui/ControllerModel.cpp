@@ -54,11 +54,13 @@ void ControllerModel::pull(Controller::Field field) {
       }
       assign(this, apps_, std::move(apps), &ControllerModel::appsChanged);
       pullSource();
+      pullSilence();
       break;
     }
     case Controller::Field::selectedBundle:
       assign(this, selectedBundle_, fromStd(c.selectedBundle()), &ControllerModel::selectedBundleChanged);
       pullSource();
+      pullSilence();
       break;
     case Controller::Field::autoStart: assign(this, autoStart_, c.autoStart(), &ControllerModel::autoStartChanged); break;
     case Controller::Field::onboarded: assign(this, onboarded_, c.onboarded(), &ControllerModel::onboardedChanged); break;
@@ -70,6 +72,7 @@ void ControllerModel::pull(Controller::Field field) {
       stateKind_ = kind;
       stateLabel_ = label;
       emit stateChanged();
+      pullSilence();
       break;
     }
     case Controller::Field::detail: assign(this, detail_, fromStd(c.detail()), &ControllerModel::detailChanged); break;
@@ -89,6 +92,7 @@ void ControllerModel::pull(Controller::Field field) {
       break;
     case Controller::Field::captureSilent:
       assign(this, captureSilent_, c.captureSilent(), &ControllerModel::captureSilentChanged);
+      pullSilence();
       break;
   }
 }
@@ -111,6 +115,13 @@ void ControllerModel::pullSource() {
 void ControllerModel::pullVolume() {
   assign(this, volumeText_, volumeFigure(volume_, muted_), &ControllerModel::volumeTextChanged);
   assign(this, volumeSymbol_, ui::volumeSymbol(volume_, muted_), &ControllerModel::volumeSymbolChanged);
+}
+
+void ControllerModel::pullSilence() {
+  // The flag outlives a stop until the next start's first tick: only a live stream is said to be silent.
+  const bool shown = captureSilent_ && controller_->state().kind() == CaptureState::Case::live;
+  assign(this, silenceText_, shown ? silenceLine(fromStd(controller_->sourceName())) : QString(),
+         &ControllerModel::silenceTextChanged);
 }
 
 void ControllerModel::setSelectedBundle(const QString& bundleID) { controller_->setSelectedBundle(bundleID.toStdString()); }
