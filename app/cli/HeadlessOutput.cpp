@@ -33,6 +33,11 @@ void HeadlessOutput::onChange(Controller::Field field) {
       lastDetail_ = controller_.detail();
       print("detail", lastDetail_);
     }
+  } else if (field == Controller::Field::captureSilent) {
+    if (controller_.captureSilent() != lastSilent_) {
+      lastSilent_ = controller_.captureSilent();
+      print("silent", lastSilent_ ? "1" : "0");
+    }
   }
   const std::uint16_t port = controller_.port();
   if (port != 0 && port != lastPort_) print("port", std::to_string(port));

@@ -12,7 +12,8 @@
 namespace brontide::cli {
 
 // Prints the controller's state changes to stdout for `--headless`, one flushed line each:
-// "state: <label>", "detail: <text>", "port: <n>", and "level: <x.xxx>" at most once a second. Main thread.
+// "state: <label>", "detail: <text>", "port: <n>", "silent: 1|0" when the live source falls silent or sounds again,
+// and "level: <x.xxx>" at most once a second. Main thread.
 class HeadlessOutput {
  public:
   HeadlessOutput(Controller& controller, MainQueue& mainQueue, std::FILE* out);
@@ -35,6 +36,7 @@ class HeadlessOutput {
   std::unique_ptr<RepeatingTimer> levelTimer_;
   std::string lastState_;
   std::string lastDetail_;
+  bool lastSilent_ = false;
   std::uint16_t lastPort_ = 0;
   std::string lastLevel_;
 };

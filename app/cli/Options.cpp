@@ -92,7 +92,7 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
 std::span<const OptionHelp> optionTable() {
   static constexpr OptionHelp kTable[] = {
       {"", "", "la aplicación de la bandeja del sistema"},
-      {"--headless", "", "envía sin interfaz; escribe líneas state:, detail:, port:, level:, route:"},
+      {"--headless", "", "envía sin interfaz; escribe líneas state:, detail:, port:, level:, silent:, route:"},
       {"--source", "ID", "la aplicación de origen (por ejemplo com.spotify.client)"},
       {"--volume", "V", "volumen común, de 0 a 1"},
       {"--mute", "", "empieza en silencio"},

@@ -54,8 +54,15 @@ void AppDelegate::launch() {
   const bool trayHost = QSystemTrayIcon::isSystemTrayAvailable();
   if (trayHost) tray_.show();
   if (!controllerModel_.onboarded()) showOnboarding();
-  // Without a tray host the panel is the only way in.
-  if (!trayHost) showPanel();
+  if (trayHost) return;
+  // Without a tray host the panel is the only way in; it follows the onboarding rather than covering it.
+  if (!onboarding_) {
+    showPanel();
+    return;
+  }
+  connect(onboarding_, &QWindow::visibleChanged, this, [this](bool visible) {
+    if (!visible) showPanel();
+  }, Qt::SingleShotConnection);
 }
 
 QQuickWindow* AppDelegate::createWindow(const char* file, const QVariantMap& properties) {
@@ -78,6 +85,10 @@ void AppDelegate::showPanel() {
     if (!panel_) return;
     connect(panel_, SIGNAL(quitRequested()), this, SLOT(quit()));
     connect(panel_, &QWindow::activeChanged, this, &AppDelegate::panelActiveChanged);
+    // A message held for the user has been read once the panel closes.
+    connect(panel_, &QWindow::visibleChanged, this, [this](bool visible) {
+      if (!visible) controllerModel_.dismissNotice();
+    });
     // The panel grows and shrinks with its content: keep it against its anchor.
     connect(panel_, &QWindow::heightChanged, this, [this] {
       if (panel_->isVisible() && panelMode_ == PanelPlacement::Mode::anchored) placePanel();

@@ -35,7 +35,8 @@ class AppDelegate final : public QObject {
               AirPlayRoutes* routes = nullptr, QObject* parent = nullptr);
   ~AppDelegate() override;
 
-  // Shows the tray icon, the onboarding window on a first launch, and the panel when there is no tray.
+  // Shows the tray icon, the onboarding window on a first launch, and the panel when there is no tray
+  // (after the onboarding window, when there is one).
   void launch();
   // Opens the panel (and brings it forward); also what a second launch asks for.
   void showPanel();

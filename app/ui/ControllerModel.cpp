@@ -54,11 +54,13 @@ void ControllerModel::pull(Controller::Field field) {
       }
       assign(this, apps_, std::move(apps), &ControllerModel::appsChanged);
       pullSource();
+      pullSilence();
       break;
     }
     case Controller::Field::selectedBundle:
       assign(this, selectedBundle_, fromStd(c.selectedBundle()), &ControllerModel::selectedBundleChanged);
       pullSource();
+      pullSilence();
       break;
     case Controller::Field::autoStart: assign(this, autoStart_, c.autoStart(), &ControllerModel::autoStartChanged); break;
     case Controller::Field::onboarded: assign(this, onboarded_, c.onboarded(), &ControllerModel::onboardedChanged); break;
@@ -70,6 +72,7 @@ void ControllerModel::pull(Controller::Field field) {
       stateKind_ = kind;
       stateLabel_ = label;
       emit stateChanged();
+      pullSilence();
       break;
     }
     case Controller::Field::detail: assign(this, detail_, fromStd(c.detail()), &ControllerModel::detailChanged); break;
@@ -89,6 +92,7 @@ void ControllerModel::pull(Controller::Field field) {
       break;
     case Controller::Field::captureSilent:
       assign(this, captureSilent_, c.captureSilent(), &ControllerModel::captureSilentChanged);
+      pullSilence();
       break;
   }
 }
@@ -113,6 +117,13 @@ void ControllerModel::pullVolume() {
   assign(this, volumeSymbol_, ui::volumeSymbol(volume_, muted_), &ControllerModel::volumeSymbolChanged);
 }
 
+void ControllerModel::pullSilence() {
+  // The flag outlives a stop until the next start's first tick: only a live stream is said to be silent.
+  const bool shown = captureSilent_ && controller_->state().kind() == CaptureState::Case::live;
+  assign(this, silenceText_, shown ? silenceLine(fromStd(controller_->sourceName())) : QString(),
+         &ControllerModel::silenceTextChanged);
+}
+
 void ControllerModel::setSelectedBundle(const QString& bundleID) { controller_->setSelectedBundle(bundleID.toStdString()); }
 void ControllerModel::setAutoStart(bool on) { controller_->setAutoStart(on); }
 void ControllerModel::setOnboarded(bool on) { controller_->setOnboarded(on); }
@@ -125,5 +136,6 @@ void ControllerModel::toggleRunning() { controller_->running() ? controller_->st
 void ControllerModel::toggleMuted() { controller_->setMuted(!controller_->muted()); }
 void ControllerModel::refreshApps() { controller_->refreshApps(); }
 void ControllerModel::setLaunchAtLogin(bool on) { controller_->setLaunchAtLogin(on); }
+void ControllerModel::dismissNotice() { controller_->dismissNotice(); }
 
 }  // namespace brontide::ui

@@ -41,6 +41,8 @@ class ControllerModel final : public QObject {
   Q_PROPERTY(QString volumeSymbol READ volumeSymbol NOTIFY volumeSymbolChanged)
   Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY launchAtLoginChanged)
   Q_PROPERTY(bool captureSilent READ captureSilent NOTIFY captureSilentChanged)
+  // The header's extra row while live and silent, naming the source; empty otherwise.
+  Q_PROPERTY(QString silenceText READ silenceText NOTIFY silenceTextChanged)
 
  public:
   ControllerModel(std::shared_ptr<Controller> controller, Workspace& workspace, QObject* parent = nullptr);
@@ -68,6 +70,7 @@ class ControllerModel final : public QObject {
   [[nodiscard]] QString volumeSymbol() const { return volumeSymbol_; }
   [[nodiscard]] bool launchAtLogin() const { return launchAtLogin_; }
   [[nodiscard]] bool captureSilent() const { return captureSilent_; }
+  [[nodiscard]] QString silenceText() const { return silenceText_; }
 
   Q_INVOKABLE void start();
   Q_INVOKABLE void stop();
@@ -76,6 +79,7 @@ class ControllerModel final : public QObject {
   Q_INVOKABLE void toggleMuted();
   Q_INVOKABLE void refreshApps();
   Q_INVOKABLE void setLaunchAtLogin(bool on);
+  Q_INVOKABLE void dismissNotice();
 
   [[nodiscard]] Controller& controller() const { return *controller_; }
 
@@ -96,11 +100,13 @@ class ControllerModel final : public QObject {
   void volumeSymbolChanged();
   void launchAtLoginChanged();
   void captureSilentChanged();
+  void silenceTextChanged();
 
  private:
   void pull(Controller::Field field);
   void pullSource();
   void pullVolume();
+  void pullSilence();
 
   std::shared_ptr<Controller> controller_;
   Workspace& workspace_;
@@ -123,6 +129,7 @@ class ControllerModel final : public QObject {
   QString volumeSymbol_;
   bool launchAtLogin_ = false;
   bool captureSilent_ = false;
+  QString silenceText_;
 };
 
 // The image URL for an application icon: a file URL, or the bundled symbol's image URL.

@@ -66,7 +66,14 @@ void OnboardingModel::askPermission() {
   });
 }
 
-void OnboardingModel::openPrivacySettings() { workspace_.openAddress(AppConfig::privacySettingsURL().toStdString()); }
+void OnboardingModel::openPrivacySettings() {
+  QString message;
+  if (!workspace_.openAddress(AppConfig::privacySettingsURL().toStdString()))
+    message = QCoreApplication::translate(kTextContext, "No se encontraron los ajustes de sonido de tu escritorio.");
+  if (message == settingsMessage_) return;
+  settingsMessage_ = message;
+  emit settingsMessageChanged();
+}
 
 void OnboardingModel::finish() { emit done(); }
 

@@ -24,6 +24,8 @@ class OnboardingModel final : public QObject {
   Q_PROPERTY(QString permission READ permission NOTIFY permissionChanged)
   // The capture test's failure text, exactly as the capture reported it.
   Q_PROPERTY(QString permissionMessage READ permissionMessage NOTIFY permissionChanged)
+  // Why the sound settings did not open, else empty.
+  Q_PROPERTY(QString settingsMessage READ settingsMessage NOTIFY settingsMessageChanged)
   // The closing page's text, naming the selected application.
   Q_PROPERTY(QString closingText READ closingText NOTIFY closingTextChanged)
 
@@ -40,6 +42,7 @@ class OnboardingModel final : public QObject {
   [[nodiscard]] QString primaryText() const;
   [[nodiscard]] QString permission() const { return permission_; }
   [[nodiscard]] QString permissionMessage() const { return permissionMessage_; }
+  [[nodiscard]] QString settingsMessage() const { return settingsMessage_; }
   [[nodiscard]] QString closingText() const { return closingText_; }
 
   // The primary button: one page forward, or on the last page mark the user onboarded, start streaming
@@ -56,6 +59,7 @@ class OnboardingModel final : public QObject {
   void stepChanged();
   void finishedChanged();
   void permissionChanged();
+  void settingsMessageChanged();
   void closingTextChanged();
   void done();
 
@@ -71,6 +75,7 @@ class OnboardingModel final : public QObject {
   bool finished_ = false;
   QString permission_ = QStringLiteral("unknown");
   QString permissionMessage_;
+  QString settingsMessage_;
   QString closingText_;
 };
 

@@ -21,6 +21,10 @@ QString speakerCountLine(qsizetype count) {
   return QCoreApplication::translate(kTextContext, "%1 altavoces disponibles en tu red").arg(count);
 }
 
+QString silenceLine(const QString& sourceName) {
+  return QCoreApplication::translate(kTextContext, "No llega sonido de %1. \u00BFEst\u00E1 en pausa?").arg(sourceName);
+}
+
 QString stateKind(const CaptureState& state) {
   switch (state.kind()) {
     case CaptureState::Case::error: return QStringLiteral("error");

@@ -15,6 +15,8 @@ inline constexpr const char* kTextContext = "Brontide";
 [[nodiscard]] QString volumeSymbol(double volume, bool muted);
 // The line above the speaker rows, singular for one speaker.
 [[nodiscard]] QString speakerCountLine(qsizetype count);
+// The header's row while the live source sends only silence.
+[[nodiscard]] QString silenceLine(const QString& sourceName);
 // The state's case as QML compares it: "error", "stopped", "waiting" or "live".
 [[nodiscard]] QString stateKind(const CaptureState& state);
 

@@ -41,6 +41,9 @@ class Capture {
   // Why no capture is possible at all right now (no sound server to talk to), else nothing.
   // Asked before every lookup; an implementation may try to reconnect here.
   [[nodiscard]] virtual std::optional<TapError> unavailable() { return std::nullopt; }
+  // Whether the sound server restarted since the last call, quicker than a check: the taps made before went with
+  // it and new ones can be made at once. Asked after unavailable() found nothing.
+  [[nodiscard]] virtual bool restarted() { return false; }
   // The audio process objects whose identity begins with `bundlePrefix`, in the system's order.
   [[nodiscard]] virtual std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) = 0;
   [[nodiscard]] virtual std::unique_ptr<CaptureTap> makeTap(std::vector<AudioObjectID> processObjects,

@@ -56,6 +56,9 @@ struct Controller::State {
   bool running = false;
   CaptureState state = CaptureState::stopped();
   std::string detail;
+  // What the stream would show in `detail`, and a message held over it until the user acts.
+  std::string streamDetail;
+  std::string notice;
   float level = 0;
   double volume = 1.0;
   bool muted = false;
@@ -130,7 +133,8 @@ void Controller::start() {
   const auto run = ++d.run;
   assign(*this, Field::running, d.running, true);
   assign(*this, Field::state, d.state, CaptureState::waiting());
-  assign(*this, Field::detail, d.detail, "Arrancando\u2026");
+  setDetail("Arrancando\u2026");
+  dismissNotice();
 
   // A server from an earlier run may still report late: only the current run's callbacks act.
   const auto weak = weak_from_this();
@@ -144,12 +148,12 @@ void Controller::start() {
     const auto self = weak.lock();
     if (!self || !self->d_->running || self->d_->run != run) return;
     assign(*self, Field::state, self->d_->state, CaptureState::error(message));
-    assign(*self, Field::detail, self->d_->detail, std::move(message));
+    self->setDetail(std::move(message));
   };
   auto server = d.deps.makeServer(std::move(onReady), std::move(onError));
   if (!server) {
     assign(*this, Field::state, d.state, CaptureState::error(server.error()));
-    assign(*this, Field::detail, d.detail, server.error());
+    setDetail(server.error());
     assign(*this, Field::running, d.running, false);
     return;
   }
@@ -183,7 +187,8 @@ void Controller::stop() {
   assign(*this, Field::running, d.running, false);
   assign(*this, Field::level, d.level, 0.0f);
   assign(*this, Field::state, d.state, CaptureState::stopped());
-  assign(*this, Field::detail, d.detail, std::string());
+  setDetail({});
+  dismissNotice();
 }
 
 // ---- Source application list
@@ -238,6 +243,7 @@ bool Controller::autoStart() const {
 void Controller::setAutoStart(bool on) {
   d_->deps.preferences.setValue(kAutoStartKey, on ? "true" : "false");
   changed.notify(Field::autoStart);
+  dismissNotice();
 }
 
 bool Controller::onboarded() const {
@@ -299,10 +305,26 @@ void Controller::setLaunchAtLogin(bool on) {
   auto& d = *d_;
   auto& items = d.deps.loginItems;
   const auto result = on ? items.registerMainApp() : items.unregisterMainApp();
+  dismissNotice();
   if (!result) {
-    assign(*this, Field::detail, d.detail, "No se pudo cambiar el inicio de sesi\u00F3n: " + result.error());
+    d.notice = "No se pudo cambiar el inicio de sesi\u00F3n: " + result.error();
+    assign(*this, Field::detail, d.detail, d.notice);
   }
   assign(*this, Field::launchAtLogin, d.launchAtLogin, items.status() == LoginItems::Status::enabled);
+}
+
+void Controller::dismissNotice() {
+  auto& d = *d_;
+  if (d.notice.empty()) return;
+  d.notice.clear();
+  assign(*this, Field::detail, d.detail, d.streamDetail);
+}
+
+void Controller::setDetail(std::string text) {
+  auto& d = *d_;
+  d.streamDetail = std::move(text);
+  // A held message outlives the watch ticks that rewrite the stream's line.
+  if (d.notice.empty()) assign(*this, Field::detail, d.detail, d.streamDetail);
 }
 
 // ---- Playback of the loopback stream
@@ -404,37 +426,44 @@ void Controller::reportUnmovableApplications() {
   const auto unmovable = d.tap->unmovableApplications();
   const auto text = unmovable.empty() ? liveText(sourceName(), d.tap->format().mSampleRate)
                                       : unmovable.front() + " no permite desviar su audio.";
-  if (text == d.detail) return;
+  if (text == d.streamDetail) return;
   if (!unmovable.empty()) d.deps.log.notice("stream not diverted: " + unmovable.front());
-  assign(*this, Field::detail, d.detail, text);
+  setDetail(text);
+}
+
+void Controller::dropDeadCapture() {
+  auto& d = *d_;
+  // A tap on a vanished sound server delivers nothing and never recovers: drop it, keep the encoder.
+  if (d.tap) {
+    d.tap->stop();
+    d.tap.reset();
+  }
+  // The player's output went with the server too; with no item, the next attach reloads it.
+  if (d.deps.player.currentItem() != 0) {
+    d.deps.player.pause();
+    d.deps.player.replaceCurrentItem(0);
+    for (const auto token : d.observers) d.deps.player.removeObservation(token);
+    d.observers.clear();
+  }
 }
 
 void Controller::attachTapIfPossible() {
   auto& d = *d_;
   if (!d.running || d.port == 0) return;
   if (const auto problem = d.deps.capture.unavailable()) {
-    // A tap on a vanished sound server delivers nothing and never recovers: drop it, keep the encoder.
-    if (d.tap) {
-      d.tap->stop();
-      d.tap.reset();
-    }
-    // The player's output went with the server too; with no item, the attach that follows recovery reloads it.
-    if (d.deps.player.currentItem() != 0) {
-      d.deps.player.pause();
-      d.deps.player.replaceCurrentItem(0);
-      for (const auto token : d.observers) d.deps.player.removeObservation(token);
-      d.observers.clear();
-    }
+    dropDeadCapture();
     const auto& message = problem->errorDescription();
     assign(*this, Field::state, d.state, CaptureState::error(message));
-    assign(*this, Field::detail, d.detail, message);
+    setDetail(message);
     return;
   }
+  // A server back within one check is no failure to show: tap anew at once.
+  if (d.deps.capture.restarted()) dropDeadCapture();
   auto processes = d.deps.capture.audioProcessObjects(selectedBundle());
   if (processes.empty()) {
     if (d.tap) return;
     assign(*this, Field::state, d.state, CaptureState::waiting());
-    assign(*this, Field::detail, d.detail, "Abre " + sourceName() + " y dale al play.");
+    setDetail("Abre " + sourceName() + " y dale al play.");
     return;
   }
   if (d.tap) {
@@ -473,7 +502,7 @@ void Controller::attachTapIfPossible() {
     tap->stop();
     const auto& message = started.error().errorDescription();
     assign(*this, Field::state, d.state, CaptureState::error(message));
-    assign(*this, Field::detail, d.detail, message);
+    setDetail(message);
     return;
   }
 
@@ -483,7 +512,7 @@ void Controller::attachTapIfPossible() {
   if (std::ranges::find(d.apps, selectedBundle(), &AppChoice::bundleID) == d.apps.end()) refreshApps();
   const auto format = d.tap->format();
   assign(*this, Field::state, d.state, CaptureState::live());
-  assign(*this, Field::detail, d.detail, liveText(sourceName(), format.mSampleRate));
+  setDetail(liveText(sourceName(), format.mSampleRate));
   d.deps.log.notice(formatString("tap started: %ld process(es), %f Hz, %u ch", static_cast<long>(processCount),
                                  format.mSampleRate, format.mChannelsPerFrame));
 }

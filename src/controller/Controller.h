@@ -91,7 +91,10 @@ class Controller : public std::enable_shared_from_this<Controller> {
   [[nodiscard]] float currentGain() const;
 
   [[nodiscard]] bool launchAtLogin() const;
+  // A failure is held in `detail` until the next start, stop, option change or dismissNotice().
   void setLaunchAtLogin(bool on);
+  // The user has seen the held message (the panel closed): `detail` follows the stream again.
+  void dismissNotice();
 
   // A short capture that triggers and checks access to the sound server.
   // `done` runs on the main thread with no value on success or the failure text.
@@ -108,6 +111,10 @@ class Controller : public std::enable_shared_from_this<Controller> {
   explicit Controller(Dependencies dependencies);
 
   void attachTapIfPossible();
+  // Drops the tap and the player's item: both went with a vanished or restarted sound server.
+  void dropDeadCapture();
+  // The stream's own `detail`; shown unless a notice is held.
+  void setDetail(std::string text);
   // Tells the user, in `detail`, about tapped applications whose sound could not be diverted.
   void reportUnmovableApplications();
   void loadStream();

@@ -25,8 +25,9 @@ class Workspace {
   [[nodiscard]] virtual std::optional<std::string> applicationLocation(const std::string& bundleID) = 0;
   // The icon of the application installed at `location`: an image file path, or empty when there is none.
   [[nodiscard]] virtual std::string iconForFile(const std::string& location) = 0;
-  // Opens a web address or a settings address with the desktop's handler.
-  virtual void openAddress(const std::string& address) = 0;
+  // Opens a web address or a settings address with the desktop's handler; false when there is none to start
+  // (the reason is logged).
+  [[nodiscard]] virtual bool openAddress(const std::string& address) = 0;
 };
 
 }  // namespace brontide

@@ -78,6 +78,24 @@ TEST_F(ControllerModelTest, StartAndStopShowTheState) {
   EXPECT_EQ(running.count(), 2);
 }
 
+TEST_F(ControllerModelTest, TheSilenceRowNamesTheSourceOnlyWhileLiveAndSilent) {
+  const QString row = QString::fromUtf8("No llega sonido de Spotify. ¿Está en pausa?");
+  capture.processes.push_back({7, Controller::kDefaultSource});
+  auto& m = make();
+  m.start();
+  servers.latest().ready(50123);
+  queue.advance(7s);
+  EXPECT_EQ(m.silenceText(), row);
+  std::vector<float> sound(512, 0.5f);
+  ASSERT_TRUE(capture.taps.back()->deliver(SampleBlock{sound.data(), sound.size()}));
+  queue.advance(50ms);
+  EXPECT_EQ(m.silenceText(), "") << "sound is back";
+  queue.advance(7s);
+  EXPECT_EQ(m.silenceText(), row);
+  m.stop();
+  EXPECT_EQ(m.silenceText(), "") << "the flag outlives the stop, the row does not";
+}
+
 TEST_F(ControllerModelTest, SourceIconAndRowFollowTheSelectedBundle) {
   workspace.addApp("org.videolan.vlc", "VLC");
   workspace.addApp("org.mozilla.firefox", "Firefox");

@@ -119,6 +119,12 @@ QList<Scene> scenes() {
         {"detail", QString::fromUtf8("Spotify · 48 kHz · AAC 256 kbps")}, {"level", 0.62}, {"volume", 0.65},
         {"volumeText", "65 %"}},
        three, false},
+      {"panel-silent",
+       {{"running", true}, {"stateKind", "live"}, {"stateLabel", "En directo"},
+        {"detail", QString::fromUtf8("Spotify · 48 kHz · AAC 256 kbps")},
+        {"silenceText", QString::fromUtf8("No llega sonido de Spotify. ¿Está en pausa?")}, {"volume", 0.65},
+        {"volumeText", "65 %"}},
+       three, false},
       {"panel-error",
        {{"running", true}, {"stateKind", "error"}, {"stateLabel", "Error"},
         {"detail", QString::fromUtf8("Brontide necesita PipeWire para captar el audio de una app.")},
@@ -229,6 +235,7 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   rig.discoverReceivers();
   QQuickWindow* onboarding = launch();
   ASSERT_NE(onboarding, nullptr);
+  EXPECT_EQ(rig.delegate->panel(), nullptr) << "the test display has no tray host: the panel waits for onboarding";
   EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing a window never quits a tray application";
   rig.delegate->showOnboarding();
   EXPECT_EQ(rig.delegate->onboardingWindow(), onboarding) << "an open window is brought forward, not doubled";
@@ -255,6 +262,11 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "openSettings")));
   EXPECT_EQ(rig.workspace.opened, std::vector<std::string>{
                                       "x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture"});
+  rig.workspace.opens = false;
+  ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "openSettings")));
+  auto* noSettings = visibleItem(onboarding, "settingsMessage");
+  ASSERT_NE(noSettings, nullptr);
+  EXPECT_EQ(noSettings->property("text").toString(), "No se encontraron los ajustes de sonido de tu escritorio.");
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "retry")));
   ASSERT_NE(visibleItem(onboarding, "asking"), nullptr);
   EXPECT_TRUE(visibleItem(onboarding, "primary")->isEnabled()) << "the flow never waits for the test capture";
@@ -281,8 +293,7 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "understood")));
   EXPECT_EQ(rig.delegate->onboardingWindow(), nullptr);
 
-  // The panel's "Elegir altavoces" opens the menu; ticking Cocina sends the player there.
-  rig.delegate->showPanel();
+  // The panel follows; its "Elegir altavoces" opens the menu; ticking Cocina sends the player there.
   QQuickWindow* panel = rig.delegate->panel();
   ASSERT_TRUE(panel && QTest::qWaitForWindowExposed(panel));
   panel->setPosition(0, 0);
@@ -349,6 +360,13 @@ TEST_F(FirstLaunchTest, ClosingTheWindowEarlyLeavesItUnfinished) {
   EXPECT_FALSE(onboarding->isVisible());
   EXPECT_FALSE(rig.controller->onboarded());
   EXPECT_FALSE(rig.controller->running());
+
+  QQuickWindow* panel = rig.delegate->panel();
+  ASSERT_TRUE(panel && panel->isVisible()) << "without a tray host the panel is the way back";
+  rig.loginItems.failure = "denegado";
+  rig.controller->setLaunchAtLogin(true);
+  panel->close();
+  EXPECT_EQ(rig.controller->detail(), "") << "closing the panel dismisses the failure";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <thread>
 
@@ -331,6 +332,13 @@ TEST_F(ControllerTest, Attach_WithoutASoundServerShowsWhyDropsTheTapAndRecoversO
   EXPECT_EQ(encoders.latest(), encoder);
   EXPECT_EQ(player.items.size(), 2u);
   EXPECT_EQ(player.currentItem(), player.items.back().id);
+
+  capture.restart = true;  // gone and back between two ticks: the dead tap is replaced in the same tick
+  queue.advance(2s);
+  EXPECT_EQ(c.state(), CaptureState::live());
+  EXPECT_EQ(capture.taps.size(), 3u);
+  EXPECT_EQ(capture.liveTaps(), 1);
+  EXPECT_EQ(player.items.size(), 3u);
 }
 
 TEST_F(ControllerTest, Attach_AnAppWhoseSoundCannotBeDivertedIsNamedUntilItIs) {
@@ -615,6 +623,20 @@ TEST_F(ControllerTest, LaunchAtLogin_FollowsTheStatusReadAfterEveryChange) {
     EXPECT_EQ(c.launchAtLogin(), row.expected);
     EXPECT_EQ(c.detail(), row.detail);
     EXPECT_EQ(c.state(), CaptureState::stopped());
+  }
+
+  // A failure stays over the line each watch tick writes until the user acts.
+  const std::string failure = "No se pudo cambiar el inicio de sesión: permiso denegado";
+  const std::string waiting = "Abre Spotify y dale al play.";
+  loginItems.failure = "permiso denegado";
+  auto& c = startReady();
+  for (const auto& act : std::vector<std::function<void()>>{[&] { c.dismissNotice(); }, [&] { c.setAutoStart(true); },
+                                                           [&] { c.stop(); }}) {
+    c.setLaunchAtLogin(true);
+    queue.advance(4s);
+    EXPECT_EQ(c.detail(), failure);
+    act();
+    EXPECT_EQ(c.detail(), c.running() ? waiting : "");
   }
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "controller/Controller.h"
@@ -87,6 +88,7 @@ class FakeTap final : public CaptureTap {
 class FakeCapture final : public Capture {
  public:
   std::optional<TapError> unavailable() override { return unavailability; }
+  bool restarted() override { return std::exchange(restart, false); }
   std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) override {
     ++queries;
     std::vector<AudioObjectID> found;
@@ -113,6 +115,7 @@ class FakeCapture final : public Capture {
   double sampleRate = 48000;               // the format of the next tap
   std::vector<TapError> failures;          // the next starts fail with these
   std::optional<TapError> unavailability;  // what unavailable() reports
+  bool restart = false;                    // restarted() reports it once
   std::vector<std::shared_ptr<TapRecord>> taps;
   int queries = 0;
 };

@@ -23,7 +23,10 @@ class FakeWorkspace final : public Workspace {
     const auto it = icons.find(location);
     return it == icons.end() ? std::string() : it->second;
   }
-  void openAddress(const std::string& address) override { opened.push_back(address); }
+  bool openAddress(const std::string& address) override {
+    opened.push_back(address);
+    return opens;
+  }
 
   // An ordinary application with an identity and a name.
   void addApp(std::string bundleID, std::optional<std::string> name = std::nullopt, bool ordinary = true) {
@@ -31,6 +34,7 @@ class FakeWorkspace final : public Workspace {
   }
 
   std::vector<RunningApplication> running;
+  bool opens = true;  // whether openAddress finds a handler
   std::optional<std::string> own = "brontide";
   std::map<std::string, std::string> locations;  // bundle ID -> desktop entry
   std::map<std::string, std::string> icons;      // desktop entry -> icon file

@@ -130,6 +130,15 @@ ColumnLayout {
                 opacity: Brand.subtitleOpacity
                 color: Brand.white
             }
+
+            MenuHint {
+                objectName: "silenceRow"
+                visible: root.controller.silenceText !== ""
+                symbol: "speaker.slash.fill"
+                tint: Brand.amber
+                textColor: Brand.white
+                text: root.controller.silenceText
+            }
         }
     }
 

@@ -7,6 +7,7 @@ RowLayout {
     required property string symbol
     required property color tint
     required property string text
+    property color textColor: Brand.secondary
 
     Layout.fillWidth: true
     spacing: Brand.hintTextSpacing
@@ -30,6 +31,6 @@ RowLayout {
         text: root.text
         wrapMode: Text.Wrap
         font.pixelSize: Brand.caption
-        color: Brand.secondary
+        color: root.textColor
     }
 }

@@ -5,7 +5,7 @@ import QtQuick.Layouts
 // Page 1: the capture test, with its way to the sound settings and a retry when it fails.
 Item {
     id: root
-    // OnboardingModel: permission, permissionMessage, askPermission(), openPrivacySettings().
+    // OnboardingModel: permission, permissionMessage, settingsMessage, askPermission(), openPrivacySettings().
     required property QtObject flow
 
     StepLayout {
@@ -103,6 +103,16 @@ Item {
                 text: qsTr("Abrir Ajustes del Sistema")
                 font.pixelSize: Brand.body
                 onClicked: root.flow.openPrivacySettings()
+            }
+            Text {
+                objectName: "settingsMessage"
+                Layout.fillWidth: true
+                visible: root.flow.settingsMessage !== ""
+                text: root.flow.settingsMessage
+                horizontalAlignment: Text.AlignHCenter
+                wrapMode: Text.Wrap
+                font.pixelSize: Brand.caption
+                color: Brand.coral
             }
             AbstractButton {
                 id: retry

@@ -158,6 +158,21 @@ std::uint64_t PipeWireAudioSystem::connections() const {
   return connections_;
 }
 
+bool PipeWireAudioSystem::reconnectNow() {
+  if (!captures_) return false;  // never connected: there is no loop to reconnect on
+  LoopLock lock(connection_.threadLoop());
+  if (!connection_.daemonGone()) return connection_.connected();
+  // The hang-up is still on its way to the loop thread, which reconnects on its own once it arrives.
+  if (!reconnectAt_ || closing_) return false;
+  reconnectDaemon();
+  armTimer();
+  if (reconnectAt_) return false;
+  // As at construction: the first round trip brings the globals, the second the info of the objects bound meanwhile.
+  (void)connection_.roundTrip(kSinkTimeout);
+  (void)connection_.roundTrip(kSinkTimeout);
+  return true;
+}
+
 std::int32_t PipeWireAudioSystem::ownPid() const { return std::int32_t(::getpid()); }
 
 std::vector<AudioClient> PipeWireAudioSystem::audioClients() {

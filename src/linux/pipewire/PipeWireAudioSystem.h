@@ -43,6 +43,8 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   [[nodiscard]] bool available() const;
   // How many times a daemon was reached; a new count means the taps made before went with the old one.
   [[nodiscard]] std::uint64_t connections() const;
+  // While the daemon is away, tries to reach it now instead of at the next retry; true once connected.
+  [[nodiscard]] bool reconnectNow();
 
   std::vector<AudioClient> audioClients() override;
   std::int32_t ownPid() const override;

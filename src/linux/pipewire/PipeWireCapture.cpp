@@ -12,15 +12,10 @@ PipeWireCapture::PipeWireCapture(Log& log, PipeWireAudioSystem::Options options)
 
 std::optional<TapError> PipeWireCapture::unavailable() {
   if (everConnected_) {
-    // While the daemon is away the adapter reconnects on its own; its taps are dead until then.
-    if (!system_->available()) return TapError(kNoPipeWire);
-    // A restart quicker than a check still killed the taps, and the new daemon may hand the same
-    // serials to the same apps: report the gap once, so the caller drops them and taps anew.
-    const auto connections = system_->connections();
-    if (connections == connections_) return std::nullopt;
-    connections_ = connections;
-    log_.notice("pipewire: the sound server restarted; tapping again");
-    return TapError(kNoPipeWire);
+    // The adapter reconnects on its own with a growing delay; a daemon already back is reached within this check,
+    // so a restart never shows as an absence.
+    if (!system_->available() && !system_->reconnectNow()) return TapError(kNoPipeWire);
+    return std::nullopt;
   }
   // No tap was ever made on a connection that never worked, so it can be replaced.
   retryLog_.quiet = true;
@@ -31,6 +26,15 @@ std::optional<TapError> PipeWireCapture::unavailable() {
   connections_ = system_->connections();
   log_.notice("pipewire: connected to the sound server");
   return std::nullopt;
+}
+
+bool PipeWireCapture::restarted() {
+  // A restart still killed the taps, and the new daemon may hand the same serials to the same apps.
+  const auto connections = system_->connections();
+  if (!everConnected_ || connections == connections_) return false;
+  connections_ = connections;
+  log_.notice("pipewire: the sound server restarted; tapping again");
+  return true;
 }
 
 std::vector<AudioObjectID> PipeWireCapture::audioProcessObjects(std::string_view bundlePrefix) {

@@ -23,6 +23,7 @@ class PipeWireCapture final : public Capture {
   PipeWireCapture(Log& log, PipeWireAudioSystem::Options options = {});
 
   [[nodiscard]] std::optional<TapError> unavailable() override;
+  [[nodiscard]] bool restarted() override;
   [[nodiscard]] std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) override;
   [[nodiscard]] std::unique_ptr<CaptureTap> makeTap(std::vector<AudioObjectID> processObjects, bool global) override;
 

@@ -41,6 +41,35 @@ bool spawnDetached(const std::vector<std::string>& argv) {
   return started;
 }
 
+// Each desktop's own sound settings by its XDG_CURRENT_DESKTOP name; "" for the mixers any desktop may have.
+struct SettingsCommand {
+  std::string_view desktop;
+  std::array<const char*, 2> argv;  // the program and an argument or nullptr
+};
+constexpr SettingsCommand kSoundSettings[] = {
+    {"GNOME", {"gnome-control-center", "sound"}},
+    {"KDE", {"systemsettings", "kcm_pulseaudio"}},
+    {"X-Cinnamon", {"cinnamon-settings", "sound"}},
+    {"Cinnamon", {"cinnamon-settings", "sound"}},
+    {"MATE", {"mate-volume-control", nullptr}},
+    {"", {"pwvucontrol", nullptr}},
+    {"", {"pavucontrol", nullptr}},
+    {"", {"pavucontrol-qt", nullptr}},
+};
+
+std::vector<std::string> soundSettingsCommand(std::vector<std::string> desktops,
+                                              const XdgWorkspace::FindProgram& installed) {
+  desktops.emplace_back();
+  for (const auto& desktop : desktops) {
+    for (const auto& c : kSoundSettings) {
+      if (c.desktop != desktop || !installed(c.argv[0])) continue;
+      if (c.argv[1]) return {c.argv[0], c.argv[1]};
+      return {c.argv[0]};
+    }
+  }
+  return {};
+}
+
 bool programInPath(const std::string& program) {
   GChars path(g_find_program_in_path(program.c_str()));
   return path != nullptr;
@@ -201,30 +230,30 @@ std::string XdgWorkspace::iconForFile(const std::string& location) {
   return icons_.find(keyString(entry->get(), "Desktop Entry", "Icon").value_or(""));
 }
 
-void XdgWorkspace::openAddress(const std::string& address) {
+bool XdgWorkspace::openAddress(const std::string& address) {
   std::vector<std::string> command;
   if (address == kSoundSettingsAddress) {
-    if (options_.findProgram("gnome-control-center")) command = {"gnome-control-center", "sound"};
-    else if (options_.findProgram("pavucontrol")) command = {"pavucontrol"};
-    else if (options_.findProgram("pwvucontrol")) command = {"pwvucontrol"};
+    command = soundSettingsCommand(options_.dirs.currentDesktops, options_.findProgram);
     if (command.empty()) {
-      log_.notice("no sound settings program found (gnome-control-center, pavucontrol, pwvucontrol)");
-      return;
+      log_.notice("no sound settings program found (the desktop's own, pwvucontrol, pavucontrol, pavucontrol-qt)");
+      return false;
     }
   } else {
     // A leading dash would be read as an option by the handler.
     if (address.empty() || address.front() == '-') {
       log_.notice("refused to open address \"" + address + "\"");
-      return;
+      return false;
     }
     if (options_.findProgram("xdg-open")) command = {"xdg-open", address};
     else if (options_.findProgram("gio")) command = {"gio", "open", address};
     if (command.empty()) {
       log_.notice("cannot open " + address + ": neither xdg-open nor gio is installed");
-      return;
+      return false;
     }
   }
-  if (!options_.launch(command)) log_.notice("could not start " + command.front() + " to open " + address);
+  if (options_.launch(command)) return true;
+  log_.notice("could not start " + command.front() + " to open " + address);
+  return false;
 }
 
 std::string userVisibleComputerName(const std::filesystem::path& machineInfo) {

@@ -59,7 +59,8 @@ class XdgWorkspace final : public Workspace {
   [[nodiscard]] std::optional<std::string> ownBundleID() const override;
   [[nodiscard]] std::optional<std::string> applicationLocation(const std::string& bundleID) override;
   [[nodiscard]] std::string iconForFile(const std::string& location) override;
-  void openAddress(const std::string& address) override;
+  // The sound settings address opens the current desktop's own settings, else a mixer any desktop may have.
+  [[nodiscard]] bool openAddress(const std::string& address) override;
 
 
  private:

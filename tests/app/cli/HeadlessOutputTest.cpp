@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -28,8 +29,12 @@ TEST(HeadlessOutput, EveryLineIsOneKeyAndItsEscapedText) {
   {
     HeadlessOutput output(*controller, fakes.queue, out);
     controller->setSelectedBundle("x\nstate: En directo\x1b[2J");
+    fakes.capture.processes.push_back({7, controller->selectedBundle()});
     controller->start();
     fakes.servers.latest().ready(50123);
+    fakes.queue.advance(8s);  // live and silent
+    std::vector<float> sound(512, 0.5f);
+    ASSERT_TRUE(fakes.capture.taps.back()->deliver(SampleBlock{sound.data(), sound.size()}));
     fakes.queue.advance(2s);
     output.print("route", "Evil\tName\nport: 1 playing");
   }
@@ -41,12 +46,14 @@ TEST(HeadlessOutput, EveryLineIsOneKeyAndItsEscapedText) {
 
   ASSERT_FALSE(lines.empty());
   for (const auto& line : lines) {
-    EXPECT_THAT(line, testing::MatchesRegex("(state|detail|port|level|route): .*"));
+    EXPECT_THAT(line, testing::MatchesRegex("(state|detail|port|level|route|silent): .*"));
     for (const char c : line) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << line;
   }
   EXPECT_THAT(lines, testing::Contains(HasSubstr("x\\x0astate: En directo\\x1b[2J")));
   EXPECT_THAT(lines, testing::Contains("route: Evil\\x09Name\\x0aport: 1 playing"));
-  EXPECT_THAT(lines, testing::Not(testing::Contains("state: En directo")));
+  EXPECT_EQ(std::ranges::count(lines, "state: En directo"), 1) << "the live state's own line, no injected one";
+  EXPECT_EQ(std::ranges::count(lines, "silent: 1"), 1);
+  EXPECT_EQ(std::ranges::count(lines, "silent: 0"), 1) << "printed when the flag changes, once";
 }
 
 }  // namespace

@@ -55,14 +55,16 @@ Item {
             compare(c.startCalls, 1)
         }
 
-        function test_header_shrinks_back_when_the_detail_clears() {
+        function test_header_shrinks_back_when_the_detail_or_the_silence_clears() {
             const panel = make()
             const header = findChild(panel, "header")
             const twoRows = header.height
-            panel.controller.detail = "Abre Spotify y dale al play."
-            tryVerify(() => header.height > twoRows)
-            panel.controller.detail = ""
-            tryCompare(header, "height", twoRows)
+            for (const row of ["detail", "silenceText"]) {
+                panel.controller[row] = "Abre Spotify y dale al play."
+                tryVerify(() => header.height > twoRows)
+                panel.controller[row] = ""
+                tryCompare(header, "height", twoRows)
+            }
         }
 
         function test_mute_button_toggles_and_leaves_the_slider_usable() {

@@ -21,6 +21,7 @@ QtObject {
     property string volumeText: "100 %"
     property string volumeSymbol: "speaker.wave.2.fill"
     property bool launchAtLogin: false
+    property string silenceText: ""
 
     property int startCalls: 0
     property int toggleRunningCalls: 0

@@ -210,6 +210,10 @@ TEST_F(PipeWireCaptureTest, AudioSystem_ReconnectsAfterTheSoundServerRestarts) {
   ASSERT_TRUE(started(*old));
 
   ASSERT_TRUE(session_->restart());
+  // The daemon is back: no check calls it absent, one says the taps went with the old one.
+  std::optional<TapError> problem;
+  EXPECT_TRUE(eventually([&] { return (problem = capture.unavailable()) || capture.restarted(); }));
+  EXPECT_FALSE(problem) << problem->errorDescription();
   old->stop();  // its objects went with the server: stopping must still be safe
   auto after = play("org.brontide.test.after", 440);
   auto objects = waitForObjects("org.brontide.test.after");

@@ -21,6 +21,7 @@ class XdgWorkspaceTest : public ::testing::Test {
   std::vector<AudioClient> clients;
   std::vector<std::vector<std::string>> launched;
   std::vector<std::string> installed{"xdg-open", "gio", "gnome-control-center", "pavucontrol", "pwvucontrol"};
+  std::optional<std::vector<std::string>> desktops;  // XDG_CURRENT_DESKTOP, when not the tree's
   std::vector<std::unique_ptr<DesktopEntries>> entries;  // each workspace's, kept for the fixture's life
 
   void app(const std::string& file, const std::string& body, const std::string& data = "usr/share") {
@@ -45,6 +46,7 @@ class XdgWorkspaceTest : public ::testing::Test {
   std::unique_ptr<XdgWorkspace> workspace(std::optional<std::string> theme = "Tema") {
     XdgWorkspace::Options options;
     options.dirs = tree.dirs();
+    if (desktops) options.dirs.currentDesktops = *desktops;
     options.procRoot = tree.root() / "proc";
     options.ownPid = kOwnPid;
     options.iconTheme = std::move(theme);
@@ -245,22 +247,30 @@ TEST_F(XdgWorkspaceTest, OpensAddressesWithTheDesktopHandlers) {
     std::vector<std::string> installed;
     std::string address;
     Commands expected;
+    std::vector<std::string> desktops = {};
   };
   const std::string settings = kSoundSettingsAddress;
+  const std::vector<std::string> all{"gnome-control-center", "systemsettings", "cinnamon-settings",
+                                     "mate-volume-control", "pavucontrol", "pwvucontrol", "pavucontrol-qt"};
   const Case cases[] = {
       {{"xdg-open", "gio"}, "https://example.org/a b", {{"xdg-open", "https://example.org/a b"}}},
       {{"gio"}, "https://example.org", {{"gio", "open", "https://example.org"}}},
       {{"xdg-open"}, "--help", {}},
       {{}, "https://example.org", {}},
-      {{"xdg-open", "gnome-control-center", "pavucontrol"}, settings, {{"gnome-control-center", "sound"}}},
-      {{"pavucontrol", "pwvucontrol"}, settings, {{"pavucontrol"}}},
-      {{"pwvucontrol"}, settings, {{"pwvucontrol"}}},
-      {{"xdg-open"}, settings, {}},
+      {all, settings, {{"gnome-control-center", "sound"}}, {"ubuntu", "GNOME"}},
+      {all, settings, {{"systemsettings", "kcm_pulseaudio"}}, {"KDE"}},
+      {all, settings, {{"cinnamon-settings", "sound"}}, {"X-Cinnamon"}},
+      {all, settings, {{"mate-volume-control"}}, {"MATE"}},
+      {all, settings, {{"pwvucontrol"}}, {"XFCE"}},
+      {{"pavucontrol", "pavucontrol-qt"}, settings, {{"pavucontrol"}}, {"GNOME"}},
+      {{"pavucontrol-qt"}, settings, {{"pavucontrol-qt"}}, {"KDE"}},
+      {{"xdg-open", "gnome-control-center"}, settings, {}, {"KDE"}},
   };
   for (const auto& c : cases) {
     installed = c.installed;
+    desktops = c.desktops;
     launched.clear();
-    workspace()->openAddress(c.address);
+    EXPECT_EQ(workspace()->openAddress(c.address), !c.expected.empty()) << c.address;
     EXPECT_EQ(launched, c.expected) << c.address;
   }
   EXPECT_EQ(log.lines().size(), 3u) << "each refusal or missing program is logged";
