@@ -243,6 +243,13 @@ int runTray(int argc, char** argv, const Options& options) {
 #ifdef BRONTIDE_HAS_UI
   brontide::ui::AppDelegate delegate(services.sharedController(), services.speakers(), services.workspace(),
                                      &services.routes());
+  // A write may have failed already, for the command line's own choices.
+  const auto showSettingsProblem = [&] {
+    if (!services.settingsProblem().empty())
+      delegate.controllerModel().showSettingsProblem(QString::fromStdString(services.settingsProblem()));
+  };
+  showSettingsProblem();
+  services.settingsProblemFound.connect(showSettingsProblem);
   QLocalServer pings;
   const QString socketPath = QString::fromStdString(brontide::cli::SingleInstance::socketPath());
   QLocalServer::removeServer(socketPath);  // we hold the lock: any socket there is stale

@@ -47,6 +47,7 @@ class AppDelegate final : public QObject {
   [[nodiscard]] QQuickWindow* onboardingWindow() const { return onboarding_; }
   [[nodiscard]] QQuickWindow* updateWindow() const { return updateWindow_; }
   [[nodiscard]] Updates& updates() { return updates_; }
+  [[nodiscard]] ControllerModel& controllerModel() { return controllerModel_; }
 
   // Opens the onboarding window, or brings it forward when it is already open.
   void showOnboarding();

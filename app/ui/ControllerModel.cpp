@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QVariantMap>
 
+#include <utility>
+
 #include "app/ui/PanelTexts.h"
 #include "app/ui/Symbols.h"
 #include "controller/Workspace.h"
@@ -136,6 +138,14 @@ void ControllerModel::toggleRunning() { controller_->running() ? controller_->st
 void ControllerModel::toggleMuted() { controller_->setMuted(!controller_->muted()); }
 void ControllerModel::refreshApps() { controller_->refreshApps(); }
 void ControllerModel::setLaunchAtLogin(bool on) { controller_->setLaunchAtLogin(on); }
-void ControllerModel::dismissNotice() { controller_->dismissNotice(); }
+void ControllerModel::dismissNotice() {
+  controller_->dismissNotice();
+  assign(this, settingsNotice_, QString(), &ControllerModel::settingsNoticeChanged);
+}
+
+void ControllerModel::showSettingsProblem(const QString& problem) {
+  if (std::exchange(settingsProblemShown_, true)) return;
+  assign(this, settingsNotice_, settingsProblemLine(problem), &ControllerModel::settingsNoticeChanged);
+}
 
 }  // namespace brontide::ui

@@ -43,6 +43,8 @@ class ControllerModel final : public QObject {
   Q_PROPERTY(bool captureSilent READ captureSilent NOTIFY captureSilentChanged)
   // The header's extra row while live and silent, naming the source; empty otherwise.
   Q_PROPERTY(QString silenceText READ silenceText NOTIFY silenceTextChanged)
+  // Shown once the settings file could not be written, until the panel closes; never in `detail`.
+  Q_PROPERTY(QString settingsNotice READ settingsNotice NOTIFY settingsNoticeChanged)
 
  public:
   ControllerModel(std::shared_ptr<Controller> controller, Workspace& workspace, QObject* parent = nullptr);
@@ -71,6 +73,9 @@ class ControllerModel final : public QObject {
   [[nodiscard]] bool launchAtLogin() const { return launchAtLogin_; }
   [[nodiscard]] bool captureSilent() const { return captureSilent_; }
   [[nodiscard]] QString silenceText() const { return silenceText_; }
+  [[nodiscard]] QString settingsNotice() const { return settingsNotice_; }
+  // The settings file cannot be written: says so once, with `problem`.
+  void showSettingsProblem(const QString& problem);
 
   Q_INVOKABLE void start();
   Q_INVOKABLE void stop();
@@ -101,6 +106,7 @@ class ControllerModel final : public QObject {
   void launchAtLoginChanged();
   void captureSilentChanged();
   void silenceTextChanged();
+  void settingsNoticeChanged();
 
  private:
   void pull(Controller::Field field);
@@ -130,6 +136,8 @@ class ControllerModel final : public QObject {
   bool launchAtLogin_ = false;
   bool captureSilent_ = false;
   QString silenceText_;
+  QString settingsNotice_;
+  bool settingsProblemShown_ = false;
 };
 
 // The image URL for an application icon: a file URL, or the bundled symbol's image URL.

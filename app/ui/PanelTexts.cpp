@@ -25,6 +25,10 @@ QString silenceLine(const QString& sourceName) {
   return QCoreApplication::translate(kTextContext, "No llega sonido de %1. \u00BFEst\u00E1 en pausa?").arg(sourceName);
 }
 
+QString settingsProblemLine(const QString& problem) {
+  return QCoreApplication::translate(kTextContext, "No se pueden guardar los ajustes (%1).").arg(problem);
+}
+
 QString stateKind(const CaptureState& state) {
   switch (state.kind()) {
     case CaptureState::Case::error: return QStringLiteral("error");

@@ -17,6 +17,8 @@ inline constexpr const char* kTextContext = "Brontide";
 [[nodiscard]] QString speakerCountLine(qsizetype count);
 // The header's row while the live source sends only silence.
 [[nodiscard]] QString silenceLine(const QString& sourceName);
+// The one-time notice when the settings file cannot be written, with why.
+[[nodiscard]] QString settingsProblemLine(const QString& problem);
 // The state's case as QML compares it: "error", "stopped", "waiting" or "live".
 [[nodiscard]] QString stateKind(const CaptureState& state);
 

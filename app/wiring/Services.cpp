@@ -63,6 +63,8 @@ Services::Services(Options options)
   }
   preferences_.onWriteProblem([this](const std::string& problem) {
     log_.notice("preferences: cannot be saved (" + problem + "); this run keeps what is chosen");
+    settingsProblem_ = problem;
+    settingsProblemFound.notify();
   });
 }
 

@@ -48,8 +48,12 @@ class Services {
   [[nodiscard]] linux::gstreamer::GstPlayer& player() { return player_; }
   // The AirPlay menu's routes; browsing starts with routes().start().
   [[nodiscard]] AirPlayRoutes& routes() { return routes_; }
+  // Why the settings file cannot be written, from the first write that failed; empty until one does.
+  [[nodiscard]] const std::string& settingsProblem() const { return settingsProblem_; }
+  Signal<> settingsProblemFound;
 
  private:
+  std::string settingsProblem_;
   linux::systemd::JournalLog log_;
   linux::qt::QtMainQueue mainQueue_;
   linux::xdg::SessionBusGuard sessionBus_;

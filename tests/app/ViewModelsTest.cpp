@@ -96,6 +96,16 @@ TEST_F(ControllerModelTest, TheSilenceRowNamesTheSourceOnlyWhileLiveAndSilent) {
   EXPECT_EQ(m.silenceText(), "") << "the flag outlives the stop, the row does not";
 }
 
+TEST_F(ControllerModelTest, TheSettingsProblemIsToldOnceUntilThePanelCloses) {
+  auto& m = make();
+  m.showSettingsProblem("solo lectura");
+  EXPECT_EQ(m.settingsNotice(), "No se pueden guardar los ajustes (solo lectura).");
+  EXPECT_EQ(m.detail(), QString::fromStdString(controller->detail())) << "the detail stays the controller's";
+  m.dismissNotice();
+  m.showSettingsProblem("solo lectura");
+  EXPECT_EQ(m.settingsNotice(), "");
+}
+
 TEST_F(ControllerModelTest, SourceIconAndRowFollowTheSelectedBundle) {
   workspace.addApp("org.videolan.vlc", "VLC");
   workspace.addApp("org.mozilla.firefox", "Firefox");

@@ -139,6 +139,15 @@ ColumnLayout {
                 textColor: Brand.white
                 text: root.controller.silenceText
             }
+
+            MenuHint {
+                objectName: "settingsNotice"
+                visible: root.controller.settingsNotice !== ""
+                symbol: "gearshape"
+                tint: Brand.coral
+                textColor: Brand.white
+                text: root.controller.settingsNotice
+            }
         }
     }
 
