@@ -182,6 +182,8 @@ void Controller::stop() {
   assign(*this, Field::level, d.level, 0.0f);
   assign(*this, Field::state, d.state, CaptureState::stopped());
   assign(*this, Field::detail, d.detail, std::string());
+  // Stop is also the way out (quit, SIGTERM): what the user chose last must reach the file.
+  d.deps.preferences.flush();
 }
 
 // ---- Source application list

@@ -8,6 +8,7 @@
 #include <limits>
 #include <thread>
 
+#include "base/DeferredPreferences.h"
 #include "base/VolumeLaws.h"
 #include "fakes/ControllerFakes.h"
 
@@ -429,6 +430,17 @@ TEST_F(ControllerTest, Volume_GainReachesTheEncoderAlsoWhenSetWhileStoppedAndMut
   EXPECT_FALSE(c.muted());
   EXPECT_EQ(encoder->gain(), volume::commonGain(0.3));
   EXPECT_EQ(changesOf(Field::muted), 4) << "every assignment notifies";
+}
+
+// Quit and SIGTERM stop the controller: the last volume of a drag must reach the file then, not 500 ms later.
+TEST_F(ControllerTest, Volume_StopWritesWhatThePreferencesHoldBack) {
+  DeferredPreferences deferred(preferences, queue);
+  auto c = makeController(deferred);
+  c->setVolume(0.4);
+  EXPECT_EQ(preferences.flushes, 0);
+  c->stop();
+  EXPECT_EQ(preferences.flushes, 1);
+  EXPECT_EQ(preferences.value("volume"), "0.4");
 }
 
 TEST_F(ControllerTest, Meter_LevelJumpsUpDecaysByEighteenPercentPerTickAndSettlesAtGainTimesPeak) {

@@ -79,6 +79,7 @@ TEST_F(QSettingsPreferences_File, BrokenValuesAndGarbageFallBackToDefaultsAndFor
   EXPECT_EQ(controller->selectedBundle(), Controller::kDefaultSource);
   EXPECT_EQ(controller->volume(), 1.0);
   controller->setVolume(0.5);
+  controller->stop();
   const std::string text = readFile(path());
   EXPECT_NE(text.find("volume=0.5"), std::string::npos) << text;
   // Nothing but what the user changed is written.
@@ -96,6 +97,7 @@ TEST_F(QSettingsPreferences_File, WhatIsChosenHoldsForTheRunWhenTheFileCannotBeW
   auto controller = world.make();
   controller->setSelectedBundle("org.example.player");
   controller->setVolume(0.25);
+  controller->stop();
   EXPECT_EQ(controller->selectedBundle(), "org.example.player");
   EXPECT_EQ(controller->volume(), 0.25);
   ASSERT_EQ(problems.size(), 1u);
@@ -109,6 +111,7 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--write-settings") {
     brontide::linux::qt::QSettingsPreferences preferences(QString::fromUtf8(argv[2]));
     preferences.setValue(argv[3], argv[4]);
+    preferences.flush();
     return 0;
   }
   ::testing::InitGoogleTest(&argc, argv);
