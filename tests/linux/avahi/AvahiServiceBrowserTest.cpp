@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "support/PumpedMainQueue.h"
+#include "fakes/VirtualMainQueue.h"
 #include "linux/avahi/Rig.h"
 #include "speaker_browser/FoldingCollator.h"
 #include "speaker_browser/SpeakerBrowser.h"
@@ -123,7 +123,7 @@ class AvahiNetworkTest : public ::testing::Test {
     return std::ranges::find(speakers->speakers(), name, &Speaker::name) != speakers->speakers().end();
   }
 
-  rig::PumpedMainQueue queue;
+  fakes::VirtualMainQueue queue;
   rig::EchoLog log;
   fakes::FoldingCollator collator;
   std::unique_ptr<AvahiServiceBrowser> dnssd;

@@ -12,8 +12,8 @@
 #include <set>
 #include <utility>
 
-#include "support/PumpedMainQueue.h"
 #include "base/VolumeLaws.h"
+#include "fakes/VirtualMainQueue.h"
 #include "linux/avahi/Rig.h"
 #include "support/AudioSession.h"
 #include "support/ReceiverPcm.h"
@@ -94,7 +94,7 @@ class PipeWireAirPlayOutputTest : public testing::Test {
 
   static inline std::unique_ptr<AudioSession> session;
   static inline std::string tone;
-  rig::PumpedMainQueue queue;
+  fakes::VirtualMainQueue queue;
   rig::EchoLog log;
   std::unique_ptr<PipeWireAirPlayOutput> output;
   std::unique_ptr<ChildProcess> player;
