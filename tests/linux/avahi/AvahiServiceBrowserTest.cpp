@@ -175,7 +175,6 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordsComeWithOddNamesAndTxtChange
       {unique("Vacío"), {"=sinclave", "otra=1"}, std::nullopt},
   };
   browseRaw();
-  browseSpeakers();
   const auto own = unique("Receptor propio");  // published by this machine's daemon
   LocalPublisher ownRecord(own, 7101, {"model=Mac14,3"});
   std::vector<std::unique_ptr<rig::Publication>> published;
@@ -200,16 +199,6 @@ TEST_F(AvahiNetworkTest, AvahiServiceBrowser_RecordsComeWithOddNamesAndTxtChange
   EXPECT_EQ(first.port, 7200);
   EXPECT_FALSE(first.local);
   EXPECT_GE(readies, 1);
-  ASSERT_TRUE(queue.pumpUntil(
-      [&] {
-        return std::ranges::all_of(records, [&](auto& r) {
-          const auto& list = speakers->speakers();
-          const auto it = std::ranges::find(list, r.name, &Speaker::name);
-          return it != list.end() && it->model == r.model.value_or("");
-        });
-      },
-      kLimit));
-  EXPECT_FALSE(listed(own));
 
   ownRecord.updateTxt({"model=Mac15,1"});
   ASSERT_TRUE(queue.pumpUntil([&] { return resolved(own) && result(own)->txt->at("model") == "Mac15,1"; }, kLimit));

@@ -63,7 +63,6 @@ class PipeWireAirPlayOutputTest : public testing::Test {
     player.reset();
     output.reset();
     queue.pumpFor(100ms);
-    rig::command("start-receiver Terraza");
   }
 
   // Plays the 440 Hz tone as the "player", on the route the output under test asked for.
@@ -168,27 +167,6 @@ TEST_F(PipeWireAirPlayOutputTest, TwoReceivers_EachPlaysAtItsOwnVolumeSetBeforeI
   if (output->sendsVolume()) {
     EXPECT_THAT(terrazaTap.volumes(), testing::Contains(volume::kAirPlayMute));
   }
-}
-
-TEST_F(PipeWireAirPlayOutputTest, DroppedOrAbsentReceiver_FailsAloneAndReopensOnceBack) {
-  output->routeToReceivers();
-  play();
-  const auto terraza = openAndStream(receiver("Terraza", 5101));
-  openAndStream(receiver("Estudio", 5102));
-  ReceiverTap estudioTap("Estudio");
-  ASSERT_TRUE(toneArrives(estudioTap));
-
-  ASSERT_EQ(rig::command("stop-receiver Terraza"), 0);
-  const auto nobody = output->open(receiver("Nadie", 5199), 1.0);  // nothing listens there
-  ASSERT_TRUE(queue.pumpUntil([&] { return failed.contains(terraza) && failed.contains(nobody); }, kLimit));
-  ASSERT_TRUE(playsFor(estudioTap, 1.0));
-  EXPECT_GT(estudioTap.tone(), ReceiverTap::kHeard);
-  EXPECT_LT(sinkTone(440), 0.01);
-
-  ASSERT_EQ(rig::command("start-receiver Terraza"), 0);
-  openAndStream(receiver("Terraza", 5101));
-  ReceiverTap terrazaTap("Terraza");
-  EXPECT_TRUE(toneArrives(terrazaTap));
 }
 
 }  // namespace

@@ -181,7 +181,7 @@ TEST_F(PipeWireCaptureTest, Lookup_FindsAPulseClientByItsBinaryAndReportsUnmovab
   refused->stop();
 }
 
-TEST_F(PipeWireCaptureTest, Tap_KilledTapperGivesTheAppBackAndTheNextSurvivesASessionManagerRestart) {
+TEST_F(PipeWireCaptureTest, Tap_KilledTapperGivesTheAppBackAndTheNextClearsWhatItLeft) {
   auto a = play("org.brontide.test.killed", 440);
   waitForObjects("org.brontide.test.killed");
   ChildProcess tapper({CAPTURE_CHILD, "org.brontide.test.killed"}, true);
@@ -190,35 +190,14 @@ TEST_F(PipeWireCaptureTest, Tap_KilledTapperGivesTheAppBackAndTheNextSurvivesASe
   tapper.stop(SIGKILL);
   EXPECT_TRUE(eventually([&] { return sinkTone(440) > kPresent; })) << "the app stayed silent after a kill -9";
 
-  // A new instance clears what the killed one left and captures again, also once WirePlumber restarts.
+  // A new instance clears what the killed one left and captures again.
   auto tap = capture.makeTap(waitForObjects("org.brontide.test.killed"), false);
   ASSERT_TRUE(started(*tap));
   EXPECT_TRUE(eventually([&] { return toneAmplitude(captured(0.3), 440) > kPresent; }));
-  session_->stopWirePlumber();
-  ASSERT_TRUE(session_->startWirePlumber());
-  EXPECT_TRUE(eventually([&] { return toneAmplitude(captured(0.3), 440) > kPresent; }))
-      << "the tap did not capture again after the restart";
   EXPECT_TRUE(eventually([&] { return sinkTone(440) < kAbsent; }));
   tap->stop();
   tap.reset();
   EXPECT_TRUE(eventually([&] { return sinkTone(440) > kPresent; })) << "the app did not come back after stop";
-}
-
-TEST_F(PipeWireCaptureTest, AudioSystem_ReconnectsAfterTheSoundServerRestarts) {
-  auto before = play("org.brontide.test.before", 1000);
-  auto old = capture.makeTap(waitForObjects("org.brontide.test.before"), false);
-  ASSERT_TRUE(started(*old));
-
-  ASSERT_TRUE(session_->restart());
-  old->stop();  // its objects went with the server: stopping must still be safe
-  auto after = play("org.brontide.test.after", 440);
-  auto objects = waitForObjects("org.brontide.test.after");
-  ASSERT_EQ(objects.size(), 1u) << "the lookup did not see the new server";
-  EXPECT_TRUE(system.available());
-  auto tap = capture.makeTap(objects, false);
-  ASSERT_TRUE(started(*tap));
-  EXPECT_TRUE(eventually([&] { return toneAmplitude(captured(0.3), 440) > kPresent; }));
-  tap->stop();
 }
 
 TEST_F(PipeWireCaptureTest, GlobalTap_CapturesTheDefaultOutputAndMovesNothing) {
