@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 
 #include <memory>
@@ -118,20 +119,18 @@ TEST(SpeakerListModelTest, FollowsTheBrowserAndCountsSpeakers) {
   QSignalSpy speakersChanged(&model, &SpeakerListModel::speakersChanged);
   QSignalSpy searchingChanged(&model, &SpeakerListModel::searchingChanged);
   EXPECT_TRUE(model.searching());
-  EXPECT_EQ(model.count(), 0);
 
   services.results({fakes::service("Salón", "AudioAccessory1,1")});
   queue.runReady();
-  ASSERT_EQ(model.count(), 1);
   EXPECT_EQ(model.countText(), "1 altavoz disponible en tu red");
-  EXPECT_EQ(model.speakers()[0].toMap(),
-            (QVariantMap{{"name", QString::fromUtf8("Salón")}, {"kind", "HomePod"}, {"symbol", "homepod.fill"}}));
+  EXPECT_EQ(model.speakers(),
+            (QVariantList{QVariantMap{{"name", QString::fromUtf8("Salón")}, {"kind", "HomePod"}, {"symbol", "homepod.fill"}}}));
 
   const std::vector twoSpeakers{fakes::service("Salón", "AudioAccessory1,1"), fakes::service("Estudio", "")};
   services.results(twoSpeakers);
   queue.runReady();
+  EXPECT_EQ(model.count(), 2);
   EXPECT_EQ(model.countText(), "2 altavoces disponibles en tu red");
-  EXPECT_EQ(model.speakers()[1].toMap()["kind"], "Altavoz AirPlay");
   const auto changesSoFar = speakersChanged.count();
 
   services.results(twoSpeakers);
@@ -188,8 +187,10 @@ TEST_F(RouteListModelTest, WithoutCatalogue_OnlyThisComputer) {
   EXPECT_EQ(model.rowCount(), 1);
 }
 
+// What the catalogue does with a choice is its own test's; here, that its rows reach the menu as they change.
 TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
   RouteListModel model(&routes);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
   QSignalSpy active(&model, &RouteListModel::activeChanged);
   routes.start();
   // _raop._tcp first, then the companion _airplay._tcp records.
@@ -202,14 +203,11 @@ TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
                                                     "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 0.5",
                                                     "Salón '' hifispeaker.fill 0.5"}));
   EXPECT_EQ(rows(RouteListModel(&routes)), rows(model)) << "a model made later starts from the catalogue";
-  EXPECT_FALSE(model.receiversKeepTheirVolume());
   output.sends = false;
   EXPECT_TRUE(model.receiversKeepTheirVolume()) << "the menu says the speakers keep their own volume";
 
   model.select("Cocina", true);
   EXPECT_TRUE(model.active());
-  EXPECT_EQ(active.count(), 1);
-  EXPECT_EQ(output.route, fakes::FakeAirPlayOutput::Route::receivers);
   EXPECT_EQ(rows(model)[0], "Este ordenador '' laptopcomputer local 0.5");
   EXPECT_EQ(rows(model)[1], "Cocina '' homepodmini.fill ticked 0.5");
 
@@ -218,23 +216,15 @@ TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
   QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
   model.setVolume("Cocina", 0.25);
   EXPECT_EQ(rows(model)[1], "Cocina '' homepodmini.fill ticked 0.25");
-  EXPECT_DOUBLE_EQ(output.volumes.at(output.sinkOf("Cocina")), 0.25);
   EXPECT_EQ(reset.count(), 0);
   ASSERT_EQ(changed.count(), 1);
   EXPECT_EQ(changed.front().front().value<QModelIndex>().row(), 1);
-
   output.fail("Cocina");
   EXPECT_EQ(rows(model)[1], "Cocina 'No responde' homepodmini.fill ticked 0.25");
-  EXPECT_TRUE(model.active()) << "a chosen receiver that drops stays chosen";
-
-  model.select("Dormitorio", true);
-  EXPECT_EQ(rows(model)[2], "Dormitorio 'Requiere contraseña' hifispeaker.fill disabled 0.5")
-      << "a receiver that wants a password cannot be chosen";
 
   model.select("Este ordenador", true);
   EXPECT_FALSE(model.active());
   EXPECT_EQ(active.count(), 2);
-  EXPECT_EQ(output.route, fakes::FakeAirPlayOutput::Route::computer);
 }
 
 }  // namespace
