@@ -64,15 +64,8 @@ TEST_F(QSettingsPreferences_File, ValuesComeBackInAFreshProcess) {
   EXPECT_FALSE(controller->onboarded());
 }
 
-TEST_F(QSettingsPreferences_File, BrokenValuesAndGarbageFallBackToDefaultsAndForeignKeysStay) {
-  for (const char* volume : {"abc", "nan", "inf", "", "0.5x", "1e999"}) {
-    writeRaw(std::string("[General]\nvolume=") + volume + "\nautoStart=maybe\nsourceBundle=\n");
-    ControllerOnFile world(QString::fromStdString(path()));
-    auto controller = world.make();
-    EXPECT_EQ(controller->volume(), 1.0) << volume;
-    EXPECT_FALSE(controller->autoStart()) << volume;
-  }
-
+// Which stored texts are values is the controller's own test; here, that a file of garbage is no failure.
+TEST_F(QSettingsPreferences_File, GarbageFallsBackToDefaultsAndForeignKeysStay) {
   writeRaw("\x01\x02[[[\xff\xfe garbage\nnot a setting\n[General]\nsomeoneElse=42\n");
   ControllerOnFile world(QString::fromStdString(path()));
   auto controller = world.make();
