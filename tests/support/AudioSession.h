@@ -158,8 +158,6 @@ class AudioSession {
   AudioSession& operator=(const AudioSession&) = delete;
 
   [[nodiscard]] const std::string& dir() const { return dir_; }
-  // Stops every process of the session and starts them again in the same folder.
-  bool restart() { return run("restart"); }
   // The session bus goes away and another starts at the same address.
   bool restartBus() { return run("restart-bus"); }
   void stopWirePlumber() { run("stop-wireplumber"); }
