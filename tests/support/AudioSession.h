@@ -94,7 +94,8 @@ class ChildProcess {
       pid_ = -1;
     }
   }
-  // Sends `sig` and waits up to `wait` for the exit status: the exit code, or 128 + the signal that ended it.
+  // Sends `sig` (0: none) and waits up to `wait` for the exit status: the exit code, or 128 + the signal that
+  // ended it.
   std::optional<int> terminate(int sig = SIGTERM, std::chrono::milliseconds wait = std::chrono::seconds(10)) {
     if (pid_ <= 0) return std::nullopt;
     ::kill(pid_, sig);

@@ -1,8 +1,6 @@
 #include "linux/qt/QSettingsPreferences.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
@@ -11,24 +9,15 @@
 #include <vector>
 
 #include "fakes/ControllerFakes.h"
-
-extern char** environ;
+#include "support/AudioSession.h"
 
 namespace brontide::linux::qt {
 namespace {
 
 // Writes key=value in a separate process, the way a previous run of Brontide would have.
 void writeInChildProcess(const std::string& file, const std::string& key, const std::string& value) {
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-  std::vector<std::string> args = {self, "--write-settings", file, key, value};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  testsupport::ChildProcess child({std::filesystem::read_symlink("/proc/self/exe"), "--write-settings", file, key, value});
+  EXPECT_EQ(child.terminate(0), 0);
 }
 
 std::string readFile(const std::string& path) {
