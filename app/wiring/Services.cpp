@@ -58,10 +58,10 @@ Services::Services(Options options)
       },
       .allowAutoStart = options.allowAutoStart,
   });
-  if (const std::string problem = preferences_.problem(); !problem.empty()) {
+  if (const std::string problem = settingsFile_.problem(); !problem.empty()) {
     log_.notice("preferences: " + problem + "; using the defaults");
   }
-  preferences_.onWriteProblem([this](const std::string& problem) {
+  settingsFile_.onWriteProblem([this](const std::string& problem) {
     log_.notice("preferences: cannot be saved (" + problem + "); this run keeps what is chosen");
     settingsProblem_ = problem;
     settingsProblemFound.notify();

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "base/DeferredPreferences.h"
 #include "controller/Controller.h"
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/ffmpeg/FFmpegAudioConverter.h"
@@ -57,7 +58,8 @@ class Services {
   linux::systemd::JournalLog log_;
   linux::qt::QtMainQueue mainQueue_;
   linux::xdg::SessionBusGuard sessionBus_;
-  linux::qt::QSettingsPreferences preferences_;
+  linux::qt::QSettingsPreferences settingsFile_;
+  DeferredPreferences preferences_{settingsFile_, mainQueue_};
   linux::qt::QtCollator collator_;
   // One index of the desktop's applications: the capture and the workspace name an application alike.
   linux::xdg::DesktopEntries desktopEntries_;

@@ -285,13 +285,13 @@ int main() {
   // The client: timestamps each ADTS frame as it arrives and finds the onsets in what it decodes.
   std::atomic<bool> done{false};
   std::thread client([&] {
-    brontide::e2e::StreamClient stream(app.port());
+    const auto stream = brontide::e2e::requestStream(app.port());
     brontide::testsupport::AacDecoder decoder;
     OnsetDetector onsets(kRate);
     bool header = false;
     std::string head;
     while (!done) {
-      auto bytes = stream.read(200ms);
+      auto bytes = stream->readWithin(200ms);
       const auto now = Clock::now();
       if (!header) {
         head += bytes;

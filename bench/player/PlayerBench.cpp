@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "fakes/RecordingLog.h"
+#include "fakes/VirtualMainQueue.h"
 #include "linux/gstreamer/AdtsServer.h"
 #include "linux/gstreamer/GstPlayer.h"
-#include "support/PumpedMainQueue.h"
 #include "support/AudioSession.h"
 
 namespace {
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     onsetWrites.push_back(when);
   });
   brontide::testsupport::MonitorRecording sink(brontide::testsupport::kDefaultSink);
-  brontide::rig::PumpedMainQueue queue;
+  brontide::fakes::VirtualMainQueue queue;
   brontide::fakes::RecordingLog log;
   brontide::linux::gstreamer::GstPlayer player(queue, log);
   player.setAllowsExternalPlayback(true);

@@ -11,8 +11,10 @@ class Preferences {
  public:
   virtual ~Preferences() = default;
   [[nodiscard]] virtual std::optional<std::string> value(std::string_view key) const = 0;
-  // Stored at once (a later process reads it back).
+  // Read back at once by value(); a later process reads it once flush() has run.
   virtual void setValue(std::string_view key, std::string_view value) = 0;
+  // Writes what setValue() left pending to the store.
+  virtual void flush() {}
 };
 
 // "true"/"false" (any letter case); anything else is no flag.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/Format.h"
+#include "base/VolumeLaws.h"
 
 namespace brontide {
 
@@ -29,9 +30,6 @@ constexpr const char* kSourceKey = "sourceBundle";
 constexpr const char* kAutoStartKey = "autoStart";
 constexpr const char* kOnboardedKey = "onboarded";
 constexpr const char* kVolumeKey = "volume";
-
-// The slider offers 0 to 1; a stored or set value outside it must not turn into a louder gain (-1 squared).
-double clampVolume(double volume) { return std::clamp(volume, 0.0, 1.0); }
 
 bool sameSet(std::vector<AudioObjectID> a, std::vector<AudioObjectID> b) {
   std::ranges::sort(a);
@@ -95,7 +93,7 @@ void assign(Controller& controller, Controller::Field field, T& member, V&& valu
 Controller::Controller(Dependencies dependencies) : d_(std::make_unique<State>(std::move(dependencies))) {
   auto& d = *d_;
   if (const auto stored = d.deps.preferences.value(kVolumeKey)) {
-    if (const auto number = parseNumber(*stored)) d.volume = clampVolume(*number);
+    if (const auto number = parseNumber(*stored)) d.volume = volume::clampPosition(*number);
   }
   d.launchAtLogin = d.deps.loginItems.status() == LoginItems::Status::enabled;
 }
@@ -189,6 +187,8 @@ void Controller::stop() {
   assign(*this, Field::state, d.state, CaptureState::stopped());
   setDetail({});
   dismissNotice();
+  // Stop is also the way out (quit, SIGTERM): what the user chose last must reach the file.
+  d.deps.preferences.flush();
 }
 
 // ---- Source application list
@@ -273,7 +273,7 @@ void Controller::setVolume(double volume) {
   auto& d = *d_;
   // A value that is no number would be stored as "nan" and read back as full volume.
   if (std::isnan(volume)) return;
-  assign(*this, Field::volume, d.volume, clampVolume(volume));
+  assign(*this, Field::volume, d.volume, volume::clampPosition(volume));
   if (d.volume > 0) setMuted(false);
   pushGain();
   d.deps.preferences.setValue(kVolumeKey, formatNumber(d.volume));
@@ -288,13 +288,12 @@ void Controller::setMuted(bool muted) {
 
 float Controller::currentGain() const {
   if (d_->muted) return 0;
-  return static_cast<float>(d_->volume * d_->volume);
+  return volume::commonGain(d_->volume);
 }
 
 void Controller::pushGain() {
   if (!d_->encoder) return;
-  const float gain = currentGain();
-  d_->encoder->setGain(std::isnan(gain) ? 0.0f : std::clamp(gain, 0.0f, 1.0f));
+  d_->encoder->setGain(currentGain());
 }
 
 // ---- Launch at login

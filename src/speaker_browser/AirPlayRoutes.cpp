@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/Format.h"
+#include "base/VolumeLaws.h"
 
 namespace brontide {
 
@@ -411,7 +412,7 @@ void AirPlayRoutes::select(const std::string& name, bool selected) { d_->select(
 
 void AirPlayRoutes::setVolume(const std::string& name, double volume) {
   if (name == kLocalRouteName || !std::isfinite(volume)) return;
-  volume = std::clamp(volume, 0.0, 1.0);
+  volume = volume::clampPosition(volume);
   Route* r = d_->route(name);
   if (r && r->volume == volume) return;
   d_->preferences.setValue(speakerVolumeKey(name), formatNumber(volume));

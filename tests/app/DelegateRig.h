@@ -60,9 +60,9 @@ inline void itemsNamed(QQuickItem* root, const QString& name, QList<QQuickItem*>
   }
 }
 
-// The visible items called `name` in `window` that satisfy `wanted`, once there is one or `limitMs` passes.
+// The visible items called `name` in `window` that satisfy `wanted`, once there is one or 5 s pass.
 inline QList<QQuickItem*> visibleItems(QQuickWindow* window, const char* name,
-                                       const std::function<bool(QQuickItem*)>& wanted = {}, int limitMs = 5000) {
+                                       const std::function<bool(QQuickItem*)>& wanted = {}) {
   QList<QQuickItem*> visible;
   [[maybe_unused]] const bool appeared = QTest::qWaitFor([&] {
     QList<QQuickItem*> all;
@@ -71,20 +71,15 @@ inline QList<QQuickItem*> visibleItems(QQuickWindow* window, const char* name,
     for (auto* item : all)
       if (item->isVisible() && (!wanted || wanted(item))) visible.append(item);
     return !visible.isEmpty();
-  }, limitMs);
+  }, 5000);
   return visible;
 }
 
-inline QQuickItem* visibleItem(QQuickWindow* window, const char* name) {
-  const auto items = visibleItems(window, name);
-  return items.isEmpty() ? nullptr : items.front();
-}
+inline QQuickItem* visibleItem(QQuickWindow* window, const char* name) { return visibleItems(window, name).value(0); }
 
 // The AirPlay menu's row for the receiver `name`, once discovery has put it there.
-inline QQuickItem* routeRow(QQuickWindow* window, const QString& name, int limitMs = 5000) {
-  const auto rows = visibleItems(window, "routeRow", [&](QQuickItem* row) { return row->property("name") == name; },
-                                 limitMs);
-  return rows.isEmpty() ? nullptr : rows.front();
+inline QQuickItem* routeRow(QQuickWindow* window, const QString& name) {
+  return visibleItems(window, "routeRow", [&](QQuickItem* row) { return row->property("name") == name; }).value(0);
 }
 
 // A real mouse click in the middle of the item, through the window.

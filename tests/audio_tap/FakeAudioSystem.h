@@ -23,7 +23,6 @@ class FakeAudioSystem final : public AudioSystem {
   std::vector<std::string> calls;
   int openTaps = 0, captures = 0;
   std::vector<std::pair<std::vector<AudioObjectID>, bool>> opened;  // clients, global
-  std::vector<std::string> captureSources;
   std::vector<IOProc> running;
 
   std::vector<AudioClient> audioClients() override { return clients; }
@@ -63,10 +62,9 @@ class FakeAudioSystem final : public AudioSystem {
       if (system_.failAt == Step::format) return std::nullopt;
       return system_.format;
     }
-    std::expected<void, AudioStatus> createCapture(const std::string& output) override {
+    std::expected<void, AudioStatus> createCapture(const std::string&) override {
       system_.calls.push_back("createCapture");
       if (system_.failAt == Step::createCapture) return std::unexpected(system_.failStatus);
-      system_.captureSources.push_back(output);
       captured_ = true;
       ++system_.captures;
       return {};

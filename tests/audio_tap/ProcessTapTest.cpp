@@ -51,20 +51,6 @@ TEST_F(ProcessTapTest, ProcessTap_StartsInOrderDeliversBlocksAndStopsOnceAtAnyTi
   EXPECT_EQ(system.calls.size(), 1u);
 }
 
-TEST_F(ProcessTapTest, ProcessTap_GlobalTapCapturesTheOutputAndEveryTapStopsWhenDestroyed) {
-  {
-    ProcessTap processes(system, {7, 9}, false);
-    ProcessTap global(system, {7}, true);
-    ASSERT_TRUE(processes.start(recordingSink()).has_value());
-    ASSERT_TRUE(global.start(recordingSink()).has_value());
-    EXPECT_EQ(global.processObjects(), std::vector<AudioObjectID>{7});
-  }
-  EXPECT_TRUE(system.empty());
-  ASSERT_EQ(system.opened.size(), 2u);
-  EXPECT_EQ(system.opened[1], (std::pair<std::vector<AudioObjectID>, bool>{{}, true}));
-  EXPECT_EQ(system.captureSources, (std::vector<std::string>{"headless_out", "headless_out"}));
-}
-
 TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedBeforeLookingUpTheOutput) {
   const TapError error("Frecuencia de muestreo no soportada: 12345");
   ProcessTap refused(system, {7}, false);

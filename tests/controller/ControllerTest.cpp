@@ -9,6 +9,8 @@
 #include <limits>
 #include <thread>
 
+#include "base/DeferredPreferences.h"
+#include "base/VolumeLaws.h"
 #include "fakes/ControllerFakes.h"
 
 namespace brontide {
@@ -412,12 +414,11 @@ TEST_F(ControllerTest, Volume_GainReachesTheEncoderAlsoWhenSetWhileStoppedAndMut
   addSource(7);
   startReady();
   auto encoder = encoders.latest();
-  EXPECT_EQ(encoder->gain(), static_cast<float>(0.3 * 0.3));
+  EXPECT_EQ(encoder->gain(), volume::commonGain(0.3));
   changes.clear();
 
   c.setVolume(0.5);
-  EXPECT_EQ(c.currentGain(), 0.25f);
-  EXPECT_EQ(encoder->gain(), 0.25f);
+  EXPECT_EQ(encoder->gain(), volume::commonGain(0.5));
   EXPECT_EQ(preferences.value("volume"), "0.5");
 
   const auto writes = preferences.writes.size();
@@ -434,8 +435,19 @@ TEST_F(ControllerTest, Volume_GainReachesTheEncoderAlsoWhenSetWhileStoppedAndMut
   c.setMuted(true);
   c.setVolume(0.3);
   EXPECT_FALSE(c.muted());
-  EXPECT_EQ(encoder->gain(), static_cast<float>(0.3 * 0.3));
+  EXPECT_EQ(encoder->gain(), volume::commonGain(0.3));
   EXPECT_EQ(changesOf(Field::muted), 4) << "every assignment notifies";
+}
+
+// Quit and SIGTERM stop the controller: the last volume of a drag must reach the file then, not 500 ms later.
+TEST_F(ControllerTest, Volume_StopWritesWhatThePreferencesHoldBack) {
+  DeferredPreferences deferred(preferences, queue);
+  auto c = makeController(deferred);
+  c->setVolume(0.4);
+  EXPECT_EQ(preferences.flushes, 0);
+  c->stop();
+  EXPECT_EQ(preferences.flushes, 1);
+  EXPECT_EQ(preferences.value("volume"), "0.4");
 }
 
 TEST_F(ControllerTest, Meter_LevelJumpsUpDecaysByEighteenPercentPerTickAndSettlesAtGainTimesPeak) {

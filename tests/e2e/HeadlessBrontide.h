@@ -1,20 +1,15 @@
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "support/AudioSession.h"
+#include "support/LoopbackClient.h"
 
 // `brontide --headless` as a child process whose line protocol (state:, detail:, port:, level:) the test
 // reads, and a loopback client of its stream. Shared by the end-to-end tests and the pipeline benchmark.
@@ -105,56 +100,11 @@ class HeadlessBrontide {
   int port_ = 0;
 };
 
-// A client of the loopback stream: sends a request, then reads the response as it comes.
-class StreamClient {
- public:
-  explicit StreamClient(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::send(fd_, kRequest, std::strlen(kRequest), MSG_NOSIGNAL) < 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~StreamClient() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  StreamClient(const StreamClient&) = delete;
-  StreamClient& operator=(const StreamClient&) = delete;
-
-  [[nodiscard]] bool connected() const { return fd_ >= 0; }
-
-  // Whatever arrives within `wait` (empty at the end of the stream or after `wait` of silence).
-  std::string read(std::chrono::milliseconds wait) {
-    std::string bytes;
-    if (fd_ < 0) return bytes;
-    pollfd pfd{fd_, POLLIN, 0};
-    if (::poll(&pfd, 1, int(wait.count())) <= 0) return bytes;
-    char buffer[16384];
-    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (n > 0) bytes.assign(buffer, std::size_t(n));
-    return bytes;
-  }
-  // Reads for `duration`, stopping early at the end of the stream.
-  std::string readFor(std::chrono::milliseconds duration) {
-    std::string bytes;
-    const auto deadline = Clock::now() + duration;
-    while (Clock::now() < deadline) {
-      auto chunk = read(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()) +
-                        std::chrono::milliseconds(1));
-      if (chunk.empty()) break;
-      bytes += chunk;
-    }
-    return bytes;
-  }
-
- private:
-  static constexpr const char* kRequest = "GET /live.aac HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  int fd_ = -1;
-};
+// A client of the loopback stream that has sent its request.
+inline std::unique_ptr<testsupport::LoopbackClient> requestStream(int port) {
+  auto client = std::make_unique<testsupport::LoopbackClient>(std::uint16_t(port));
+  client->send(testsupport::LoopbackClient::kStreamRequest);
+  return client;
+}
 
 }  // namespace brontide::e2e

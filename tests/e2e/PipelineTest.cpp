@@ -102,16 +102,10 @@ class Pipeline : public ::testing::Test {
     return app;
   }
   // A client of the stream that has read and checked the response header.
-  static std::unique_ptr<StreamClient> connectTo(HeadlessBrontide& app) {
-    auto client = std::make_unique<StreamClient>(app.port());
+  static std::unique_ptr<testsupport::LoopbackClient> connectTo(HeadlessBrontide& app) {
+    auto client = requestStream(app.port());
     EXPECT_TRUE(client->connected());
-    std::string head;
-    while (head.size() < kHeader.size()) {
-      auto chunk = client->read(5s);
-      if (chunk.empty()) break;
-      head += chunk;
-    }
-    EXPECT_EQ(head.substr(0, kHeader.size()), kHeader);
+    EXPECT_EQ(client->read(kHeader.size()), kHeader);
     return client;
   }
   AudioSession session{false};

@@ -12,7 +12,7 @@
 
 namespace brontide::fakes {
 
-// Preferences kept in memory; records every write in order.
+// Preferences kept in memory, standing for the settings file; records every write in order.
 class MemoryPreferences final : public Preferences {
  public:
   MemoryPreferences() = default;
@@ -26,8 +26,10 @@ class MemoryPreferences final : public Preferences {
     values_[std::string(key)] = std::string(value);
     writes.emplace_back(key, value);
   }
+  void flush() override { ++flushes; }
 
   std::vector<std::pair<std::string, std::string>> writes;
+  int flushes = 0;  // each one a write of the file
 
  private:
   std::map<std::string, std::string, std::less<>> values_;

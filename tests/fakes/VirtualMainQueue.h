@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,15 +15,18 @@
 
 namespace brontide::fakes {
 
-// A main queue on a virtual clock: nothing runs until the test calls runReady() or advance().
-// post() may come from any thread (the real server and encoder post from theirs).
+// A main queue whose work runs only on the test's thread: on a virtual clock the test moves (runReady(), advance())
+// or, for adapter tests, following the wall clock inside pumpUntil(). post() may come from any thread.
 class VirtualMainQueue final : public MainQueue {
  public:
   void post(std::function<void()> work) override { postDelayed(Duration{0}, std::move(work)); }
 
   void postDelayed(Duration delay, std::function<void()> work) override {
-    std::lock_guard lock(mutex_);
-    queue_.emplace(std::make_pair(now_ + delay, ++sequence_), std::move(work));
+    {
+      std::lock_guard lock(mutex_);
+      queue_.emplace(std::make_pair(now_ + delay, ++sequence_), std::move(work));
+    }
+    wake_.notify_all();
   }
 
   std::unique_ptr<RepeatingTimer> scheduleRepeating(Duration period, std::function<void()> tick) override {
@@ -52,6 +56,29 @@ class VirtualMainQueue final : public MainQueue {
     now_ = until;
   }
 
+  // Runs work as the wall clock reaches it until `done` holds or `deadline` (a guard against hangs) passes;
+  // returns `done()`. `done` is polled too: it may watch state that other threads change without posting.
+  bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+    using Wall = std::chrono::steady_clock;
+    const auto start = Wall::now();
+    Duration passed{0};
+    while (!done()) {
+      const auto elapsed = std::chrono::duration_cast<Duration>(Wall::now() - start);
+      advance(elapsed - passed);
+      passed = elapsed;
+      if (done()) return true;
+      if (elapsed >= deadline) return false;
+      std::unique_lock lock(mutex_);
+      auto wait = std::min(Duration{20}, deadline - elapsed);
+      if (!queue_.empty()) wait = std::clamp(queue_.begin()->first.first - now_, Duration{1}, wait);
+      wake_.wait_for(lock, wait);
+    }
+    return true;
+  }
+  void pumpFor(std::chrono::milliseconds span) {
+    pumpUntil([] { return false; }, span);
+  }
+
   // Timers created and not yet invalidated or destroyed.
   [[nodiscard]] int activeTimers() const {
     return static_cast<int>(std::ranges::count_if(timers_, [](const auto& alive) { return *alive; }));
@@ -73,6 +100,7 @@ class VirtualMainQueue final : public MainQueue {
   }
 
   mutable std::mutex mutex_;
+  std::condition_variable wake_;
   Duration now_{0};
   std::uint64_t sequence_ = 0;
   std::map<std::pair<Duration, std::uint64_t>, std::function<void()>> queue_;

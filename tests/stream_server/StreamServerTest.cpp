@@ -1,12 +1,9 @@
 #include "stream_server/StreamServer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +17,7 @@
 #include "fakes/RecordingLog.h"
 #include "fakes/VirtualMainQueue.h"
 #include "support/Eventually.h"
+#include "support/LoopbackClient.h"
 
 namespace brontide {
 namespace {
@@ -36,68 +34,7 @@ std::string pattern(int seed, std::size_t size) {
   return bytes;
 }
 
-// A plain blocking POSIX client.
-class Client {
- public:
-  explicit Client(std::uint16_t port, const char* address = "127.0.0.1", int receiveBuffer = 0)
-      : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    const timeval hangGuard{30, 0};  // only against hangs, never a pass criterion
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &hangGuard, sizeof hangGuard);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    ::inet_pton(AF_INET, address, &to.sin_addr);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-  }
-  ~Client() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  [[nodiscard]] bool connected() const { return connected_; }
-  // Whether the server still holds it: no end of stream waiting to be read.
-  [[nodiscard]] bool open() const {
-    char byte;
-    const auto n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return n < 0 && errno == EAGAIN;
-  }
-  [[nodiscard]] bool closed() const { return closed_; }
-  // Sends what the socket takes without blocking, up to all of it.
-  void send(std::string_view bytes) {
-    for (ssize_t n = 0; !bytes.empty(); bytes.remove_prefix(static_cast<std::size_t>(n))) {
-      if ((n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT)) <= 0) return;
-    }
-  }
-  void shutdownSending() { ::shutdown(fd_, SHUT_WR); }
-  // Closes with RST instead of FIN.
-  void reset() {
-    const linger abortive{1, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    ::close(std::exchange(fd_, -1));
-  }
-  // Reads exactly `count` bytes unless the connection closes first.
-  std::string read(std::size_t count = 64u << 20) {
-    std::string bytes;
-    char buffer[65536];
-    while (bytes.size() < count && !closed_) {
-      const auto n = ::recv(fd_, buffer, std::min(sizeof buffer, count - bytes.size()), 0);
-      if (n < 0 && errno == EAGAIN) {
-        ADD_FAILURE() << "no bytes within the hang guard";
-        break;
-      }
-      if (n <= 0) closed_ = true;  // end of stream or reset
-      else bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    return bytes;
-  }
-
- private:
-  int fd_;
-  bool connected_ = false;
-  bool closed_ = false;
-};
+using Client = testsupport::LoopbackClient;
 
 class StreamServerTest : public ::testing::Test {
  protected:

@@ -94,7 +94,8 @@ class ChildProcess {
       pid_ = -1;
     }
   }
-  // Sends `sig` and waits up to `wait` for the exit status: the exit code, or 128 + the signal that ended it.
+  // Sends `sig` (0: none) and waits up to `wait` for the exit status: the exit code, or 128 + the signal that
+  // ended it.
   std::optional<int> terminate(int sig = SIGTERM, std::chrono::milliseconds wait = std::chrono::seconds(10)) {
     if (pid_ <= 0) return std::nullopt;
     ::kill(pid_, sig);
@@ -272,16 +273,11 @@ class MonitorRecording {
     if (samples_.size() < count) return {};
     return {samples_.end() - long(count), samples_.end()};
   }
-  // A `frequency` tone (±5 Hz by its zero crossings) louder than -40 dBFS over the last 200 ms.
-  [[nodiscard]] bool hearsTone(double frequency = 440) const {
+  // Whether the last 200 ms carry a `frequency` tone above -34 dBFS, or none of it above -60 dBFS.
+  [[nodiscard]] bool hearsTone(double frequency = 440) const { return toneAmplitude(last(0.2), frequency) > 0.02; }
+  [[nodiscard]] bool hearsSilence(double frequency = 440) const {
     const auto window = last(0.2);
-    int crossings = 0;
-    for (std::size_t i = 1; i < window.size(); ++i) crossings += (window[i] < 0) != (window[i - 1] < 0);
-    return rms(window) > 0.01 && std::abs(crossings / 2.0 / 0.2 - frequency) <= 5;
-  }
-  [[nodiscard]] bool hearsSilence() const {
-    const auto window = last(0.2);
-    return !window.empty() && rms(window) < 0.001;
+    return !window.empty() && toneAmplitude(window, frequency) < 0.001;
   }
   // When the first sample louder than `threshold` at or after `after` was captured (estimated from the arrival
   // of the block that held it).
@@ -298,11 +294,6 @@ class MonitorRecording {
   }
 
  private:
-  static double rms(const std::vector<float>& samples) {
-    double energy = 0;
-    for (float x : samples) energy += double(x) * x;
-    return samples.empty() ? 0 : std::sqrt(energy / double(samples.size()));
-  }
   void read() {
     pthread_setname_np(pthread_self(), "rig.record");  // rig.* threads are left out of the player's CPU figures
     std::vector<std::int16_t> buffer(4096);

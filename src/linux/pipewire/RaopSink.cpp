@@ -13,6 +13,7 @@
 #include <sstream>
 #include <utility>
 
+#include "base/VolumeLaws.h"
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
 #include "linux/pipewire/RaopArguments.h"
 
@@ -165,17 +166,14 @@ void RaopSink::setVolume(double volume) {
 
 void RaopSink::applyVolume() {
   if (!node_) return;
-  // Cubic, as desktop volume sliders map their position to the software gain. A 1.x sink turns it back into the
-  // slider's position, sending AirPlay volume 30·v − 30 dB; at 0 it sends mute (−144) instead of −30.
-  const double v = std::clamp(volume_, 0.0, 1.0);
-  float gain = static_cast<float>(v * v * v);
+  const float gain = volume::speakerChannelVolume(volume_);
   float volumes[2] = {gain, gain};
   std::uint8_t buffer[256];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
   spa_pod_frame frame;
   spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
   spa_pod_builder_prop(&builder, SPA_PROP_mute, 0);
-  spa_pod_builder_bool(&builder, v == 0);
+  spa_pod_builder_bool(&builder, volume::clampPosition(volume_) == 0);
   spa_pod_builder_prop(&builder, SPA_PROP_channelVolumes, 0);
   spa_pod_builder_array(&builder, sizeof(float), SPA_TYPE_Float, 2, volumes);
   const auto* pod = static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &frame));

@@ -29,6 +29,9 @@ std::optional<std::string> QSettingsPreferences::value(std::string_view key) con
 void QSettingsPreferences::setValue(std::string_view key, std::string_view value) {
   thisRun_.insert_or_assign(std::string(key), std::string(value));
   settings_.setValue(toQString(key), toQString(value));
+}
+
+void QSettingsPreferences::flush() {
   settings_.sync();
   if (settings_.status() != QSettings::NoError && !writeProblemSaid_) {
     writeProblemSaid_ = true;

@@ -19,6 +19,8 @@ class QSettingsPreferences final : public Preferences {
 
   std::optional<std::string> value(std::string_view key) const override;
   void setValue(std::string_view key, std::string_view value) override;
+  // One write of the file with every value set since the last.
+  void flush() override;
 
   // Empty when the file was read fine; otherwise why it was not (the defaults are used).
   [[nodiscard]] std::string problem() const;

@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "fakes/RecordingLog.h"
+#include "fakes/VirtualMainQueue.h"
 #include "linux/gstreamer/AdtsServer.h"
 #include "linux/gstreamer/GstPlayer.h"
 #include "support/AudioSession.h"
-#include "support/PumpedMainQueue.h"
 
 namespace brontide::linux::gstreamer {
 namespace {
@@ -60,7 +60,7 @@ class GstPlayerTest : public ::testing::Test {
 
   std::string logText() const { return ::testing::PrintToString(log.lines()); }
 
-  rig::PumpedMainQueue queue;
+  fakes::VirtualMainQueue queue;
   fakes::RecordingLog log;
   rig::AdtsServer server{toneFrames()};
   testsupport::MonitorRecording speaker{testsupport::kDefaultSink};

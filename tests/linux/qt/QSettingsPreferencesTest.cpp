@@ -1,8 +1,6 @@
 #include "linux/qt/QSettingsPreferences.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
@@ -11,24 +9,15 @@
 #include <vector>
 
 #include "fakes/ControllerFakes.h"
-
-extern char** environ;
+#include "support/AudioSession.h"
 
 namespace brontide::linux::qt {
 namespace {
 
 // Writes key=value in a separate process, the way a previous run of Brontide would have.
 void writeInChildProcess(const std::string& file, const std::string& key, const std::string& value) {
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-  std::vector<std::string> args = {self, "--write-settings", file, key, value};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  testsupport::ChildProcess child({std::filesystem::read_symlink("/proc/self/exe"), "--write-settings", file, key, value});
+  EXPECT_EQ(child.terminate(0), 0);
 }
 
 std::string readFile(const std::string& path) {
@@ -64,21 +53,15 @@ TEST_F(QSettingsPreferences_File, ValuesComeBackInAFreshProcess) {
   EXPECT_FALSE(controller->onboarded());
 }
 
-TEST_F(QSettingsPreferences_File, BrokenValuesAndGarbageFallBackToDefaultsAndForeignKeysStay) {
-  for (const char* volume : {"abc", "nan", "inf", "", "0.5x", "1e999"}) {
-    writeRaw(std::string("[General]\nvolume=") + volume + "\nautoStart=maybe\nsourceBundle=\n");
-    ControllerOnFile world(QString::fromStdString(path()));
-    auto controller = world.make();
-    EXPECT_EQ(controller->volume(), 1.0) << volume;
-    EXPECT_FALSE(controller->autoStart()) << volume;
-  }
-
+// Which stored texts are values is the controller's own test; here, that a file of garbage is no failure.
+TEST_F(QSettingsPreferences_File, GarbageFallsBackToDefaultsAndForeignKeysStay) {
   writeRaw("\x01\x02[[[\xff\xfe garbage\nnot a setting\n[General]\nsomeoneElse=42\n");
   ControllerOnFile world(QString::fromStdString(path()));
   auto controller = world.make();
   EXPECT_EQ(controller->selectedBundle(), Controller::kDefaultSource);
   EXPECT_EQ(controller->volume(), 1.0);
   controller->setVolume(0.5);
+  controller->stop();
   const std::string text = readFile(path());
   EXPECT_NE(text.find("volume=0.5"), std::string::npos) << text;
   // Nothing but what the user changed is written.
@@ -96,6 +79,7 @@ TEST_F(QSettingsPreferences_File, WhatIsChosenHoldsForTheRunWhenTheFileCannotBeW
   auto controller = world.make();
   controller->setSelectedBundle("org.example.player");
   controller->setVolume(0.25);
+  controller->stop();
   EXPECT_EQ(controller->selectedBundle(), "org.example.player");
   EXPECT_EQ(controller->volume(), 0.25);
   ASSERT_EQ(problems.size(), 1u);
@@ -109,6 +93,7 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--write-settings") {
     brontide::linux::qt::QSettingsPreferences preferences(QString::fromUtf8(argv[2]));
     preferences.setValue(argv[3], argv[4]);
+    preferences.flush();
     return 0;
   }
   ::testing::InitGoogleTest(&argc, argv);
