@@ -55,11 +55,11 @@ Item {
             compare(c.startCalls, 1)
         }
 
-        function test_header_shrinks_back_when_the_detail_or_the_silence_clears() {
+        function test_header_shrinks_back_when_a_row_of_it_clears() {
             const panel = make()
             const header = findChild(panel, "header")
             const twoRows = header.height
-            for (const row of ["detail", "silenceText"]) {
+            for (const row of ["detail", "silenceText", "settingsNotice"]) {
                 panel.controller[row] = "Abre Spotify y dale al play."
                 tryVerify(() => header.height > twoRows)
                 panel.controller[row] = ""
