@@ -222,6 +222,7 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
 
   void send(const Chunk& chunk) {
     if (closed) return;
+    bool dropped = false;
     for (auto it = clients.begin(); it != clients.end();) {
       const auto& client = it->second;
       if (client->registered && !enqueue(client, chunk)) {
@@ -229,10 +230,12 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
         asio::error_code ignored;
         client->socket.close(ignored);
         it = clients.erase(it);
+        dropped = true;
         continue;
       }
       ++it;
     }
+    if (dropped) noteCap();
   }
 
   // The caller holds a reference to the client, so its address cannot name another client meanwhile.
