@@ -1,5 +1,7 @@
 #include "linux/qt/QSettingsPreferences.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QVariant>
 
 namespace brontide::linux::qt {
@@ -10,15 +12,19 @@ QString toQString(std::string_view text) { return QString::fromUtf8(text.data(),
 }  // namespace
 
 QSettingsPreferences::QSettingsPreferences()
-    : settings_(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brontide"),
-                QStringLiteral("brontide")) {}
+    : QSettingsPreferences(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                           QStringLiteral("/brontide/brontide.conf")) {}
 
-QSettingsPreferences::QSettingsPreferences(const QString& path) : settings_(path, QSettings::NativeFormat) {}
+QSettingsPreferences::QSettingsPreferences(const QString& path) : path_(path) {
+  // A FIFO there would hold start-up for good; a folder QSettings reports itself.
+  if (const QFileInfo file(path); file.exists() && !file.isFile() && !file.isDir()) return;
+  settings_.emplace(path, QSettings::NativeFormat);
+}
 
 std::optional<std::string> QSettingsPreferences::value(std::string_view key) const {
   if (const auto set = thisRun_.find(key); set != thisRun_.end()) return set->second;
-  if (settings_.status() != QSettings::NoError) return std::nullopt;
-  const QVariant stored = settings_.value(toQString(key));
+  if (!settings_ || settings_->status() != QSettings::NoError) return std::nullopt;
+  const QVariant stored = settings_->value(toQString(key));
   // Lists and other non-text values (a hand-edited "a, b") are not values of ours.
   if (!stored.isValid() || !stored.canConvert<QString>() || stored.typeId() == QMetaType::QStringList) {
     return std::nullopt;
@@ -28,22 +34,23 @@ std::optional<std::string> QSettingsPreferences::value(std::string_view key) con
 
 void QSettingsPreferences::setValue(std::string_view key, std::string_view value) {
   thisRun_.insert_or_assign(std::string(key), std::string(value));
-  settings_.setValue(toQString(key), toQString(value));
+  if (settings_) settings_->setValue(toQString(key), toQString(value));
 }
 
 void QSettingsPreferences::flush() {
-  settings_.sync();
-  if (settings_.status() != QSettings::NoError && !writeProblemSaid_) {
+  if (settings_) settings_->sync();
+  if (!problem().empty() && !writeProblemSaid_) {
     writeProblemSaid_ = true;
     if (onWriteProblem_) onWriteProblem_(problem());
   }
 }
 
 std::string QSettingsPreferences::problem() const {
-  switch (settings_.status()) {
+  if (!settings_) return "no es un archivo normal: " + path_.toStdString();
+  switch (settings_->status()) {
     case QSettings::NoError: return {};
-    case QSettings::AccessError: return "no se puede leer o escribir " + settings_.fileName().toStdString();
-    case QSettings::FormatError: return "formato no válido en " + settings_.fileName().toStdString();
+    case QSettings::AccessError: return "no se puede leer o escribir " + path_.toStdString();
+    case QSettings::FormatError: return "formato no válido en " + path_.toStdString();
   }
   return {};
 }

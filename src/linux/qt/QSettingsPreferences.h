@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "base/Preferences.h"
@@ -28,7 +29,9 @@ class QSettingsPreferences final : public Preferences {
   void onWriteProblem(std::function<void(const std::string&)> callback) { onWriteProblem_ = std::move(callback); }
 
  private:
-  mutable QSettings settings_;
+  // Absent when something other than a regular file is at the path: QSettings would open it as it is.
+  mutable std::optional<QSettings> settings_;
+  QString path_;
   // What was set during this run: it holds for the run whatever the file's state (unreadable, unwritable).
   std::map<std::string, std::string, std::less<>> thisRun_;
   std::function<void(const std::string&)> onWriteProblem_;

@@ -2,6 +2,8 @@
 #include <pipewire/pipewire.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <mutex>
 
 #include "linux/pipewire/PipeWireCapture.h"
@@ -179,8 +181,11 @@ TEST_F(PipeWireCaptureTest, Tap_KilledTapperGivesTheAppBackAndTheNextClearsWhatI
   ChildProcess tapper({CAPTURE_CHILD, "org.brontide.test.killed"}, true);
   ASSERT_EQ(tapper.readLine(), "started");
   ASSERT_TRUE(eventually([&] { return sinkTone(440) < kAbsent; }));
+  const auto killed = std::chrono::steady_clock::now();
   tapper.stop(SIGKILL);
   EXPECT_TRUE(eventually([&] { return sinkTone(440) > kPresent; })) << "the app stayed silent after a kill -9";
+  std::printf("the app is heard on the output again %.1f s after the kill -9\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count());
 
   // A new instance clears what the killed one left and captures again.
   auto tap = capture.makeTap(waitForObjects("org.brontide.test.killed"), false);

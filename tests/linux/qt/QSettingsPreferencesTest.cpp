@@ -1,6 +1,7 @@
 #include "linux/qt/QSettingsPreferences.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
@@ -69,21 +70,25 @@ TEST_F(QSettingsPreferences_File, GarbageFallsBackToDefaultsAndForeignKeysStay) 
   EXPECT_EQ(text.find("muted"), std::string::npos) << text;
 }
 
-// A file that cannot be read or written (here a folder in its place) loses nothing chosen in this run, and says so
-// once.
+// A file that cannot be read or written (a folder in its place; a FIFO, which a plain open would wait on for
+// good) loses nothing chosen in this run, and says so once.
 TEST_F(QSettingsPreferences_File, WhatIsChosenHoldsForTheRunWhenTheFileCannotBeWritten) {
-  std::filesystem::create_directory(path());
-  ControllerOnFile world(QString::fromStdString(path()));
-  std::vector<std::string> problems;
-  world.file.onWriteProblem([&](const std::string& problem) { problems.push_back(problem); });
-  auto controller = world.make();
-  controller->setSelectedBundle("org.example.player");
-  controller->setVolume(0.25);
-  controller->stop();
-  EXPECT_EQ(controller->selectedBundle(), "org.example.player");
-  EXPECT_EQ(controller->volume(), 0.25);
-  ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find(path()), std::string::npos) << problems[0];
+  for (const bool fifo : {false, true}) {
+    std::filesystem::remove_all(path());
+    if (fifo) ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0);
+    else std::filesystem::create_directory(path());
+    ControllerOnFile world(QString::fromStdString(path()));
+    std::vector<std::string> problems;
+    world.file.onWriteProblem([&](const std::string& problem) { problems.push_back(problem); });
+    auto controller = world.make();
+    controller->setSelectedBundle("org.example.player");
+    controller->setVolume(0.25);
+    controller->stop();
+    EXPECT_EQ(controller->selectedBundle(), "org.example.player");
+    EXPECT_EQ(controller->volume(), 0.25);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(path()), std::string::npos) << problems[0];
+  }
 }
 
 }  // namespace
