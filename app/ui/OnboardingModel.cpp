@@ -59,9 +59,9 @@ void OnboardingModel::askPermission() {
   if (permission_ == u"asking") return;
   setPermission(QStringLiteral("asking"), {});
   // The window may be gone by the time the capture ends.
-  controller_->testCapture([self = QPointer<OnboardingModel>(this)](std::optional<std::string> failure) {
+  controller_->testCapture([self = QPointer<OnboardingModel>(this)](std::optional<Error> failure) {
     if (!self) return;
-    if (failure) self->setPermission(QStringLiteral("failed"), QString::fromStdString(*failure));
+    if (failure) self->setPermission(QStringLiteral("failed"), QString::fromStdString(userText(*failure)));
     else self->setPermission(QStringLiteral("done"), {});
   });
 }

@@ -44,14 +44,14 @@ Services::Services(Options options)
       .capture = capture_,
       .speakers = speakers_,
       .makeServer =
-          [this](std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError)
-          -> std::expected<std::shared_ptr<FrameServer>, std::string> {
+          [this](std::function<void(std::uint16_t)> onReady, std::function<void(Error)> onError)
+          -> std::expected<std::shared_ptr<FrameServer>, Error> {
         auto server = StreamServer::create(mainQueue_, std::move(onReady), std::move(onError), &log_);
         if (!server) return std::unexpected(server.error());
         return std::shared_ptr<FrameServer>(std::move(*server));
       },
       .makeEncoder = [this](double sampleRate, std::uint32_t bitRate)
-          -> std::expected<std::shared_ptr<FrameEncoder>, TapError> {
+          -> std::expected<std::shared_ptr<FrameEncoder>, Error> {
         auto encoder = AACEncoder::create(sampleRate, bitRate, converters_);
         if (!encoder) return std::unexpected(encoder.error());
         return std::shared_ptr<FrameEncoder>(std::move(*encoder));

@@ -57,14 +57,14 @@ int main(int argc, char** argv) {
     std::atomic<long long> firstAt{0};
     auto tap = capture.makeTap(objects, false);
     const auto t0 = Clock::now();
-    auto started = tap->start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
+    auto started = tap->start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, Error> {
       return TapSink([&](SampleBlock) {
         if (!first.exchange(true)) firstAt = (Clock::now() - t0).count();
       });
     });
     startCallMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     if (!started) {
-      std::cerr << started.error().errorDescription() << '\n';
+      std::cerr << logText(started.error()) << '\n';
       return 1;
     }
     testsupport::eventually([&] { return first.load(); }, std::chrono::milliseconds(3000));
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   std::vector<std::size_t> blockFrames;
   std::vector<double> sinkNs;
   auto tap = capture.makeTap(objects, false);
-  (void)tap->start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
+  (void)tap->start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, Error> {
     return TapSink([&](SampleBlock block) {
       // A representative sink: the peak of the block, as the level meter computes it.
       const auto t0 = Clock::now();

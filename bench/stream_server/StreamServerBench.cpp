@@ -78,9 +78,9 @@ void run(int clientCount) {
   std::uint16_t port = 0;
   auto made = brontide::StreamServer::create(
       mainQueue, [&](std::uint16_t p) { port = p; },
-      [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+      [](const brontide::Error& error) { std::fprintf(stderr, "%s\n", brontide::logText(error).c_str()); });
   if (!made) {
-    std::fprintf(stderr, "%s\n", made.error().c_str());
+    std::fprintf(stderr, "%s\n", brontide::logText(made.error()).c_str());
     return;
   }
   auto server = *made;

@@ -110,20 +110,19 @@ struct AACEncoder::Queue {
   std::thread::id thread;
 };
 
-std::expected<std::shared_ptr<AACEncoder>, TapError> AACEncoder::create(double sampleRate, std::uint32_t bitRate,
-                                                                          AudioConverterFactory& converters) {
+std::expected<std::shared_ptr<AACEncoder>, Error> AACEncoder::create(double sampleRate, std::uint32_t bitRate,
+                                                                       AudioConverterFactory& converters) {
   // Checked before anything is sized from the rate.
   const auto freqIndex = adtsFrequencyIndex(sampleRate);
   if (!freqIndex) {
-    return std::unexpected(TapError(formatString("Frecuencia de muestreo no soportada: %lf", sampleRate)));
+    return std::unexpected(Error{ErrorCode::SampleRateUnsupported, formatString("%g", sampleRate)});
   }
   auto encoder = std::make_shared<AACEncoder>(Token{}, sampleRate);
   encoder->freqIndex_ = *freqIndex;
 
   auto converter = converters.create(pcmDescription(sampleRate), aacDescription(sampleRate));
-  if (!converter || !*converter) {
-    return std::unexpected(TapError("No se pudo crear el codificador AAC", converter ? 0 : converter.error()));
-  }
+  if (!converter) return std::unexpected(std::move(converter.error()));
+  if (!*converter) return std::unexpected(Error{ErrorCode::EncoderNotCreated, {}});
   encoder->converter_ = std::move(*converter);
   (void)encoder->converter_->setBitRate(bitRate);
   std::uint32_t reported = encoder->maxPacketSize_;

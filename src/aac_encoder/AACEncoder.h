@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "aac_encoder/AudioConverter.h"
-#include "base/TapError.h"
+#include "base/Error.h"
 #include "controller/FrameEncoder.h"
 
 namespace brontide {
@@ -22,7 +22,7 @@ class AACEncoder final : public FrameEncoder, public std::enable_shared_from_thi
   static constexpr std::int64_t holdCapacity = 8192;  // stereo frames handed to the converter per input call
   static constexpr std::uint32_t kFramesPerPacket = 1024;
 
-  [[nodiscard]] static std::expected<std::shared_ptr<AACEncoder>, TapError> create(
+  [[nodiscard]] static std::expected<std::shared_ptr<AACEncoder>, Error> create(
       double sampleRate, std::uint32_t bitRate, AudioConverterFactory& converters);
 
   AACEncoder(const AACEncoder&) = delete;

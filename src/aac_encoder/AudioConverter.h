@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/AudioFormat.h"
+#include "base/Error.h"
 
 namespace brontide {
 
@@ -49,8 +50,8 @@ class AudioConverter {
 class AudioConverterFactory {
  public:
   virtual ~AudioConverterFactory() = default;
-  // The error is the library's status; a null converter with no error is an absent handle.
-  [[nodiscard]] virtual std::expected<std::unique_ptr<AudioConverter>, std::int32_t> create(
+  // Fails with EncoderNotCreated and the library's words; a null converter with no error is an absent handle.
+  [[nodiscard]] virtual std::expected<std::unique_ptr<AudioConverter>, Error> create(
       const AudioStreamBasicDescription& input, const AudioStreamBasicDescription& output) = 0;
 };
 

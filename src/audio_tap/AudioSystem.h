@@ -27,9 +27,6 @@ struct AudioClient {
   [[nodiscard]] bool playsAudio() const { return !streamIdentities.empty(); }
 };
 
-// A failed call's library result code (negative errno on PipeWire); never 0.
-using AudioStatus = std::int32_t;
-
 // The IO procedure: one cycle of captured interleaved stereo floats, on "brontide.tap.io".
 using IOProc = std::function<void(SampleBlock)>;
 
@@ -43,9 +40,11 @@ class AudioTap {
   // Interleaved stereo floats at the graph's rate; nothing when that rate is unknown.
   [[nodiscard]] virtual std::optional<AudioStreamBasicDescription> format() const = 0;
   // Makes the capture stream: of the private sink, or of `output` (a node name) for a global tap.
-  [[nodiscard]] virtual std::expected<void, AudioStatus> createCapture(const std::string& output) = 0;
+  // Fails with CaptureNotCreated.
+  [[nodiscard]] virtual std::expected<void, Error> createCapture(const std::string& output) = 0;
   // Starts calling `proc` once per cycle. After the tap is destroyed no call runs or will start.
-  [[nodiscard]] virtual std::expected<void, AudioStatus> startCapture(IOProc proc) = 0;
+  // Fails with CaptureNotStarted.
+  [[nodiscard]] virtual std::expected<void, Error> startCapture(IOProc proc) = 0;
   // Names of tapped applications whose audio could not be diverted into the tap.
   [[nodiscard]] virtual std::vector<std::string> unmovableApplications() const = 0;
 };
@@ -60,8 +59,9 @@ class AudioSystem {
   // The process this program runs in; its own clients are never captured.
   [[nodiscard]] virtual std::int32_t ownPid() const = 0;
 
-  // Opens a tap of these clients (by serial), or of everything when `global`.
-  [[nodiscard]] virtual std::expected<std::unique_ptr<AudioTap>, AudioStatus> openTap(
+  // Opens a tap of these clients (by serial), or of everything when `global`. Fails with TapNotOpened, or
+  // RateUnknown when the private sink cannot be sized yet.
+  [[nodiscard]] virtual std::expected<std::unique_ptr<AudioTap>, Error> openTap(
       const std::vector<AudioObjectID>& clients, bool global) = 0;
   // The node name of the default output; nothing when there is none.
   [[nodiscard]] virtual std::optional<std::string> defaultOutput() = 0;

@@ -22,26 +22,24 @@ ProcessTap::ProcessTap(AudioSystem& system, std::vector<AudioObjectID> processOb
 
 ProcessTap::~ProcessTap() { stop(); }
 
-std::expected<void, TapError> ProcessTap::start(const MakeSink& makeSink) {
+std::expected<void, Error> ProcessTap::start(const MakeSink& makeSink) {
   // The private sink comes first, so the capture stream has something to capture from.
   auto tap = system_.openTap(global_ ? std::vector<AudioObjectID>{} : processObjects_, global_);
-  if (!tap) return std::unexpected(TapError("No se pudo crear el tap de audio. ¿Has dado permiso de captura de audio?", tap.error()));
+  if (!tap) return std::unexpected(std::move(tap.error()));
   tap_ = std::move(*tap);
 
   auto format = tap_->format();
-  if (!format) return std::unexpected(TapError("No se pudo leer el formato del tap"));
+  if (!format) return std::unexpected(Error{ErrorCode::RateUnknown, {}});
   format_ = *format;
 
   auto sink = makeSink(format_);
-  if (!sink) return std::unexpected(sink.error());
+  if (!sink) return std::unexpected(std::move(sink.error()));
 
   auto output = system_.defaultOutput();
-  if (!output) return std::unexpected(TapError("No se encontró la salida de audio del sistema"));
+  if (!output) return std::unexpected(Error{ErrorCode::NoOutput, {}});
 
-  if (auto made = tap_->createCapture(*output); !made)
-    return std::unexpected(TapError("No se pudo crear el dispositivo agregado", made.error()));
-  if (auto started = tap_->startCapture(std::move(*sink)); !started)
-    return std::unexpected(TapError("No se pudo iniciar la captura", started.error()));
+  if (auto made = tap_->createCapture(*output); !made) return std::unexpected(std::move(made.error()));
+  if (auto started = tap_->startCapture(std::move(*sink)); !started) return std::unexpected(std::move(started.error()));
   return {};
 }
 

@@ -20,7 +20,7 @@ class ProcessTap final : public CaptureTap {
   ProcessTap(const ProcessTap&) = delete;
   ProcessTap& operator=(const ProcessTap&) = delete;
 
-  [[nodiscard]] std::expected<void, TapError> start(const MakeSink& makeSink) override;
+  [[nodiscard]] std::expected<void, Error> start(const MakeSink& makeSink) override;
   void stop() override;
   [[nodiscard]] const std::vector<AudioObjectID>& processObjects() const override { return processObjects_; }
   [[nodiscard]] AudioStreamBasicDescription format() const override { return format_; }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/AudioFormat.h"
-#include "base/TapError.h"
+#include "base/Error.h"
 
 namespace brontide {
 
@@ -19,14 +19,14 @@ namespace brontide {
 using AudioObjectID = std::uint32_t;
 // Called on "brontide.tap.io" once per IO cycle; must stay short and never wait for the main thread.
 using TapSink = std::function<void(SampleBlock)>;
-using MakeSink = std::function<std::expected<TapSink, TapError>(const AudioStreamBasicDescription&)>;
+using MakeSink = std::function<std::expected<TapSink, Error>(const AudioStreamBasicDescription&)>;
 
 // One capture of a set of processes (or of everything). Main thread.
 class CaptureTap {
  public:
   virtual ~CaptureTap() = default;
   // Calls makeSink exactly once with the format, then delivers blocks to the sink.
-  [[nodiscard]] virtual std::expected<void, TapError> start(const MakeSink& makeSink) = 0;
+  [[nodiscard]] virtual std::expected<void, Error> start(const MakeSink& makeSink) = 0;
   // Safe at any time, twice, after a failed start.
   virtual void stop() = 0;
   [[nodiscard]] virtual const std::vector<AudioObjectID>& processObjects() const = 0;
@@ -40,7 +40,7 @@ class Capture {
   virtual ~Capture() = default;
   // Why no capture is possible at all right now (no sound server to talk to), else nothing.
   // Asked before every lookup; an implementation may try to reconnect here.
-  [[nodiscard]] virtual std::optional<TapError> unavailable() { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<Error> unavailable() { return std::nullopt; }
   // Whether the sound server restarted since the last call, quicker than a check: the taps made before went with
   // it and new ones can be made at once. Asked after unavailable() found nothing.
   [[nodiscard]] virtual bool restarted() { return false; }

@@ -142,16 +142,14 @@ void Controller::start() {
     self->d_->port = port;
     self->attachTapIfPossible();
   };
-  auto onError = [weak, run](std::string message) {
+  auto onError = [weak, run](Error error) {
     const auto self = weak.lock();
     if (!self || !self->d_->running || self->d_->run != run) return;
-    assign(*self, Field::state, self->d_->state, CaptureState::error(message));
-    self->setDetail(std::move(message));
+    self->showError(std::move(error));
   };
   auto server = d.deps.makeServer(std::move(onReady), std::move(onError));
   if (!server) {
-    assign(*this, Field::state, d.state, CaptureState::error(server.error()));
-    setDetail(server.error());
+    showError(std::move(server.error()));
     assign(*this, Field::running, d.running, false);
     return;
   }
@@ -326,6 +324,15 @@ void Controller::setDetail(std::string text) {
   if (d.notice.empty()) assign(*this, Field::detail, d.detail, d.streamDetail);
 }
 
+void Controller::showError(Error error) {
+  auto& d = *d_;
+  // A failure that lasts is retried on every watch tick: one line when it begins or changes.
+  if (d.state.failure() != error) d.deps.log.notice("failed: " + logText(error));
+  auto text = userText(error);
+  assign(*this, Field::state, d.state, CaptureState::error(std::move(error)));
+  setDetail(std::move(text));
+}
+
 // ---- Playback of the loopback stream
 
 void Controller::loadStream() {
@@ -391,22 +398,24 @@ void Controller::trackSilence(float peak) {
   assign(*this, Field::captureSilent, d.captureSilent, d.silentTicks > kSilentTicksBeforeFlag);
 }
 
-void Controller::testCapture(std::function<void(std::optional<std::string> failure)> done) {
+void Controller::testCapture(std::function<void(std::optional<Error> failure)> done) {
   auto& d = *d_;
-  if (const auto problem = d.deps.capture.unavailable()) {
-    done(problem->errorDescription());
+  if (auto problem = d.deps.capture.unavailable()) {
+    d.deps.log.notice("test capture: " + logText(*problem));
+    done(std::move(problem));
     return;
   }
   auto processes = d.deps.capture.audioProcessObjects(selectedBundle());
   const bool global = processes.empty();
   // Shared: the delayed stop below keeps it alive; the live tap is never touched.
   std::shared_ptr<CaptureTap> tap = d.deps.capture.makeTap(std::move(processes), global);
-  const auto started = tap->start([](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
+  auto started = tap->start([](const AudioStreamBasicDescription&) -> std::expected<TapSink, Error> {
     return TapSink([](SampleBlock) {});
   });
   if (!started) {
     tap->stop();
-    done(started.error().errorDescription());
+    d.deps.log.notice("test capture: " + logText(started.error()));
+    done(std::move(started.error()));
     return;
   }
   d.deps.mainQueue.postDelayed(kTestCaptureHold, [weak = weak_from_this(), tap, done = std::move(done)] {
@@ -449,11 +458,9 @@ void Controller::dropDeadCapture() {
 void Controller::attachTapIfPossible() {
   auto& d = *d_;
   if (!d.running || d.port == 0) return;
-  if (const auto problem = d.deps.capture.unavailable()) {
+  if (auto problem = d.deps.capture.unavailable()) {
     dropDeadCapture();
-    const auto& message = problem->errorDescription();
-    assign(*this, Field::state, d.state, CaptureState::error(message));
-    setDetail(message);
+    showError(std::move(*problem));
     return;
   }
   // A server back within one check is no failure to show: tap anew at once.
@@ -480,7 +487,7 @@ void Controller::attachTapIfPossible() {
   std::weak_ptr<FrameServer> server = d.server;
   bool madeEncoder = false;
   // CaptureTap::start calls the factory synchronously, on this thread, before it returns.
-  const auto started = tap->start([&](const AudioStreamBasicDescription& format) -> std::expected<TapSink, TapError> {
+  auto started = tap->start([&](const AudioStreamBasicDescription& format) -> std::expected<TapSink, Error> {
     if (!d.encoder || d.encoder->sampleRate() != format.mSampleRate) {
       auto made = d.deps.makeEncoder(format.mSampleRate, kBitRate);
       if (!made) return std::unexpected(std::move(made.error()));
@@ -499,9 +506,7 @@ void Controller::attachTapIfPossible() {
   });
   if (!started) {
     tap->stop();
-    const auto& message = started.error().errorDescription();
-    assign(*this, Field::state, d.state, CaptureState::error(message));
-    setDetail(message);
+    showError(std::move(started.error()));
     return;
   }
 

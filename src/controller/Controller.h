@@ -97,8 +97,8 @@ class Controller : public std::enable_shared_from_this<Controller> {
   void dismissNotice();
 
   // A short capture that triggers and checks access to the sound server.
-  // `done` runs on the main thread with no value on success or the failure text.
-  void testCapture(std::function<void(std::optional<std::string> failure)> done);
+  // `done` runs on the main thread with no value on success or the failure.
+  void testCapture(std::function<void(std::optional<Error> failure)> done);
 
   // The display name of the source: its entry in `apps`, else its identity.
   [[nodiscard]] std::string sourceName() const;
@@ -115,6 +115,8 @@ class Controller : public std::enable_shared_from_this<Controller> {
   void dropDeadCapture();
   // The stream's own `detail`; shown unless a notice is held.
   void setDetail(std::string text);
+  // The error state, its text in `detail` and, when it is new, a log line.
+  void showError(Error error);
   // Tells the user, in `detail`, about tapped applications whose sound could not be diverted.
   void reportUnmovableApplications();
   void loadStream();

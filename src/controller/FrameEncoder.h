@@ -7,7 +7,7 @@
 #include <span>
 
 #include "base/AudioFormat.h"
-#include "base/TapError.h"
+#include "base/Error.h"
 
 namespace brontide {
 
@@ -28,6 +28,6 @@ class FrameEncoder {
 };
 
 using MakeEncoder =
-    std::function<std::expected<std::shared_ptr<FrameEncoder>, TapError>(double sampleRate, std::uint32_t bitRate)>;
+    std::function<std::expected<std::shared_ptr<FrameEncoder>, Error>(double sampleRate, std::uint32_t bitRate)>;
 
 }  // namespace brontide

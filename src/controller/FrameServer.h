@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "base/Error.h"
+
 namespace brontide {
 
 // What the controller needs of the loopback stream server (implemented by StreamServer).
@@ -19,8 +21,8 @@ class FrameServer {
   virtual void stop() = 0;
 };
 
-// onReady(port) and onError(message) are delivered on the main thread.
-using MakeServer = std::function<std::expected<std::shared_ptr<FrameServer>, std::string>(
-    std::function<void(std::uint16_t port)> onReady, std::function<void(std::string message)> onError)>;
+// onReady(port) and onError(error) are delivered on the main thread; errors are ServerFailed.
+using MakeServer = std::function<std::expected<std::shared_ptr<FrameServer>, Error>(
+    std::function<void(std::uint16_t port)> onReady, std::function<void(Error error)> onError)>;
 
 }  // namespace brontide

@@ -85,7 +85,7 @@ struct StreamServer::Engine {
 // Everything the handlers and the clean-up of stop() need. Apart from the acceptor, only the io thread
 // touches it; the engine's io_context outlives it because the io thread runs until no handler holds it.
 struct StreamServer::State : std::enable_shared_from_this<State> {
-  State(asio::io_context& context, MainQueue& queue, std::function<void(std::string)> errorCallback, Log* logger,
+  State(asio::io_context& context, MainQueue& queue, std::function<void(Error)> errorCallback, Log* logger,
         Limits bounds)
       : acceptor(context), retryTimer(context), mainQueue(queue), onError(std::move(errorCallback)), log(logger),
         limits(bounds) {}
@@ -116,7 +116,7 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
     if (ec) {
       // The failed listener is left as it is; the owner decides what follows.
       notice("stream server: listener failed: " + ec.message());
-      mainQueue.post([callback = onError, message = "Servidor local: " + ec.message()] { callback(message); });
+      mainQueue.post([callback = onError, error = Error{ErrorCode::ServerFailed, ec.message()}] { callback(error); });
       return;
     }
     if (closed) {
@@ -270,7 +270,7 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
   std::unordered_map<Client*, std::shared_ptr<Client>> clients;  // accepted, with or without the header yet
   bool closed = false;
   MainQueue& mainQueue;
-  std::function<void(std::string)> onError;
+  std::function<void(Error)> onError;
   Log* log;
   Limits limits;
   std::uint64_t accepted = 0;
@@ -278,8 +278,8 @@ struct StreamServer::State : std::enable_shared_from_this<State> {
   std::chrono::steady_clock::time_point lastCapNotice{};
 };
 
-std::expected<std::shared_ptr<StreamServer>, std::string> StreamServer::create(
-    MainQueue& mainQueue, std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError,
+std::expected<std::shared_ptr<StreamServer>, Error> StreamServer::create(
+    MainQueue& mainQueue, std::function<void(std::uint16_t)> onReady, std::function<void(Error)> onError,
     Log* log, Limits limits) {
   try {
     auto engine = std::make_shared<Engine>();
@@ -292,7 +292,7 @@ std::expected<std::shared_ptr<StreamServer>, std::string> StreamServer::create(
     if (!ec) state->acceptor.listen(asio::socket_base::max_listen_connections, ec);
     std::uint16_t port = 0;
     if (!ec) port = state->acceptor.local_endpoint(ec).port();
-    if (ec) return std::unexpected("Servidor local: " + ec.message());
+    if (ec) return std::unexpected(Error{ErrorCode::ServerFailed, ec.message()});
 
     state->acceptNext();
     asio::post(engine->io, [weak = std::weak_ptr(state), &mainQueue, onReady = std::move(onReady), port] {
@@ -312,9 +312,9 @@ std::expected<std::shared_ptr<StreamServer>, std::string> StreamServer::create(
     });
     return std::shared_ptr<StreamServer>(new StreamServer(std::move(engine), std::move(state), std::move(thread)));
   } catch (const std::system_error& e) {
-    return std::unexpected("Servidor local: " + e.code().message());
+    return std::unexpected(Error{ErrorCode::ServerFailed, e.code().message()});
   } catch (const std::exception& e) {
-    return std::unexpected(std::string("Servidor local: ") + e.what());
+    return std::unexpected(Error{ErrorCode::ServerFailed, e.what()});
   }
 }
 

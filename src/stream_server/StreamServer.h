@@ -46,8 +46,8 @@ class StreamServer final : public FrameServer {
 
   // Binds 127.0.0.1 on a system-chosen port. onReady(port) and onError(message) are posted to
   // mainQueue, which (like log, when given) must outlive the server. On failure no callback ever fires.
-  [[nodiscard]] static std::expected<std::shared_ptr<StreamServer>, std::string> create(
-      MainQueue& mainQueue, std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError,
+  [[nodiscard]] static std::expected<std::shared_ptr<StreamServer>, Error> create(
+      MainQueue& mainQueue, std::function<void(std::uint16_t)> onReady, std::function<void(Error)> onError,
       Log* log = nullptr, Limits limits = {});
 
   StreamServer(const StreamServer&) = delete;

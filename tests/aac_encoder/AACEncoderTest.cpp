@@ -12,6 +12,7 @@
 #include <limits>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 namespace brontide {
@@ -120,16 +121,16 @@ class FakeConverter final : public AudioConverter {
 
 // Hands out fake converters sharing one script, or fails as told.
 struct FakeConverterFactory final : AudioConverterFactory {
-  std::expected<std::unique_ptr<AudioConverter>, std::int32_t> create(const AudioStreamBasicDescription&,
-                                                                      const AudioStreamBasicDescription&) override {
+  std::expected<std::unique_ptr<AudioConverter>, Error> create(const AudioStreamBasicDescription&,
+                                                               const AudioStreamBasicDescription&) override {
     ++creates;
-    if (failStatus != 0) return std::unexpected(failStatus);
+    if (failure) return std::unexpected(*failure);
     if (absentHandle) return std::unique_ptr<AudioConverter>();
     return std::make_unique<FakeConverter>(script);
   }
 
   std::shared_ptr<ConverterScript> script = std::make_shared<ConverterScript>();
-  std::int32_t failStatus = 0;
+  std::optional<Error> failure;
   bool absentHandle = false;
   int creates = 0;
 };
@@ -192,22 +193,23 @@ class AACEncoderTest : public ::testing::Test {
 TEST_F(AACEncoderTest, Create_RejectsRatesOutsideTheTableBeforeAnyConverterAndReportsConverterFailures) {
   struct Row {
     double rate;
-    std::int32_t failStatus;
+    std::optional<Error> converterFailure;
     bool absentHandle;
-    const char* message;
+    Error error;
   };
-  for (const auto& row : {Row{192000, 0, false, "Frecuencia de muestreo no soportada: 192000.000000"},
-                          Row{44100.5, 0, false, "Frecuencia de muestreo no soportada: 44100.500000"},
-                          Row{7350, 0, false, "Frecuencia de muestreo no soportada: 7350.000000"},
-                          Row{0, 0, false, "Frecuencia de muestreo no soportada: 0.000000"},
-                          Row{std::nan(""), 0, false, "Frecuencia de muestreo no soportada: nan"},
-                          Row{48000, -22, false, "No se pudo crear el codificador AAC (OSStatus -22)"},
-                          Row{48000, 0, true, "No se pudo crear el codificador AAC"}}) {
-    converters.failStatus = row.failStatus;
+  const Error refused{ErrorCode::EncoderNotCreated, "Invalid argument"};
+  for (const auto& row : {Row{192000, {}, false, {ErrorCode::SampleRateUnsupported, "192000"}},
+                          Row{44100.5, {}, false, {ErrorCode::SampleRateUnsupported, "44100.5"}},
+                          Row{7350, {}, false, {ErrorCode::SampleRateUnsupported, "7350"}},
+                          Row{0, {}, false, {ErrorCode::SampleRateUnsupported, "0"}},
+                          Row{std::nan(""), {}, false, {ErrorCode::SampleRateUnsupported, "nan"}},
+                          Row{48000, refused, false, refused},
+                          Row{48000, {}, true, {ErrorCode::EncoderNotCreated, {}}}}) {
+    converters.failure = row.converterFailure;
     converters.absentHandle = row.absentHandle;
     auto created = AACEncoder::create(row.rate, 256000, converters);
     ASSERT_FALSE(created.has_value()) << row.rate;
-    EXPECT_EQ(created.error().errorDescription(), row.message);
+    EXPECT_EQ(created.error(), row.error);
   }
   EXPECT_EQ(converters.creates, 2);
 }

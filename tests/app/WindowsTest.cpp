@@ -127,7 +127,7 @@ QList<Scene> scenes() {
        three, false},
       {"panel-error",
        {{"running", true}, {"stateKind", "error"}, {"stateLabel", "Error"},
-        {"detail", QString::fromUtf8("Brontide necesita PipeWire para captar el audio de una app.")},
+        {"detail", QString::fromStdString(userText(Error{ErrorCode::NoSoundServer, {}}))},
         {"volume", 0.65}, {"muted", true}, {"volumeText", "Silencio"}, {"volumeSymbol", "speaker.slash.fill"}},
        three, false},
       {"panel-options", {{"autoStart", true}, {"volume", 0.8}, {"volumeText", "80 %"}}, three, true},
@@ -254,11 +254,12 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
 
   // The permission page: a failed test capture says why, opens the settings and can be retried.
   page("onboarding-2-permission", "Siguiente");
-  rig.capture.failures.emplace_back("No se pudo captar el audio (OSStatus -2)");
+  const Error refused{ErrorCode::CaptureNotCreated, "No such file or directory"};
+  rig.capture.failures.push_back(refused);
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "askPermission")));
   auto* message = visibleItem(onboarding, "failureMessage");
   ASSERT_NE(message, nullptr);
-  EXPECT_EQ(message->property("text").toString(), "No se pudo captar el audio (OSStatus -2)");
+  EXPECT_EQ(message->property("text").toString(), QString::fromStdString(userText(refused)));
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "openSettings")));
   EXPECT_EQ(rig.workspace.opened, std::vector<std::string>{
                                       "x-apple.systempreferences:com.apple.preference.security?Privacy_AudioCapture"});

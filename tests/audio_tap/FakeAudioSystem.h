@@ -16,7 +16,7 @@ class FakeAudioSystem final : public AudioSystem {
   std::vector<AudioClient> clients;
   std::int32_t pid = 4242;
   std::optional<Step> failAt;
-  AudioStatus failStatus = -5;
+  std::string failDetail = "Input/output error";  // the library's words on a failing step
   AudioStreamBasicDescription format{48000, kAudioFormatLinearPCM, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked,
                                      8, 1, 8, 2, 32, 0};
 
@@ -28,10 +28,10 @@ class FakeAudioSystem final : public AudioSystem {
   std::vector<AudioClient> audioClients() override { return clients; }
   std::int32_t ownPid() const override { return pid; }
 
-  std::expected<std::unique_ptr<AudioTap>, AudioStatus> openTap(const std::vector<AudioObjectID>& tapped,
-                                                               bool global) override {
+  std::expected<std::unique_ptr<AudioTap>, Error> openTap(const std::vector<AudioObjectID>& tapped,
+                                                         bool global) override {
     calls.push_back("openTap");
-    if (failAt == Step::openTap) return std::unexpected(failStatus);
+    if (failAt == Step::openTap) return std::unexpected(Error{ErrorCode::TapNotOpened, failDetail});
     opened.emplace_back(tapped, global);
     return std::make_unique<Tap>(*this);
   }
@@ -62,16 +62,18 @@ class FakeAudioSystem final : public AudioSystem {
       if (system_.failAt == Step::format) return std::nullopt;
       return system_.format;
     }
-    std::expected<void, AudioStatus> createCapture(const std::string&) override {
+    std::expected<void, Error> createCapture(const std::string&) override {
       system_.calls.push_back("createCapture");
-      if (system_.failAt == Step::createCapture) return std::unexpected(system_.failStatus);
+      if (system_.failAt == Step::createCapture)
+        return std::unexpected(Error{ErrorCode::CaptureNotCreated, system_.failDetail});
       captured_ = true;
       ++system_.captures;
       return {};
     }
-    std::expected<void, AudioStatus> startCapture(IOProc proc) override {
+    std::expected<void, Error> startCapture(IOProc proc) override {
       system_.calls.push_back("startCapture");
-      if (system_.failAt == Step::startCapture) return std::unexpected(system_.failStatus);
+      if (system_.failAt == Step::startCapture)
+        return std::unexpected(Error{ErrorCode::CaptureNotStarted, system_.failDetail});
       system_.running.push_back(std::move(proc));
       started_ = true;
       return {};

@@ -13,7 +13,7 @@ using Step = FakeAudioSystem::Step;
 class ProcessTapTest : public ::testing::Test {
  protected:
   MakeSink recordingSink() {
-    return [this](const AudioStreamBasicDescription& format) -> std::expected<TapSink, TapError> {
+    return [this](const AudioStreamBasicDescription& format) -> std::expected<TapSink, Error> {
       system.calls.push_back("makeSink");
       EXPECT_EQ(format, system.format);
       return TapSink([this](SampleBlock block) { blocks.emplace_back(block.data, block.data + block.count); });
@@ -52,9 +52,9 @@ TEST_F(ProcessTapTest, ProcessTap_StartsInOrderDeliversBlocksAndStopsOnceAtAnyTi
 }
 
 TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedBeforeLookingUpTheOutput) {
-  const TapError error("Frecuencia de muestreo no soportada: 12345");
+  const Error error{ErrorCode::SampleRateUnsupported, "12345"};
   ProcessTap refused(system, {7}, false);
-  auto result = refused.start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, TapError> {
+  auto result = refused.start([&](const AudioStreamBasicDescription&) -> std::expected<TapSink, Error> {
     return std::unexpected(error);
   });
   ASSERT_FALSE(result.has_value());
@@ -68,25 +68,23 @@ TEST_F(ProcessTapTest, ProcessTap_PassesTheSinkErrorUnchangedBeforeLookingUpTheO
 TEST_F(ProcessTapTest, ProcessTap_FailingStepKeepsWhatWasMadeUntilStop) {
   struct Failure {
     Step step;
-    const char* message;
+    Error error;
     bool tap, capture;
   };
-  for (const auto& c : {
-           Failure{Step::openTap,
-                   "No se pudo crear el tap de audio. ¿Has dado permiso de captura de audio? (OSStatus -5)", false,
-                   false},
-           Failure{Step::format, "No se pudo leer el formato del tap", true, false},
-           Failure{Step::output, "No se encontró la salida de audio del sistema", true, false},
-           Failure{Step::createCapture, "No se pudo crear el dispositivo agregado (OSStatus -5)", true, false},
-           Failure{Step::startCapture, "No se pudo iniciar la captura (OSStatus -5)", true, true}}) {
-    SCOPED_TRACE(c.message);
+  const std::string io = "Input/output error";
+  for (const auto& c : {Failure{Step::openTap, {ErrorCode::TapNotOpened, io}, false, false},
+                        Failure{Step::format, {ErrorCode::RateUnknown, {}}, true, false},
+                        Failure{Step::output, {ErrorCode::NoOutput, {}}, true, false},
+                        Failure{Step::createCapture, {ErrorCode::CaptureNotCreated, io}, true, false},
+                        Failure{Step::startCapture, {ErrorCode::CaptureNotStarted, io}, true, true}}) {
+    SCOPED_TRACE(logText(c.error));
     system = FakeAudioSystem();
     system.failAt = c.step;
     {
       ProcessTap tap(system, {7}, false);
       auto result = tap.start(recordingSink());
       ASSERT_FALSE(result.has_value());
-      EXPECT_EQ(result.error().errorDescription(), c.message);
+      EXPECT_EQ(result.error(), c.error);
       EXPECT_EQ(system.openTaps, c.tap ? 1 : 0);
       EXPECT_EQ(system.captures, c.capture ? 1 : 0);
       EXPECT_TRUE(system.running.empty());
@@ -122,13 +120,6 @@ TEST(AudioProcessObjects, MatchesPrefixInServerOrderLeavingOutThisProcess) {
   for (const auto& [prefix, expected] : cases) EXPECT_EQ(audioProcessObjects(system, prefix), expected) << prefix;
   system.clients.clear();
   EXPECT_TRUE(audioProcessObjects(system, "").empty());
-}
-
-TEST(TapError, TapError_AppendsOnlyNonZeroStatus) {
-  EXPECT_EQ(TapError("No se pudo iniciar la captura", 0).errorDescription(), "No se pudo iniciar la captura");
-  EXPECT_EQ(TapError("No se pudo iniciar la captura", -2147483647 - 1).errorDescription(),
-            "No se pudo iniciar la captura (OSStatus -2147483648)");
-  EXPECT_EQ(TapError("x", 560947818).errorDescription(), "x (OSStatus 560947818)");
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ TEST_F(ControllerTest, Lifecycle_StartWaitsForItsOwnServerWithTwoTimers) {
   c.start();
   EXPECT_EQ(queue.activeTimers(), 2);
   first.ready(1111);  // an earlier run's server reporting late
-  first.fail("tarde");
+  first.fail(Error{ErrorCode::ServerFailed, "late"});
   EXPECT_EQ(c.port(), 0);
   EXPECT_EQ(c.state(), CaptureState::waiting());
   EXPECT_TRUE(capture.taps.empty());
@@ -151,19 +151,21 @@ TEST_F(ControllerTest, Lifecycle_StartWaitsForItsOwnServerWithTwoTimers) {
 
 TEST_F(ControllerTest, Lifecycle_ServerFailuresShowTheirMessageAndOnlyACreationFailureStops) {
   addSource(7);
-  servers.failures = {"Puerto ocupado"};
+  const Error taken{ErrorCode::ServerFailed, "Address already in use"};
+  servers.failures = {taken};
   auto& c = make();
   c.start();
   EXPECT_FALSE(c.running());
-  EXPECT_EQ(c.state(), CaptureState::error("Puerto ocupado"));
-  EXPECT_EQ(c.detail(), "Puerto ocupado");
+  EXPECT_EQ(c.state(), CaptureState::error(taken));
+  EXPECT_EQ(c.detail(), userText(taken));
   EXPECT_EQ(queue.activeTimers(), 0);
 
   startReady();  // a later start works
   EXPECT_EQ(servers.made.size(), 1u);
-  servers.latest().fail("Conexión perdida");  // while running: tap and timers stay
-  EXPECT_EQ(c.state(), CaptureState::error("Conexión perdida"));
-  EXPECT_EQ(c.detail(), "Conexión perdida");
+  const Error lost{ErrorCode::ServerFailed, "Bad file descriptor"};
+  servers.latest().fail(lost);  // while running: tap and timers stay
+  EXPECT_EQ(c.state(), CaptureState::error(lost));
+  EXPECT_EQ(c.detail(), userText(lost));
   EXPECT_TRUE(c.running());
   EXPECT_EQ(queue.activeTimers(), 2);
   EXPECT_EQ(capture.liveTaps(), 1);
@@ -286,15 +288,23 @@ TEST_F(ControllerTest, Attach_OnlyANewProcessSetReplacesTheTapAndOnlyANewRateThe
 
 TEST_F(ControllerTest, Attach_AFailedStartShowsTheMessageAndRetriesOnTheNextTick) {
   addSource(7);
-  capture.failures = {TapError("No se pudo crear el tap", -50)};
-  encoders.failures = {TapError("No se pudo crear el codificador")};
+  const Error tapFailure{ErrorCode::TapNotOpened, "Connection refused"};
+  const Error encoderFailure{ErrorCode::EncoderNotCreated, "Encoder not found"};
+  capture.failures = {tapFailure, tapFailure};
+  encoders.failures = {encoderFailure};
   auto& c = startReady();
-  EXPECT_EQ(c.state(), CaptureState::error("No se pudo crear el tap (OSStatus -50)"));
-  EXPECT_EQ(c.detail(), "No se pudo crear el tap (OSStatus -50)");
+  EXPECT_EQ(c.state(), CaptureState::error(tapFailure));
+  EXPECT_EQ(c.detail(), userText(tapFailure));
   EXPECT_EQ(capture.taps.back()->stops, 1);
+  EXPECT_EQ(log.lines().back(), "failed: tap-not-opened (Connection refused)");
+
+  queue.advance(2s);  // the same failure again: no second line
+  EXPECT_EQ(std::ranges::count(log.lines(), "failed: tap-not-opened (Connection refused)"), 1);
 
   queue.advance(2s);
-  EXPECT_EQ(c.detail(), "No se pudo crear el codificador");
+  EXPECT_EQ(c.state(), CaptureState::error(encoderFailure));
+  EXPECT_EQ(c.detail(), userText(encoderFailure));
+  EXPECT_EQ(log.lines().back(), "failed: encoder-not-created (Encoder not found)");
   EXPECT_EQ(capture.liveTaps(), 0);
 
   queue.advance(2s);
@@ -303,12 +313,12 @@ TEST_F(ControllerTest, Attach_AFailedStartShowsTheMessageAndRetriesOnTheNextTick
 }
 
 TEST_F(ControllerTest, Attach_WithoutASoundServerShowsWhyDropsTheTapAndRecoversOnALaterTick) {
-  const std::string message = "Brontide necesita PipeWire para captar el audio de una app.";
+  const Error noServer{ErrorCode::NoSoundServer, {}};
   addSource(7);
-  capture.unavailability = TapError(message);
+  capture.unavailability = noServer;
   auto& c = startReady();
-  EXPECT_EQ(c.state(), CaptureState::error(message));
-  EXPECT_EQ(c.detail(), message);
+  EXPECT_EQ(c.state(), CaptureState::error(noServer));
+  EXPECT_EQ(c.detail(), userText(noServer));
   EXPECT_TRUE(capture.taps.empty());
   EXPECT_EQ(capture.queries, 0) << "a dead server's stale lookup must not count";
 
@@ -317,14 +327,14 @@ TEST_F(ControllerTest, Attach_WithoutASoundServerShowsWhyDropsTheTapAndRecoversO
   ASSERT_EQ(c.state(), CaptureState::live());
   const auto encoder = encoders.latest();
 
-  capture.unavailability = TapError(message);  // the server goes away while live
+  capture.unavailability = noServer;  // the server goes away while live
   queue.advance(2s);
-  EXPECT_EQ(c.state(), CaptureState::error(message));
+  EXPECT_EQ(c.state(), CaptureState::error(noServer));
   EXPECT_EQ(capture.liveTaps(), 0);
   EXPECT_EQ(player.currentItem(), 0u) << "nothing can play on a vanished server";
-  std::optional<std::string> failure;
-  c.testCapture([&](std::optional<std::string> f) { failure = f; });
-  EXPECT_EQ(failure, message);
+  std::optional<Error> failure;
+  c.testCapture([&](std::optional<Error> f) { failure = f; });
+  EXPECT_EQ(failure, noServer);
   EXPECT_EQ(capture.taps.size(), 1u);
 
   capture.unavailability.reset();  // back with the same process set: a fresh tap, the same encoder, a new item
@@ -539,24 +549,25 @@ TEST_F(ControllerTest, TestCapture_HoldsTheSourceOrEverythingForAWhileAndLeavesT
     SCOPED_TRACE(sourcePlays);
     capture.processes.clear();
     if (sourcePlays) addSource(7);
-    std::vector<std::optional<std::string>> results;
-    make().testCapture([&](std::optional<std::string> failure) { results.push_back(failure); });
+    std::vector<std::optional<Error>> results;
+    make().testCapture([&](std::optional<Error> failure) { results.push_back(failure); });
     EXPECT_EQ(capture.taps.back()->global, !sourcePlays);
     queue.advance(599ms);
     EXPECT_TRUE(results.empty());
     queue.advance(1ms);
-    EXPECT_EQ(results, std::vector<std::optional<std::string>>{std::nullopt});
+    EXPECT_EQ(results, std::vector<std::optional<Error>>{std::nullopt});
     EXPECT_EQ(capture.taps.back()->stops, 1);
   }
 
   auto& c = startReady();
   const auto live = capture.taps.back();
-  capture.failures = {TapError("Permiso denegado", 1852797029)};
-  std::optional<std::string> failure;
-  c.testCapture([&](std::optional<std::string> f) { failure = f; });
-  EXPECT_EQ(failure, "Permiso denegado (OSStatus 1852797029)");
+  const Error refused{ErrorCode::CaptureNotCreated, "Permission denied"};
+  capture.failures = {refused};
+  std::optional<Error> failure;
+  c.testCapture([&](std::optional<Error> f) { failure = f; });
+  EXPECT_EQ(failure, refused);
   EXPECT_EQ(capture.taps.back()->stops, 1);
-  c.testCapture([](std::optional<std::string>) {});
+  c.testCapture([](std::optional<Error>) {});
   queue.advance(1s);
   EXPECT_EQ(live->stops, 0);
   EXPECT_EQ(c.state(), CaptureState::live());

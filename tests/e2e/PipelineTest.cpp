@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/Error.h"
 #include "e2e/HeadlessBrontide.h"
 #include "support/AacDecoder.h"
 #include "support/AudioSession.h"
@@ -33,7 +34,7 @@ constexpr double kAbsent = 0.02;
 const std::string kHeader =
     "HTTP/1.1 200 OK\r\nContent-Type: audio/aac\r\nCache-Control: no-cache, no-store\r\nConnection: close\r\n\r\n";
 const std::string kLive440 = "Tono 440 \u00B7 48 kHz \u00B7 AAC 256 kbps";
-const std::string kNoPipeWire = "detail: Brontide necesita PipeWire para captar el audio de una app.";
+const std::string kNoPipeWire = "detail: " + userText(Error{ErrorCode::NoSoundServer, {}});
 
 // A test application playing one tone under a known application id; its node is named after `name`.
 std::unique_ptr<ChildProcess> playTone(const std::string& appId = "org.example.tone440",

@@ -60,11 +60,11 @@ struct TapRecord {
 
 class FakeTap final : public CaptureTap {
  public:
-  FakeTap(std::shared_ptr<TapRecord> record, std::optional<TapError> failure)
+  FakeTap(std::shared_ptr<TapRecord> record, std::optional<Error> failure)
       : record_(std::move(record)), failure_(std::move(failure)) {}
   ~FakeTap() override { record_->setSink(nullptr); }
 
-  std::expected<void, TapError> start(const MakeSink& makeSink) override {
+  std::expected<void, Error> start(const MakeSink& makeSink) override {
     if (failure_) return std::unexpected(*failure_);
     auto sink = makeSink(record_->format);
     if (!sink) return std::unexpected(sink.error());
@@ -81,13 +81,13 @@ class FakeTap final : public CaptureTap {
 
  private:
   std::shared_ptr<TapRecord> record_;
-  std::optional<TapError> failure_;
+  std::optional<Error> failure_;
 };
 
 // Running audio processes by identity; every tap made is recorded in `taps`.
 class FakeCapture final : public Capture {
  public:
-  std::optional<TapError> unavailable() override { return unavailability; }
+  std::optional<Error> unavailable() override { return unavailability; }
   bool restarted() override { return std::exchange(restart, false); }
   std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) override {
     ++queries;
@@ -113,8 +113,8 @@ class FakeCapture final : public Capture {
 
   std::vector<std::pair<AudioObjectID, std::string>> processes;  // by bundle ID
   double sampleRate = 48000;               // the format of the next tap
-  std::vector<TapError> failures;          // the next starts fail with these
-  std::optional<TapError> unavailability;  // what unavailable() reports
+  std::vector<Error> failures;          // the next starts fail with these
+  std::optional<Error> unavailability;  // what unavailable() reports
   bool restart = false;                    // restarted() reports it once
   std::vector<std::shared_ptr<TapRecord>> taps;
   int queries = 0;
@@ -150,7 +150,7 @@ class FakeEncoder final : public FrameEncoder {
 class FakeEncoderFactory {
  public:
   [[nodiscard]] MakeEncoder make() {
-    return [this](double sampleRate, std::uint32_t bitRate) -> std::expected<std::shared_ptr<FrameEncoder>, TapError> {
+    return [this](double sampleRate, std::uint32_t bitRate) -> std::expected<std::shared_ptr<FrameEncoder>, Error> {
       bitRates.push_back(bitRate);
       if (auto failure = takeFirst(failures)) return std::unexpected(*failure);
       auto encoder = std::make_shared<FakeEncoder>(sampleRate);
@@ -163,7 +163,7 @@ class FakeEncoderFactory {
 
   std::vector<std::weak_ptr<FakeEncoder>> made;
   std::vector<std::uint32_t> bitRates;
-  std::vector<TapError> failures;
+  std::vector<Error> failures;
 };
 
 // Collects broadcast bytes; any thread.
@@ -191,12 +191,12 @@ class FakeServerFactory {
   struct Made {
     std::weak_ptr<FakeServer> server;
     std::function<void(std::uint16_t)> ready;
-    std::function<void(std::string)> fail;
+    std::function<void(Error)> fail;
   };
 
   [[nodiscard]] MakeServer make() {
-    return [this](std::function<void(std::uint16_t)> onReady, std::function<void(std::string)> onError)
-               -> std::expected<std::shared_ptr<FrameServer>, std::string> {
+    return [this](std::function<void(std::uint16_t)> onReady, std::function<void(Error)> onError)
+               -> std::expected<std::shared_ptr<FrameServer>, Error> {
       if (auto failure = takeFirst(failures)) return std::unexpected(*failure);
       auto server = std::make_shared<FakeServer>();
       made.push_back(Made{server, std::move(onReady), std::move(onError)});
@@ -206,7 +206,7 @@ class FakeServerFactory {
   [[nodiscard]] const Made& latest() const { return made.back(); }
 
   std::vector<Made> made;
-  std::vector<std::string> failures;
+  std::vector<Error> failures;
 };
 
 // A player that records what it is told; the test raises item events with notifyCurrent().

@@ -49,8 +49,8 @@ class StreamServerTest : public ::testing::Test {
           readyPorts_.push_back(port);
           readyThread_ = std::this_thread::get_id();
         },
-        [this](std::string message) { errors_.push_back(std::move(message)); }, &log_, limits);
-    ASSERT_TRUE(made.has_value()) << made.error();
+        [this](Error error) { errors_.push_back(std::move(error)); }, &log_, limits);
+    ASSERT_TRUE(made.has_value()) << logText(made.error());
     server_ = *made;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // against hangs only
     while (readyPorts_.empty() && std::chrono::steady_clock::now() < deadline) {
@@ -82,7 +82,7 @@ class StreamServerTest : public ::testing::Test {
   std::uint16_t port_ = 0;
   std::vector<std::uint16_t> readyPorts_;
   std::thread::id readyThread_;
-  std::vector<std::string> errors_;
+  std::vector<Error> errors_;
 };
 
 TEST_F(StreamServerTest, StreamServer_AnswersAnyRequestWithTheHeaderThenTheStream) {
@@ -227,11 +227,12 @@ TEST_F(StreamServerTest, StreamServer_CreationFailureFiresNoCallback) {
   int calls = 0;
   fakes::VirtualMainQueue queue;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &exhausted), 0);
-  auto made = StreamServer::create(queue, [&](std::uint16_t) { ++calls; }, [&](std::string) { ++calls; });
+  auto made = StreamServer::create(queue, [&](std::uint16_t) { ++calls; }, [&](Error) { ++calls; });
   ::setrlimit(RLIMIT_NOFILE, &saved);
 
   ASSERT_FALSE(made.has_value());
-  EXPECT_THAT(made.error(), ::testing::StartsWith("Servidor local: "));
+  EXPECT_EQ(made.error().code, ErrorCode::ServerFailed);
+  EXPECT_FALSE(made.error().detail.empty()) << "the system's own words say why";
   queue.runReady();
   EXPECT_EQ(calls, 0);
 }

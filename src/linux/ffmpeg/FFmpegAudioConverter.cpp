@@ -141,10 +141,8 @@ class FFmpegAudioConverter final : public AudioConverter {
   std::int64_t nextPts_ = 0;
 };
 
-}  // namespace
-
-std::expected<std::unique_ptr<AudioConverter>, std::int32_t> FFmpegAudioConverterFactory::create(
-    const AudioStreamBasicDescription& input, const AudioStreamBasicDescription& output) {
+std::expected<std::unique_ptr<AudioConverter>, int> makeConverter(const AudioStreamBasicDescription& input,
+                                                                   const AudioStreamBasicDescription& output) {
   const double rate = input.mSampleRate;
   if (!isStereoFloatPcm(input) || !isStereoAacLc(output) || output.mSampleRate != rate || !(rate >= 1) ||
       rate > 1e6 || rate != std::floor(rate)) {
@@ -164,6 +162,17 @@ std::expected<std::unique_ptr<AudioConverter>, std::int32_t> FFmpegAudioConverte
   }
   if (const int status = av_frame_get_buffer(staging.get(), 0); status < 0) return std::unexpected(status);
   return std::make_unique<FFmpegAudioConverter>(std::move(*context), std::move(staging), std::move(packet));
+}
+
+}  // namespace
+
+std::expected<std::unique_ptr<AudioConverter>, Error> FFmpegAudioConverterFactory::create(
+    const AudioStreamBasicDescription& input, const AudioStreamBasicDescription& output) {
+  auto converter = makeConverter(input, output);
+  if (converter) return std::move(*converter);
+  char words[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(converter.error(), words, sizeof words);
+  return std::unexpected(Error{ErrorCode::EncoderNotCreated, words});
 }
 
 }  // namespace brontide::linux::ffmpeg

@@ -8,7 +8,7 @@ namespace brontide::linux::ffmpeg {
 // of 1024 frames out (no global header: the caller frames them). Registers nothing global; any thread.
 class FFmpegAudioConverterFactory final : public AudioConverterFactory {
  public:
-  [[nodiscard]] std::expected<std::unique_ptr<AudioConverter>, std::int32_t> create(
+  [[nodiscard]] std::expected<std::unique_ptr<AudioConverter>, Error> create(
       const AudioStreamBasicDescription& input, const AudioStreamBasicDescription& output) override;
 };
 

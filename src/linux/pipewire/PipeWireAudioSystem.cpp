@@ -24,6 +24,9 @@ AudioStreamBasicDescription stereoFloat(std::uint32_t rate) {
                                      4 * kChannels, kChannels, 32, 0};
 }
 
+// PipeWire's result codes are negative errno values.
+Error failure(ErrorCode code, int res) { return Error{code, std::strerror(-res)}; }
+
 timespec monotonic(std::chrono::steady_clock::time_point at) {
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
   return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
@@ -43,21 +46,23 @@ class PipeWireAudioSystem::Tap final : public AudioTap {
     return stereoFloat(rate_);
   }
 
-  std::expected<void, AudioStatus> createCapture(const std::string& output) override {
+  std::expected<void, Error> createCapture(const std::string& output) override {
     auto& captures = system_.captures_;
     if (!captures || !captures->connected())
-      return std::unexpected(captures && captures->lastError() ? captures->lastError() : -ENOTCONN);
-    if (rate_ == 0) return std::unexpected(-ENOENT);
+      return std::unexpected(failure(ErrorCode::CaptureNotCreated,
+                                     captures && captures->lastError() ? captures->lastError() : -ENOTCONN));
+    if (rate_ == 0) return std::unexpected(failure(ErrorCode::CaptureNotCreated, -ENOENT));
     // A global tap captures the default output as it is; the others, the private sink.
     auto capture = captures->create(global_ ? output : system_.sink_.name(), global_, rate_);
-    if (!capture) return std::unexpected(capture.error());
+    if (!capture) return std::unexpected(failure(ErrorCode::CaptureNotCreated, capture.error()));
     capture_ = *capture;
     return {};
   }
 
-  std::expected<void, AudioStatus> startCapture(IOProc proc) override {
-    if (!capture_) return std::unexpected(-ENOENT);
-    if (const int res = system_.captures_->start(*capture_, std::move(proc)); res < 0) return std::unexpected(res);
+  std::expected<void, Error> startCapture(IOProc proc) override {
+    if (!capture_) return std::unexpected(failure(ErrorCode::CaptureNotStarted, -ENOENT));
+    if (const int res = system_.captures_->start(*capture_, std::move(proc)); res < 0)
+      return std::unexpected(failure(ErrorCode::CaptureNotStarted, res));
     return {};
   }
 
@@ -222,11 +227,13 @@ std::vector<AudioClient> PipeWireAudioSystem::audioClients() {
   return clients;
 }
 
-std::expected<std::unique_ptr<AudioTap>, AudioStatus> PipeWireAudioSystem::openTap(
+std::expected<std::unique_ptr<AudioTap>, Error> PipeWireAudioSystem::openTap(
     const std::vector<AudioObjectID>& clients, bool global) {
-  if (!connection_.connected()) return std::unexpected(connection_.lastError() ? connection_.lastError() : -ENOTCONN);
+  if (!connection_.connected())
+    return std::unexpected(
+        failure(ErrorCode::TapNotOpened, connection_.lastError() ? connection_.lastError() : -ENOTCONN));
   LoopLock lock(connection_.threadLoop());
-  if (connection_.daemonGone()) return std::unexpected(-EPIPE);
+  if (connection_.daemonGone()) return std::unexpected(failure(ErrorCode::TapNotOpened, -EPIPE));
   const std::uint32_t rate = sink_.exists() ? sink_.rate() : graph_.rate();
   const auto id = ++nextTap_;
   // A global tap captures the default output as it is and moves nothing.
@@ -234,8 +241,9 @@ std::expected<std::unique_ptr<AudioTap>, AudioStatus> PipeWireAudioSystem::openT
     taps_[id] = TapState{true, rate};
     return std::make_unique<Tap>(*this, id, true, rate);
   }
-  if (rate == 0) return std::unexpected(-ENODATA);
-  if (const int res = sink_.add(id, {clients.begin(), clients.end()}, rate); res < 0) return std::unexpected(res);
+  if (rate == 0) return std::unexpected(Error{ErrorCode::RateUnknown, {}});
+  if (const int res = sink_.add(id, {clients.begin(), clients.end()}, rate); res < 0)
+    return std::unexpected(failure(ErrorCode::TapNotOpened, res));
   taps_[id] = TapState{false, rate};
   if (!sink_.ready() && !rebuildPending_) {
     const bool ready = connection_.waitUntil([&] { return !sink_.exists() || sink_.ready() || sink_.error() != 0; },
@@ -244,7 +252,7 @@ std::expected<std::unique_ptr<AudioTap>, AudioStatus> PipeWireAudioSystem::openT
       const int res = sink_.exists() && sink_.error() ? sink_.error() : -ETIMEDOUT;
       taps_.erase(id);
       sink_.discard(id);
-      return std::unexpected(res);
+      return std::unexpected(failure(ErrorCode::TapNotOpened, res));
     }
   }
   armTimer();

@@ -48,7 +48,7 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
 
   std::vector<AudioClient> audioClients() override;
   std::int32_t ownPid() const override;
-  std::expected<std::unique_ptr<AudioTap>, AudioStatus> openTap(const std::vector<AudioObjectID>& clients,
+  std::expected<std::unique_ptr<AudioTap>, Error> openTap(const std::vector<AudioObjectID>& clients,
                                                                bool global) override;
   std::optional<std::string> defaultOutput() override;
 

@@ -10,18 +10,18 @@ PipeWireCapture::PipeWireCapture(Log& log, PipeWireAudioSystem::Options options)
       everConnected_(system_->available()),
       connections_(system_->connections()) {}
 
-std::optional<TapError> PipeWireCapture::unavailable() {
+std::optional<Error> PipeWireCapture::unavailable() {
   if (everConnected_) {
     // The adapter reconnects on its own with a growing delay; a daemon already back is reached within this check,
     // so a restart never shows as an absence.
-    if (!system_->available() && !system_->reconnectNow()) return TapError(kNoPipeWire);
+    if (!system_->available() && !system_->reconnectNow()) return Error{ErrorCode::NoSoundServer, {}};
     return std::nullopt;
   }
   // No tap was ever made on a connection that never worked, so it can be replaced.
   retryLog_.quiet = true;
   system_ = std::make_unique<PipeWireAudioSystem>(retryLog_, options_);
   retryLog_.quiet = false;
-  if (!system_->available()) return TapError(kNoPipeWire);
+  if (!system_->available()) return Error{ErrorCode::NoSoundServer, {}};
   everConnected_ = true;
   connections_ = system_->connections();
   log_.notice("pipewire: connected to the sound server");

@@ -18,11 +18,9 @@ namespace brontide::linux::pipewire {
 // is made again at each check until it does. Main thread; needs pw_init() beforehand.
 class PipeWireCapture final : public Capture {
  public:
-  static constexpr const char* kNoPipeWire = "Brontide necesita PipeWire para captar el audio de una app.";
-
   PipeWireCapture(Log& log, PipeWireAudioSystem::Options options = {});
 
-  [[nodiscard]] std::optional<TapError> unavailable() override;
+  [[nodiscard]] std::optional<Error> unavailable() override;
   [[nodiscard]] bool restarted() override;
   [[nodiscard]] std::vector<AudioObjectID> audioProcessObjects(std::string_view bundlePrefix) override;
   [[nodiscard]] std::unique_ptr<CaptureTap> makeTap(std::vector<AudioObjectID> processObjects, bool global) override;

@@ -70,7 +70,7 @@ TEST_P(FFmpegRoundTripTest, RoundTrip_DecodesToTheInputAfterTheEncoderDelay) {
   const auto [signal, rate, minSnrDb] = GetParam();
   FFmpegAudioConverterFactory converters;
   auto created = AACEncoder::create(rate, 256000, converters);
-  ASSERT_TRUE(created.has_value()) << created.error().errorDescription();
+  ASSERT_TRUE(created.has_value()) << logText(created.error());
   auto encoder = *created;
   std::mutex mutex;
   std::size_t frames = 0;
@@ -146,7 +146,8 @@ TEST_F(FFmpegAudioConverterTest, Create_RefusesFormatsItCannotHonour) {
   for (const auto& [in, out] : refused) {
     auto converter = converters.create(in, out);
     ASSERT_FALSE(converter.has_value());
-    EXPECT_NE(converter.error(), 0);
+    // FFmpeg's own words for the refusal reach the user.
+    EXPECT_EQ(converter.error(), (Error{ErrorCode::EncoderNotCreated, "Invalid argument"}));
   }
   // Every rate an ADTS header can name takes the 256 kbit/s request (libavcodec clamps it where it must).
   for (const double rate : {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000}) {

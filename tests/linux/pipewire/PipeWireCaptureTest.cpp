@@ -60,7 +60,7 @@ class PipeWireCaptureTest : public ::testing::Test {
 
   // Starts a tap into the test's sink, which keeps the left channel (a lock is fine here).
   ::testing::AssertionResult started(CaptureTap& tap) {
-    auto result = tap.start([this](const AudioStreamBasicDescription& format) -> std::expected<TapSink, TapError> {
+    auto result = tap.start([this](const AudioStreamBasicDescription& format) -> std::expected<TapSink, Error> {
       EXPECT_EQ(format.mChannelsPerFrame, 2u);
       EXPECT_EQ(format.mSampleRate, 48000.0);
       return TapSink([this](SampleBlock block) {
@@ -69,7 +69,7 @@ class PipeWireCaptureTest : public ::testing::Test {
       });
     });
     if (result) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << result.error().errorDescription();
+    return ::testing::AssertionFailure() << logText(result.error());
   }
   // The next `seconds` the taps deliver (less if they stop delivering).
   std::vector<float> captured(double seconds) {
@@ -204,9 +204,9 @@ TEST_F(PipeWireCaptureTest, AudioSystem_ReconnectsAfterTheSoundServerRestarts) {
 
   ASSERT_TRUE(session_->restart());
   // The daemon is back: no check calls it absent, one says the taps went with the old one.
-  std::optional<TapError> problem;
+  std::optional<Error> problem;
   EXPECT_TRUE(eventually([&] { return (problem = capture.unavailable()) || capture.restarted(); }));
-  EXPECT_FALSE(problem) << problem->errorDescription();
+  EXPECT_FALSE(problem) << logText(*problem);
   old->stop();  // its objects went with the server: stopping must still be safe
   auto after = play("org.brontide.test.after", 440);
   auto objects = waitForObjects("org.brontide.test.after");

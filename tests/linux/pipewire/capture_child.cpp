@@ -22,11 +22,12 @@ int main(int argc, char** argv) {
   auto objects = capture.audioProcessObjects(argv[1]);
   if (objects.empty()) return 3;
   auto tap = capture.makeTap(objects, false);
-  auto started = tap->start([](const brontide::AudioStreamBasicDescription&) -> std::expected<brontide::TapSink, brontide::TapError> {
-    return brontide::TapSink([](brontide::SampleBlock) {});
-  });
+  auto started = tap->start(
+      [](const brontide::AudioStreamBasicDescription&) -> std::expected<brontide::TapSink, brontide::Error> {
+        return brontide::TapSink([](brontide::SampleBlock) {});
+      });
   if (!started) {
-    std::cerr << started.error().errorDescription() << '\n';
+    std::cerr << brontide::logText(started.error()) << '\n';
     return 4;
   }
   std::printf("started\n");
