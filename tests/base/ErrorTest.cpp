@@ -7,33 +7,28 @@ namespace {
 
 // Every text the user can be shown for a failure, and its log line.
 TEST(Error, Error_EveryCodeHasItsSpanishTextAndLogLine) {
+  using enum ErrorCode;
   struct Row {
     Error error;
     const char* text;
     const char* log;
   };
-  const Row rows[] = {
-      {{ErrorCode::NoSoundServer, "Connection refused"},
-       "Brontide necesita PipeWire para captar el audio de una app.", "no-sound-server (Connection refused)"},
-      {{ErrorCode::TapNotOpened, "Broken pipe"}, "No se pudo desviar el audio de la app en PipeWire: Broken pipe",
-       "tap-not-opened (Broken pipe)"},
-      {{ErrorCode::TapNotOpened, {}}, "No se pudo desviar el audio de la app en PipeWire", "tap-not-opened"},
-      {{ErrorCode::RateUnknown, {}}, "PipeWire no indica la frecuencia de muestreo del audio", "rate-unknown"},
-      {{ErrorCode::NoOutput, {}}, "No se encontró la salida de audio del sistema", "no-output"},
-      {{ErrorCode::CaptureNotCreated, "No such file or directory"},
-       "No se pudo crear la captura de PipeWire: No such file or directory",
-       "capture-not-created (No such file or directory)"},
-      {{ErrorCode::CaptureNotStarted, "Input/output error"},
-       "No se pudo iniciar la captura de PipeWire: Input/output error", "capture-not-started (Input/output error)"},
-      {{ErrorCode::SampleRateUnsupported, "44100.5"}, "Frecuencia de muestreo no soportada por AAC: 44100.5 Hz",
-       "sample-rate-unsupported (44100.5)"},
-      {{ErrorCode::EncoderNotCreated, "Encoder not found"},
-       "No se pudo crear el codificador AAC de FFmpeg: Encoder not found", "encoder-not-created (Encoder not found)"},
-      {{ErrorCode::EncoderNotCreated, {}}, "No se pudo crear el codificador AAC de FFmpeg", "encoder-not-created"},
-      {{ErrorCode::ServerFailed, "Too many open files"}, "Servidor local: Too many open files",
-       "server-failed (Too many open files)"},
-  };
-  for (const auto& row : rows) {
+  for (const auto& row : {
+           Row{{NoSoundServer, "EPIPE"}, "Brontide necesita PipeWire para captar el audio de una app.",
+               "no-sound-server (EPIPE)"},
+           Row{{TapNotOpened, "EPIPE"}, "No se pudo desviar el audio de la app en PipeWire: EPIPE",
+               "tap-not-opened (EPIPE)"},
+           Row{{TapNotOpened, {}}, "No se pudo desviar el audio de la app en PipeWire", "tap-not-opened"},
+           Row{{RateUnknown, {}}, "PipeWire no indica la frecuencia de muestreo del audio", "rate-unknown"},
+           Row{{NoOutput, {}}, "No se encontró la salida de audio del sistema", "no-output"},
+           Row{{CaptureNotCreated, "EIO"}, "No se pudo crear la captura de PipeWire: EIO", "capture-not-created (EIO)"},
+           Row{{CaptureNotStarted, "EIO"}, "No se pudo iniciar la captura de PipeWire: EIO",
+               "capture-not-started (EIO)"},
+           Row{{SampleRateUnsupported, "44100.5"}, "Frecuencia de muestreo no soportada por AAC: 44100.5 Hz",
+               "sample-rate-unsupported (44100.5)"},
+           Row{{EncoderNotCreated, "EINVAL"}, "No se pudo crear el codificador AAC de FFmpeg: EINVAL",
+               "encoder-not-created (EINVAL)"},
+           Row{{ServerFailed, "EMFILE"}, "Servidor local: EMFILE", "server-failed (EMFILE)"}}) {
     SCOPED_TRACE(row.log);
     EXPECT_EQ(userText(row.error), row.text);
     EXPECT_EQ(logText(row.error), row.log);
