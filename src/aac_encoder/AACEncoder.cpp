@@ -122,7 +122,6 @@ std::expected<std::shared_ptr<AACEncoder>, Error> AACEncoder::create(double samp
 
   auto converter = converters.create(pcmDescription(sampleRate), aacDescription(sampleRate));
   if (!converter) return std::unexpected(std::move(converter.error()));
-  if (!*converter) return std::unexpected(Error{ErrorCode::EncoderNotCreated, {}});
   encoder->converter_ = std::move(*converter);
   (void)encoder->converter_->setBitRate(bitRate);
   std::uint32_t reported = encoder->maxPacketSize_;

@@ -50,7 +50,7 @@ class AudioConverter {
 class AudioConverterFactory {
  public:
   virtual ~AudioConverterFactory() = default;
-  // Fails with EncoderNotCreated and the library's words; a null converter with no error is an absent handle.
+  // Never a null converter; fails with EncoderNotCreated and the library's words.
   [[nodiscard]] virtual std::expected<std::unique_ptr<AudioConverter>, Error> create(
       const AudioStreamBasicDescription& input, const AudioStreamBasicDescription& output) = 0;
 };
