@@ -29,7 +29,7 @@ std::string userText(const Error& error) {
   switch (error.code) {
     // Why the daemon is unreachable helps nobody here; the log has it.
     case ErrorCode::NoSoundServer: return "Brontide necesita PipeWire para captar el audio de una app.";
-    case ErrorCode::TapNotOpened: return withDetail("No se pudo desviar el audio de la app en PipeWire", detail);
+    case ErrorCode::TapNotOpened: return withDetail("No se pudo preparar la captura en PipeWire", detail);
     case ErrorCode::RateUnknown: return "PipeWire no indica la frecuencia de muestreo del audio";
     case ErrorCode::NoOutput: return "No se encontró la salida de audio del sistema";
     case ErrorCode::CaptureNotCreated: return withDetail("No se pudo crear la captura de PipeWire", detail);

@@ -16,9 +16,9 @@ TEST(Error, Error_EveryCodeHasItsSpanishTextAndLogLine) {
   for (const auto& row : {
            Row{{NoSoundServer, "EPIPE"}, "Brontide necesita PipeWire para captar el audio de una app.",
                "no-sound-server (EPIPE)"},
-           Row{{TapNotOpened, "EPIPE"}, "No se pudo desviar el audio de la app en PipeWire: EPIPE",
+           Row{{TapNotOpened, "EPIPE"}, "No se pudo preparar la captura en PipeWire: EPIPE",
                "tap-not-opened (EPIPE)"},
-           Row{{TapNotOpened, {}}, "No se pudo desviar el audio de la app en PipeWire", "tap-not-opened"},
+           Row{{TapNotOpened, {}}, "No se pudo preparar la captura en PipeWire", "tap-not-opened"},
            Row{{RateUnknown, {}}, "PipeWire no indica la frecuencia de muestreo del audio", "rate-unknown"},
            Row{{NoOutput, {}}, "No se encontró la salida de audio del sistema", "no-output"},
            Row{{CaptureNotCreated, "EIO"}, "No se pudo crear la captura de PipeWire: EIO", "capture-not-created (EIO)"},
