@@ -15,8 +15,7 @@ class FakeAudioSystem final : public AudioSystem {
 
   std::vector<AudioClient> clients;
   std::int32_t pid = 4242;
-  std::optional<Step> failAt;
-  std::string failDetail = "Input/output error";  // the library's words on a failing step
+  std::optional<Step> failAt;  // that step fails, in the library's words "EIO"
   AudioStreamBasicDescription format{48000, kAudioFormatLinearPCM, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked,
                                      8, 1, 8, 2, 32, 0};
 
@@ -31,7 +30,7 @@ class FakeAudioSystem final : public AudioSystem {
   std::expected<std::unique_ptr<AudioTap>, Error> openTap(const std::vector<AudioObjectID>& tapped,
                                                          bool global) override {
     calls.push_back("openTap");
-    if (failAt == Step::openTap) return std::unexpected(Error{ErrorCode::TapNotOpened, failDetail});
+    if (failAt == Step::openTap) return std::unexpected(Error{ErrorCode::TapNotOpened, "EIO"});
     opened.emplace_back(tapped, global);
     return std::make_unique<Tap>(*this);
   }
@@ -64,16 +63,14 @@ class FakeAudioSystem final : public AudioSystem {
     }
     std::expected<void, Error> createCapture(const std::string&) override {
       system_.calls.push_back("createCapture");
-      if (system_.failAt == Step::createCapture)
-        return std::unexpected(Error{ErrorCode::CaptureNotCreated, system_.failDetail});
+      if (system_.failAt == Step::createCapture) return std::unexpected(Error{ErrorCode::CaptureNotCreated, "EIO"});
       captured_ = true;
       ++system_.captures;
       return {};
     }
     std::expected<void, Error> startCapture(IOProc proc) override {
       system_.calls.push_back("startCapture");
-      if (system_.failAt == Step::startCapture)
-        return std::unexpected(Error{ErrorCode::CaptureNotStarted, system_.failDetail});
+      if (system_.failAt == Step::startCapture) return std::unexpected(Error{ErrorCode::CaptureNotStarted, "EIO"});
       system_.running.push_back(std::move(proc));
       started_ = true;
       return {};

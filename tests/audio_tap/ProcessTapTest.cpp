@@ -71,12 +71,11 @@ TEST_F(ProcessTapTest, ProcessTap_FailingStepKeepsWhatWasMadeUntilStop) {
     Error error;
     bool tap, capture;
   };
-  const std::string io = "Input/output error";
-  for (const auto& c : {Failure{Step::openTap, {ErrorCode::TapNotOpened, io}, false, false},
+  for (const auto& c : {Failure{Step::openTap, {ErrorCode::TapNotOpened, "EIO"}, false, false},
                         Failure{Step::format, {ErrorCode::RateUnknown, {}}, true, false},
                         Failure{Step::output, {ErrorCode::NoOutput, {}}, true, false},
-                        Failure{Step::createCapture, {ErrorCode::CaptureNotCreated, io}, true, false},
-                        Failure{Step::startCapture, {ErrorCode::CaptureNotStarted, io}, true, true}}) {
+                        Failure{Step::createCapture, {ErrorCode::CaptureNotCreated, "EIO"}, true, false},
+                        Failure{Step::startCapture, {ErrorCode::CaptureNotStarted, "EIO"}, true, true}}) {
     SCOPED_TRACE(logText(c.error));
     system = FakeAudioSystem();
     system.failAt = c.step;

@@ -296,14 +296,12 @@ TEST_F(ControllerTest, Attach_AFailedStartShowsTheMessageAndRetriesOnTheNextTick
   EXPECT_EQ(c.state(), CaptureState::error(tapFailure));
   EXPECT_EQ(c.detail(), userText(tapFailure));
   EXPECT_EQ(capture.taps.back()->stops, 1);
-  EXPECT_EQ(log.lines().back(), "failed: tap-not-opened (Connection refused)");
 
-  queue.advance(2s);  // the same failure again: no second line
+  queue.advance(2s);  // the same failure again: logged once
   EXPECT_EQ(std::ranges::count(log.lines(), "failed: tap-not-opened (Connection refused)"), 1);
 
   queue.advance(2s);
   EXPECT_EQ(c.state(), CaptureState::error(encoderFailure));
-  EXPECT_EQ(c.detail(), userText(encoderFailure));
   EXPECT_EQ(log.lines().back(), "failed: encoder-not-created (Encoder not found)");
   EXPECT_EQ(capture.liveTaps(), 0);
 
