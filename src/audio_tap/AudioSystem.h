@@ -27,8 +27,8 @@ struct AudioClient {
   [[nodiscard]] bool playsAudio() const { return !streamIdentities.empty(); }
 };
 
-// The IO procedure: one cycle of captured interleaved stereo floats, on "brontide.tap.io".
-using IOProc = std::function<void(SampleBlock)>;
+// Called once per PipeWire cycle with the captured interleaved stereo floats, on "brontide.tap.io".
+using CaptureCallback = std::function<void(SampleBlock)>;
 
 // An open tap on the sound server. While it lives, the tapped clients' output streams (also those they open
 // later) play into a private sink and are silent on the normal output; a global tap moves nothing. Destroying it
@@ -44,7 +44,7 @@ class AudioTap {
   [[nodiscard]] virtual std::expected<void, Error> createCapture(const std::string& output) = 0;
   // Starts calling `proc` once per cycle. After the tap is destroyed no call runs or will start.
   // Fails with CaptureNotStarted.
-  [[nodiscard]] virtual std::expected<void, Error> startCapture(IOProc proc) = 0;
+  [[nodiscard]] virtual std::expected<void, Error> startCapture(CaptureCallback proc) = 0;
   // Names of tapped applications whose audio could not be diverted into the tap.
   [[nodiscard]] virtual std::vector<std::string> unmovableApplications() const = 0;
 };

@@ -27,7 +27,7 @@ const char* codeName(ErrorCode code) {
 std::string userText(const Error& error) {
   const auto& detail = error.detail;
   switch (error.code) {
-    // Why the daemon is unreachable helps nobody here; the log has it.
+    // The user can act on PipeWire being absent, not on why a connection failed.
     case ErrorCode::NoSoundServer: return "Brontide necesita PipeWire para captar el audio de una app.";
     case ErrorCode::TapNotOpened: return withDetail("No se pudo preparar la captura en PipeWire", detail);
     case ErrorCode::RateUnknown: return "PipeWire no indica la frecuencia de muestreo del audio";

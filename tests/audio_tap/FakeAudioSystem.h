@@ -22,7 +22,7 @@ class FakeAudioSystem final : public AudioSystem {
   std::vector<std::string> calls;
   int openTaps = 0, captures = 0;
   std::vector<std::pair<std::vector<AudioObjectID>, bool>> opened;  // clients, global
-  std::vector<IOProc> running;
+  std::vector<CaptureCallback> running;
 
   std::vector<AudioClient> audioClients() override { return clients; }
   std::int32_t ownPid() const override { return pid; }
@@ -68,7 +68,7 @@ class FakeAudioSystem final : public AudioSystem {
       ++system_.captures;
       return {};
     }
-    std::expected<void, Error> startCapture(IOProc proc) override {
+    std::expected<void, Error> startCapture(CaptureCallback proc) override {
       system_.calls.push_back("startCapture");
       if (system_.failAt == Step::startCapture) return std::unexpected(Error{ErrorCode::CaptureNotStarted, "EIO"});
       system_.running.push_back(std::move(proc));

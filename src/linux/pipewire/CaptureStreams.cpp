@@ -24,7 +24,7 @@ struct CaptureStreams::Stream {
   std::uint32_t rate = 0;
   PwStream stream;
   HookGuard listener;
-  IOProc proc;
+  CaptureCallback proc;
   bool connected = false;
 };
 
@@ -118,7 +118,7 @@ int CaptureStreams::connect(Stream& stream) {
   return res;
 }
 
-int CaptureStreams::start(std::uint64_t id, IOProc proc) {
+int CaptureStreams::start(std::uint64_t id, CaptureCallback proc) {
   if (!connection_.connected()) return -ENOTCONN;
   LoopLock lock(connection_.threadLoop());
   auto it = streams_.find(id);

@@ -41,7 +41,7 @@ class CaptureStreams {
   [[nodiscard]] std::expected<std::uint64_t, int> create(const std::string& source, bool followsDefault,
                                                          std::uint32_t rate);
   // Connects the stream and calls `proc` once per cycle. Returns 0 or a negative errno.
-  [[nodiscard]] int start(std::uint64_t id, IOProc proc);
+  [[nodiscard]] int start(std::uint64_t id, CaptureCallback proc);
   // After it returns no call of the stream's procedure runs or will start.
   void destroy(std::uint64_t id);
 

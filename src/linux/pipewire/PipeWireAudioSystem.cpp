@@ -59,7 +59,7 @@ class PipeWireAudioSystem::Tap final : public AudioTap {
     return {};
   }
 
-  std::expected<void, Error> startCapture(IOProc proc) override {
+  std::expected<void, Error> startCapture(CaptureCallback proc) override {
     if (!capture_) return std::unexpected(failure(ErrorCode::CaptureNotStarted, -ENOENT));
     if (const int res = system_.captures_->start(*capture_, std::move(proc)); res < 0)
       return std::unexpected(failure(ErrorCode::CaptureNotStarted, res));
