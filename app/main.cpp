@@ -18,6 +18,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@ extern "C" {
 #include "app/cli/Options.h"
 #include "app/cli/SingleInstance.h"
 #include "app/wiring/Services.h"
+#include "app/wiring/StallProbe.h"
 #include "base/Format.h"
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/qt/QtCollator.h"
@@ -180,6 +182,9 @@ int runHeadless(int argc, char** argv, const Options& options) {
     return 1;
   }
   QCoreApplication app(argc, argv);
+  // The main-thread benchmark's probe, made first so that it also sees the services being built.
+  std::optional<brontide::app::StallProbe> stalls;
+  if (const char* path = std::getenv("BRONTIDE_STALL_LOG")) stalls.emplace(path);
   initMediaLibraries(argc, argv);
   brontide::app::Services services({.allowAutoStart = false});
   auto& controller = services.controller();
