@@ -22,6 +22,7 @@ QtObject {
     property string volumeSymbol: "speaker.wave.2.fill"
     property bool launchAtLogin: false
     property string silenceText: ""
+    property string settingsNotice: ""
 
     property int startCalls: 0
     property int toggleRunningCalls: 0
