@@ -163,6 +163,8 @@ ColumnLayout {
         Layout.fillWidth: true
         implicitHeight: body.implicitHeight + 2 * Brand.bodyPadding
         color: Brand.window
+        // Drawn into a texture when it changes, then one quad a frame while the header moves.
+        layer.enabled: true
 
         ColumnLayout {
             id: body
