@@ -29,12 +29,13 @@ const QString kModule = QStringLiteral("qrc:/qt/qml/Brontide/");
 
 // At most one frame per FrameClock tick. Without vsync (Xvfb, many virtual machines) Qt Quick draws as fast as
 // it can while anything animates, a spinner for instance, and software GL draws the whole window each time.
-// Animations are timed, so their curves hold at this rate. On the render thread, where the swap would wait for
-// vsync.
+// Animations are timed, so their curves hold at this rate. The pause falls after the swap, on the thread that
+// swaps (the render thread, or the GUI thread under the basic loop), where a vsync wait would.
 void paceFrames(QQuickWindow* window) {
-  QObject::connect(window, &QQuickWindow::frameSwapped, window, [last = std::chrono::steady_clock::time_point()]() mutable {
+  using Clock = std::chrono::steady_clock;
+  QObject::connect(window, &QQuickWindow::frameSwapped, window, [last = Clock::time_point()]() mutable {
     std::this_thread::sleep_until(last + std::chrono::milliseconds(FrameClock::kFrameMs));
-    last = std::chrono::steady_clock::now();
+    last = Clock::now();
   }, Qt::DirectConnection);
 }
 

@@ -8,7 +8,7 @@ namespace brontide::ui {
 
 // Time for the panel's moving parts, advanced 25 times a second while running. A running Qt Quick animation
 // redraws the whole window at the display's rate, and the level bars and the live badge move for as long as a
-// capture runs; driven from this one timer they cost a few frames a second. GUI thread.
+// capture runs; driven from this one timer they draw at most 25 frames a second. GUI thread.
 // Not final: QML derives from it to create it.
 class FrameClock : public QObject {
   Q_OBJECT
