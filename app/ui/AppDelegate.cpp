@@ -5,9 +5,16 @@
 #include <QQmlComponent>
 #include <QQuickWindow>
 #include <QScreen>
+#include <QTimer>
 #include <QtGlobal>
 
+#include <malloc.h>
+
+#include <chrono>
+#include <thread>
+
 #include "app/ui/AppConfig.h"
+#include "app/ui/FrameClock.h"
 #include "app/ui/QmlSetup.h"
 #include "app/ui/Symbols.h"
 #include "controller/Controller.h"
@@ -19,6 +26,18 @@ namespace {
 constexpr qint64 kToggleDebounceMs = 300;
 
 const QString kModule = QStringLiteral("qrc:/qt/qml/Brontide/");
+
+// At most one frame per FrameClock tick. Without vsync (Xvfb, many virtual machines) Qt Quick draws as fast as
+// it can while anything animates, a spinner for instance, and software GL draws the whole window each time.
+// Animations are timed, so their curves hold at this rate. The pause falls after the swap, on the thread that
+// swaps (the render thread, or the GUI thread under the basic loop), where a vsync wait would.
+void paceFrames(QQuickWindow* window) {
+  using Clock = std::chrono::steady_clock;
+  QObject::connect(window, &QQuickWindow::frameSwapped, window, [last = Clock::time_point()]() mutable {
+    std::this_thread::sleep_until(last + std::chrono::milliseconds(FrameClock::kFrameMs));
+    last = Clock::now();
+  }, Qt::DirectConnection);
+}
 
 }  // namespace
 
@@ -33,7 +52,6 @@ AppDelegate::AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser&
       routesModel_(routes) {
   // The tray utility lives on with no window open.
   QGuiApplication::setQuitOnLastWindowClosed(false);
-  prepareEngine(engine_);
   connect(&controllerModel_, &ControllerModel::runningChanged, this, &AppDelegate::updateTrayIcon);
   connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) togglePanel();
@@ -44,10 +62,15 @@ AppDelegate::AppDelegate(std::shared_ptr<Controller> controller, SpeakerBrowser&
 }
 
 AppDelegate::~AppDelegate() {
+  // Its closing would otherwise release it a second time.
+  if (panel_) panel_->disconnect(this);
   delete panel_;
+  // A released panel whose deletion is still queued; its bindings read the models, which go next.
+  delete releasedPanel_;
   delete onboarding_;
   delete onboardingFlow_;
   delete updateWindow_;
+  delete engine_;
 }
 
 void AppDelegate::launch() {
@@ -66,13 +89,24 @@ void AppDelegate::launch() {
 }
 
 QQuickWindow* AppDelegate::createWindow(const char* file, const QVariantMap& properties) {
-  QQmlComponent component(&engine_, QUrl(kModule + QLatin1String(file)));
+  if (!engine_) {
+    engine_ = new QQmlEngine(this);
+    prepareEngine(*engine_);
+  }
+  QQmlComponent component(engine_, QUrl(kModule + QLatin1String(file)));
+  // Qt 6.4 crashes creating a component that failed to load.
+  if (component.isError()) {
+    qCritical("brontide: %s did not load: %s", file, qPrintable(component.errorString()));
+    return nullptr;
+  }
   auto* object = component.createWithInitialProperties(properties);
   auto* window = qobject_cast<QQuickWindow*>(object);
   if (!window) {
     qCritical("brontide: %s did not load: %s", file, qPrintable(component.errorString()));
     delete object;
+    return nullptr;
   }
+  paceFrames(window);
   return window;
 }
 
@@ -87,7 +121,9 @@ void AppDelegate::showPanel() {
     connect(panel_, &QWindow::activeChanged, this, &AppDelegate::panelActiveChanged);
     // A message held for the user has been read once the panel closes.
     connect(panel_, &QWindow::visibleChanged, this, [this](bool visible) {
-      if (!visible) controllerModel_.dismissNotice();
+      if (visible) return;
+      controllerModel_.dismissNotice();
+      releasePanel();
     });
     // The panel grows and shrinks with its content: keep it against its anchor.
     connect(panel_, &QWindow::heightChanged, this, [this] {
@@ -98,6 +134,24 @@ void AppDelegate::showPanel() {
   panel_->show();
   panel_->raise();
   panel_->requestActivate();
+}
+
+void AppDelegate::releasePanel() {
+  // Later: the hide that got here may still be on its way through the window.
+  if (panel_) panel_->deleteLater();
+  releasedPanel_ = panel_;
+  panel_.clear();
+  releaseEngineIfUnused();
+}
+
+void AppDelegate::releaseEngineIfUnused() {
+  if (!engine_ || panel_ || onboarding_ || updateWindow_) return;
+  // After the windows, whose deletions are already queued.
+  engine_->deleteLater();
+  engine_.clear();
+  // Once the render thread has let go of the window's scene, the freed heap goes back to the system; glibc
+  // keeps it otherwise.
+  QTimer::singleShot(std::chrono::seconds(1), this, [] { malloc_trim(0); });
 }
 
 void AppDelegate::togglePanel() {
@@ -166,6 +220,7 @@ void AppDelegate::finishOnboarding() {
   if (onboardingFlow_) onboardingFlow_->deleteLater();
   onboarding_.clear();
   onboardingFlow_.clear();
+  releaseEngineIfUnused();
 }
 
 void AppDelegate::showUpdateResult() {

@@ -64,6 +64,9 @@ class AppDelegate final : public QObject {
   void placePanel();
   void panelActiveChanged();
   [[nodiscard]] QQuickWindow* createWindow(const char* file, const QVariantMap& properties);
+  // A closed panel is made anew when it next opens; the engine goes when no window is left.
+  void releasePanel();
+  void releaseEngineIfUnused();
 
   std::shared_ptr<Controller> controller_;
   Workspace& workspace_;
@@ -71,8 +74,10 @@ class AppDelegate final : public QObject {
   ControllerModel controllerModel_;
   SpeakerListModel speakersModel_;
   RouteListModel routesModel_;
-  QQmlEngine engine_;
+  // Made for the first window and released with the last: a tray icon alone needs no QML.
+  QPointer<QQmlEngine> engine_;
   QPointer<QQuickWindow> panel_;
+  QPointer<QQuickWindow> releasedPanel_;
   QPointer<QQuickWindow> onboarding_;
   // The onboarding window's state; lives exactly as long as that window.
   QPointer<OnboardingModel> onboardingFlow_;

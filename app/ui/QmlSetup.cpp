@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QQmlEngine>
 
+#include "app/ui/FrameClock.h"
 #include "app/ui/Symbols.h"
 #include "app/ui/Translator.h"
 
@@ -15,6 +16,9 @@ void prepareEngine(QQmlEngine& engine) {
     auto* translator = new Translator(app);
     if (translator->loadTable()) QCoreApplication::installTranslator(translator);
   }
+  // C++ types for the views, once per process. Their own module: the Brontide module is its qmldir alone.
+  if (qmlTypeId("Brontide.Motion", 1, 0, "FrameClock") < 0)
+    qmlRegisterType<FrameClock>("Brontide.Motion", 1, 0, "FrameClock");
   engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
   engine.addImageProvider(QLatin1String(SymbolImageProvider::kName), new SymbolImageProvider);
   engine.retranslate();

@@ -25,9 +25,10 @@ RUN_PACKAGES=(
 # To build the Debian package (scripts/package).
 PACKAGE_PACKAGES=(build-essential dpkg-dev debhelper lintian)
 
-# Only for the tests: receivers, a DNS-SD responder, displays (X and Wayland), sound analysis, a reference encoder.
+# Only for the tests and benchmarks: receivers, a DNS-SD responder, displays (X and Wayland), a tray host (the
+# panel benchmark), sound analysis, a reference encoder.
 TEST_PACKAGES=(
-  shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils weston sox ffmpeg
+  shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils trayer weston sox ffmpeg
   pulseaudio-utils gstreamer1.0-tools qml6-module-qttest python3 python3-numpy imagemagick iproute2
   libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Brontide.Motion
 
 // The panel: the header with state, level and start/stop, then the source, speakers and volume cards.
 ColumnLayout {
@@ -15,6 +16,11 @@ ColumnLayout {
     width: Brand.panelWidth
     spacing: 0
 
+    // Times the header's level bars and live badge, only while the panel shows a capture.
+    FrameClock {
+        id: clock
+        running: root.controller.running && root.Window.visibility !== Window.Hidden
+    }
     Shortcut {
         sequence: "Space"
         onActivated: root.controller.toggleRunning()
@@ -68,6 +74,7 @@ ColumnLayout {
                     objectName: "statusPill"
                     stateKind: root.controller.stateKind
                     label: root.controller.stateLabel
+                    clock: clock
                 }
             }
 
@@ -75,6 +82,7 @@ ColumnLayout {
                 LevelBars {
                     objectName: "levelBars"
                     level: root.controller.level
+                    clock: clock
                 }
                 Item { Layout.fillWidth: true }
                 AbstractButton {
@@ -155,6 +163,8 @@ ColumnLayout {
         Layout.fillWidth: true
         implicitHeight: body.implicitHeight + 2 * Brand.bodyPadding
         color: Brand.window
+        // Drawn into a texture when it changes, then one quad a frame while the header moves.
+        layer.enabled: true
 
         ColumnLayout {
             id: body

@@ -6,6 +6,8 @@ Rectangle {
     // "error", "stopped", "waiting" or "live", and the state's label.
     required property string stateKind
     required property string label
+    // The panel's FrameClock, which times the breath; without one (or while it stops) the badge holds still.
+    property QtObject clock: null
     // Set once the badge is on screen; never cleared.
     property bool pulse: false
     readonly property color dotColor: ({
@@ -14,21 +16,17 @@ Rectangle {
         "live": Brand.mint,
         "error": Brand.red
     })[stateKind] ?? Brand.secondary
-    readonly property bool breathing: pulse && stateKind === "live"
-    property real phase: 0
+    readonly property bool breathing: pulse && stateKind === "live" && clock !== null && clock.running
+    // On the clock, when the breath began: each starts from rest.
+    property real breathFrom: 0
+    readonly property real phase: breathing ? clock.breath(clock.time - breathFrom, Brand.pulseDuration) : 0
 
     implicitWidth: row.implicitWidth + 2 * Brand.pillPaddingH
     implicitHeight: row.implicitHeight + 2 * Brand.pillPaddingV
     radius: height / 2
     color: Brand.pillFill
     Component.onCompleted: pulse = true
-
-    SequentialAnimation on phase {
-        running: root.breathing
-        loops: Animation.Infinite
-        NumberAnimation { from: 0; to: 1; duration: Brand.pulseDuration; easing.type: Easing.Bezier; easing.bezierCurve: [0.42, 0, 0.58, 1, 1, 1] }
-        NumberAnimation { from: 1; to: 0; duration: Brand.pulseDuration; easing.type: Easing.Bezier; easing.bezierCurve: [0.42, 0, 0.58, 1, 1, 1] }
-    }
+    onBreathingChanged: if (breathing) breathFrom = clock.time
 
     Row {
         id: row

@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Brontide
+import Brontide.Motion
 
 TestCase {
     name: "LevelBars"
@@ -8,7 +9,7 @@ TestCase {
 
     Component {
         id: barsComponent
-        LevelBars { level: 0 }
+        LevelBars { level: 0; clock: FrameClock { running: true } }
     }
 
     function test_lit_data() {
@@ -30,5 +31,8 @@ TestCase {
             compare(findChild(bars, "bar" + i).lit, i < data.lit, "bar " + i)
         if (data.lit < Brand.levelBarCount)
             tryCompare(findChild(bars, "bar" + (Brand.levelBarCount - 1)), "opacity", Brand.unlitOpacity)
+        // Lit bars fade out on the clock when the level falls.
+        bars.level = 0
+        tryCompare(findChild(bars, "bar0"), "opacity", Brand.unlitOpacity)
     }
 }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Brontide
+import Brontide.Motion
 
 TestCase {
     name: "StatusPill"
@@ -8,7 +9,7 @@ TestCase {
 
     Component {
         id: pillComponent
-        StatusPill { label: "" }
+        StatusPill { label: ""; clock: FrameClock { running: true } }
     }
 
     function test_only_live_breathes_and_leaving_it_stops() {
