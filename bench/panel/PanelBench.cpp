@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "../ProcessFigures.h"
 #include "e2e/HeadlessBrontide.h"
 #include "support/AudioSession.h"
 #include "support/Eventually.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace brontide::bench;
 using brontide::testsupport::ChildProcess;
 using brontide::testsupport::runCommand;
 using Clock = std::chrono::steady_clock;
@@ -31,30 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kSettle = 3s;
 constexpr auto kMeasure = 10s;
 constexpr const char* kSource = "org.example.tone440";
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; fields >> field; ++i) {
-    if (i == 14 || i == 15) ticks += std::stod(field);
-    if (i == 15) break;
-  }
-  return ticks / double(::sysconf(_SC_CLK_TCK));
-}
-
-// A field of /proc/<pid>/status in MiB ("VmRSS", "VmHWM").
-double statusMiB(pid_t pid, const std::string& key) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.starts_with(key + ":")) return std::stod(line.substr(key.size() + 1)) / 1024;
-  return 0;
-}
 
 // Frames Qt Quick reported drawing so far (QSG_RENDER_TIMING writes a line for each).
 long framesIn(const std::string& log) {

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../ProcessFigures.h"
 #include "e2e/HeadlessBrontide.h"
 #include "linux/pipewire/Handles.h"
 #include "support/AacDecoder.h"
@@ -29,6 +30,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace brontide::bench;
 using brontide::e2e::Clock;
 
 constexpr std::uint32_t kRate = 48000;
@@ -199,19 +201,6 @@ class Graph {
   std::atomic<std::uint64_t> fed_{0};
 };
 
-// CPU time (user + system) of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
 
 std::string statusField(pid_t pid, const std::string& key) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");

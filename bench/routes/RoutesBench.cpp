@@ -9,8 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -22,6 +20,7 @@
 #include <sstream>
 #include <string>
 
+#include "../ProcessFigures.h"
 #include "e2e/HeadlessBrontide.h"
 #include "linux/avahi/Rig.h"
 #include "support/AudioSession.h"
@@ -33,29 +32,9 @@ using namespace std::chrono_literals;
 using brontide::e2e::Clock;
 using brontide::e2e::HeadlessBrontide;
 using brontide::testsupport::ReceiverPcm;
+using namespace brontide::bench;
 
 double secondsNow() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; fields >> field; ++i) {
-    if (i == 14 || i == 15) ticks += std::stod(field);
-    if (i == 15) break;
-  }
-  return ticks / double(::sysconf(_SC_CLK_TCK));
-}
-
-long rssKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-  return 0;
-}
 
 // One run: a source that is silent until SIGUSR1 opens its 440 Hz stream, sent to Terraza at full volume.
 // Returns seconds from the onset on the tapped sink to the onset in the receiver's output, or a negative value.
@@ -96,15 +75,6 @@ double tapToReceiver() {
   return std::chrono::duration<double>(*heard - *onset).count();
 }
 
-std::size_t openFds(pid_t pid) {
-  std::size_t count = 0;
-  if (DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-    while (::readdir(dir)) ++count;
-    ::closedir(dir);
-  }
-  return count > 2 ? count - 2 : 0;  // . and ..
-}
-
 // `count` connections to the stream's port that never send a request, held for 10 s while the receivers play:
 // the longest silence at each receiver, descriptors and RSS at their peak and 10 s after they close.
 void idleBurst(HeadlessBrontide& app, std::vector<std::pair<const char*, ReceiverPcm*>> receivers, int count) {
@@ -118,7 +88,7 @@ void idleBurst(HeadlessBrontide& app, std::vector<std::pair<const char*, Receive
   address.sin_port = htons(std::uint16_t(app.port()));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   for (auto& [name, pcm] : receivers) pcm->mark();
-  const long rssBefore = rssKiB(app.pid());
+  const double rssBefore = statusMiB(app.pid(), "VmRSS");
   std::vector<int> sockets;
   for (int i = 0; i < count; ++i) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -127,18 +97,18 @@ void idleBurst(HeadlessBrontide& app, std::vector<std::pair<const char*, Receive
     sockets.push_back(fd);
   }
   std::size_t peakFds = 0;
-  long peakRss = 0;
+  double peakRss = 0;
   for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(500ms);
     peakFds = std::max(peakFds, openFds(app.pid()));
-    peakRss = std::max(peakRss, rssKiB(app.pid()));
+    peakRss = std::max(peakRss, statusMiB(app.pid(), "VmRSS"));
   }
   for (const int fd : sockets) ::close(fd);
   std::this_thread::sleep_for(10s);
   std::printf("  %zu idle connections for 10 s: brontide's descriptors at most %zu, RSS %.0f -> %.0f MiB (peak), "
               "%.0f MiB 10 s after\n",
-              sockets.size(), peakFds, double(rssBefore) / 1024, double(peakRss) / 1024,
-              double(rssKiB(app.pid())) / 1024);
+              sockets.size(), peakFds, rssBefore, peakRss,
+              statusMiB(app.pid(), "VmRSS"));
   for (auto& [name, pcm] : receivers)
     std::printf("  longest silence at %-8s during and after the burst %6.1f ms\n", name, pcm->longestSilence() * 1000);
 }
@@ -205,7 +175,7 @@ int main() {
   std::printf("  skew between the receivers' first sound %5.1f ms\n",
               std::abs(firstSound["Terraza"] - firstSound["Estudio"]) * 1000);
   std::printf("  brontide CPU while sending to two %7.1f %% of one core\n", cpu * 100);
-  std::printf("  brontide RSS                      %7.1f MiB\n", double(rssKiB(app.pid())) / 1024);
+  std::printf("  brontide RSS                      %7.1f MiB\n", statusMiB(app.pid(), "VmRSS"));
   idleBurst(app, {{"Terraza", &terraza}, {"Estudio", &estudio}}, 20000);
   if (app.terminate() != 0) return 1;
   for (int run = 1; run <= 3; ++run) {
