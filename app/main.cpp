@@ -96,49 +96,48 @@ std::chrono::milliseconds waitOf(const Options& options) {
   return std::chrono::milliseconds(std::int64_t(options.waitSeconds * 1000));
 }
 
-int listSpeakers(int argc, char** argv, const Options& options) {
+// A DNS-SD listing: `collect` hands its callback the items, or why there are none; each item is printed with
+// `line`. A daemon that does not answer within the wait is an answer too (exit status 1).
+template <class Item, class Collect>
+int runListing(int argc, char** argv, Collect collect, std::string (*line)(const Item&)) {
   QCoreApplication app(argc, argv);
   brontide::linux::systemd::JournalLog log;
   brontide::linux::qt::QtMainQueue mainQueue;
   brontide::linux::qt::QtCollator collator;
   brontide::linux::avahi::AvahiServiceBrowser browser(mainQueue, log);
   int status = 0;
-  const auto wait = waitOf(options);
-  // No daemon answering within the wait is an answer too.
-  brontide::collectSpeakers(browser, mainQueue, collator, std::string(), wait,
-                            [&](std::expected<std::vector<brontide::Speaker>, std::string> result) {
-                              if (!result) {
-                                std::fprintf(stderr, "brontide: %s\n", result.error().c_str());
-                                status = 1;
-                              } else {
-                                for (const auto& speaker : *result) printLine(brontide::speakerLine(speaker));
-                              }
-                              QCoreApplication::quit();
-                            },
-                            wait);
+  collect(browser, mainQueue, collator, log, [&](std::expected<std::vector<Item>, std::string> items) {
+    if (!items) {
+      std::fprintf(stderr, "brontide: %s\n", items.error().c_str());
+      status = 1;
+    } else {
+      for (const auto& item : *items) printLine(line(item));
+    }
+    QCoreApplication::quit();
+  });
   app.exec();
   return status;
 }
 
+int listSpeakers(int argc, char** argv, const Options& options) {
+  const auto wait = waitOf(options);
+  return runListing<brontide::Speaker>(
+      argc, argv,
+      [wait](auto& browser, auto& mainQueue, auto& collator, auto&, brontide::SpeakerListingDone done) {
+        brontide::collectSpeakers(browser, mainQueue, collator, std::string(), wait, std::move(done), wait);
+      },
+      brontide::speakerLine);
+}
+
 int listRoutes(int argc, char** argv, const Options& options) {
-  QCoreApplication app(argc, argv);
-  brontide::linux::systemd::JournalLog log;
-  brontide::linux::qt::QtMainQueue mainQueue;
-  brontide::linux::qt::QtCollator collator;
-  brontide::linux::avahi::AvahiServiceBrowser browser(mainQueue, log);
-  int status = 0;
-  brontide::collectRoutes(browser, mainQueue, collator, log, waitOf(options),
-                          [&](std::expected<std::vector<brontide::Route>, std::string> routes) {
-                            if (!routes) {
-                              std::fprintf(stderr, "brontide: %s\n", routes.error().c_str());
-                              status = 1;
-                            } else {
-                              for (const auto& route : *routes) printLine(brontide::routeLine(route));
-                            }
-                            QCoreApplication::quit();
-                          });
-  app.exec();
-  return status;
+  const auto wait = waitOf(options);
+  return runListing<brontide::Route>(
+      argc, argv,
+      [wait](auto& browser, auto& mainQueue, auto& collator, auto& log,
+             std::function<void(std::expected<std::vector<brontide::Route>, std::string>)> done) {
+        brontide::collectRoutes(browser, mainQueue, collator, log, wait, std::move(done));
+      },
+      brontide::routeLine);
 }
 
 // Teardown joins the audio threads once the event loop has returned. Should one be stuck inside a library

@@ -240,8 +240,9 @@ void ReceiverSessions::loadSink(RaopSink& sink) {
   events_.connected(sink.id());
 }
 
-// The session manager's links went with it, and WirePlumber 0.4 never links again what existed before it: every
-// receiver is dropped (and retried by its route), and the player goes to a new fan-out sink once it is back.
+// The session manager's links went with it, and a WirePlumber 0.4 that meets a sink which has already run links
+// nothing at all: every receiver's sink is dropped (and retried by its route), and once it is back the player goes
+// to a new fan-out sink.
 void ReceiverSessions::managerGone() {
   notice("session manager gone; receivers wait for it");
   while (!sinks_.empty()) fail(*sinks_.begin()->second, "the session manager went away");
