@@ -39,10 +39,11 @@ void QSettingsPreferences::setValue(std::string_view key, std::string_view value
 
 void QSettingsPreferences::flush() {
   if (settings_) settings_->sync();
-  if (!problem().empty() && !writeProblemSaid_) {
-    writeProblemSaid_ = true;
-    if (onWriteProblem_) onWriteProblem_(problem());
-  }
+  if (writeProblemSaid_) return;
+  const auto why = problem();
+  if (why.empty()) return;
+  writeProblemSaid_ = true;
+  if (onWriteProblem_) onWriteProblem_(why);
 }
 
 std::string QSettingsPreferences::problem() const {
