@@ -38,16 +38,23 @@ class StreamMoverTest : public ::testing::Test {
   StreamMover::Clock::time_point t0{};
 };
 
-// Restoring the routing exactly and the grace before it are the capture test's, on a real session.
-TEST_F(StreamMoverTest, StreamMover_ClearsAnIdThatWouldPinTheStreamUntilTheGraceEnds) {
+TEST_F(StreamMoverTest, StreamMover_RestoresExactlyThePreviousRouting) {
   metadata.values[{40, "target.node"}] = {"Spa:Id", "55"};
+  metadata.values[{40, "target.object"}] = {"", "alsa_output.usb"};
+  const auto before = metadata.values;
+
   mover.want(1, 40);
+  mover.want(1, 41);
   EXPECT_EQ(metadata.target(40), "brontide_tap");
-  EXPECT_FALSE(metadata.read(40, "target.node"));
+  EXPECT_FALSE(metadata.read(40, "target.node"));  // a numeric id would pin the stream elsewhere
+  EXPECT_EQ(metadata.target(41), "brontide_tap");
+
   mover.release(1, t0);
-  EXPECT_TRUE(mover.expire(t0 + StreamMover::kGrace - 1ms).empty());
-  EXPECT_EQ(mover.expire(t0 + StreamMover::kGrace), std::vector<std::uint32_t>{40});
-  EXPECT_EQ(metadata.read(40, "target.node")->value, "55");
+  EXPECT_TRUE(mover.expire(t0 + 99ms).empty());
+  EXPECT_TRUE(mover.isMoved(40));
+  EXPECT_EQ(mover.expire(t0 + StreamMover::kGrace), (std::vector<std::uint32_t>{40, 41}));
+  EXPECT_EQ(metadata.values, before);
+  EXPECT_FALSE(mover.isMoved(40));
   EXPECT_FALSE(mover.nextDeadline());
 }
 
@@ -66,6 +73,17 @@ TEST_F(StreamMoverTest, StreamMover_KeepsStreamsAnotherTapStillWants) {
   mover.release(1, t0 + 1s);
   mover.expire(t0 + 2s);
   EXPECT_FALSE(metadata.target(40));
+}
+
+TEST_F(StreamMoverTest, StreamMover_ReplacingTapWithinGraceWritesNothing) {
+  mover.want(1, 40);
+  const int writes = metadata.writes;
+  mover.release(1, t0);
+  mover.want(2, 40);
+  mover.expire(t0 + 1s);
+  EXPECT_EQ(metadata.writes, writes);
+  EXPECT_EQ(metadata.target(40), "brontide_tap");
+  EXPECT_EQ(mover.streamsOf(2), std::vector<std::uint32_t>{40});
 }
 
 TEST_F(StreamMoverTest, StreamMover_ForgetsVanishedAndResetStreamsWithoutWriting) {
