@@ -1,7 +1,8 @@
 // Prints what the tray application costs while it streams a 440 Hz tone: CPU (share of one core), RSS (steady and
 // peak) and the frames the panel draws a second, with a tray host (trayer) and the panel closed, open, and closed
 // again; with no tray host, where the panel is the window and stays open; and `--headless`. Last, a bare Qt Quick
-// window of the panel's width, changing 25 times a second and still: the floor llvmpipe sets under the panel.
+// window of the panel's width, changing 25 times a second, still, and shown then released: the floor Qt Quick on
+// llvmpipe sets under the panel.
 // Runs in its own Xvfb (1280x800, Mesa's llvmpipe through OpenGL) and a private PipeWire session; the figures move
 // with the machine's other load, so run it a few times. An argument names another brontide executable to measure,
 // an older build for instance.
@@ -160,11 +161,14 @@ int main(int argc, char** argv) {
     print("--headless", measure(headless.pid()));
   }
   // The floor under the panel's figures: a bare Qt Quick window on the same display, no sound at all.
-  for (const char* mode : {"animate", "still"}) {
+  for (const char* mode : {"animate", "still", "closed"}) {
     auto floor = std::make_unique<ChildProcess>(
         std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>>\"$2\"", QUICK_FLOOR, mode, log}, false,
         std::map<std::string, std::string>{{"QSG_RENDER_TIMING", "1"}});
-    print(std::string_view(mode) == "animate" ? "bare Qt Quick window, 25 changes/s" : "bare Qt Quick window, still",
+    const std::string_view m(mode);
+    print(m == "animate" ? "bare Qt Quick window, 25 changes/s"
+          : m == "still" ? "bare Qt Quick window, still"
+                         : "bare Qt Quick window, shown then released",
           measure(floor->pid(), log));
   }
   return 0;
