@@ -25,6 +25,39 @@ ServiceResult raop(std::string name, std::string address, std::uint16_t port, Tx
                        .port = port};
 }
 
+// The receiver and the keyring at once; every answer waits until the test gives them (answer()).
+struct FakePasswords final : PasswordCheck, Keyring {
+  void check(const AirPlayReceiver& receiver, std::function<void(PasswordVerdict, std::string)> done) override {
+    later.push_back([this, receiver, done] {
+      done(receiver.password == right ? PasswordVerdict::accepted : PasswordVerdict::rejected, {});
+    });
+  }
+  void find(const ReceiverKey& key, std::function<void(KeyringAnswer)> done) override {
+    keys.push_back(key);
+    later.push_back([this, key, done] {
+      const auto it = stored.find(key.name);
+      done(KeyringAnswer{.reached = reached, .password = it == stored.end() ? std::nullopt : std::optional(it->second)});
+    });
+  }
+  void store(const ReceiverKey& key, const std::string& password, std::function<void(bool)> done) override {
+    if (reached) stored[key.name] = password;
+    done(reached);
+  }
+  void forget(const ReceiverKey& key, std::function<void(bool)> done) override {
+    stored.erase(key.name);
+    done(reached);
+  }
+  void answer() {
+    for (const auto& work : std::exchange(later, {})) work();
+  }
+
+  std::string right = "secreto";
+  bool reached = true;
+  std::map<std::string, std::string> stored;  // by name
+  std::vector<ReceiverKey> keys;
+  std::vector<std::function<void()>> later;
+};
+
 ServiceResult airplay(std::string name, std::string model) {
   return ServiceResult{.name = std::move(name), .txt = Txt{{"model", std::move(model)}}, .local = false,
                        .address = "127.0.0.1", .port = 7000};
@@ -83,9 +116,10 @@ class AirPlayRoutesTest : public testing::Test {
     restart();
   }
   // A new catalogue, as in the next run, on the same preferences.
-  void restart() {
+  void restart(bool withPasswords = false) {
     routes.reset();
     routes = std::make_unique<AirPlayRoutes>(browser, output, queue, collator, preferences, log, "Portátil");
+    if (withPasswords) routes->usePasswords(passwords, passwords);
     routes->start();
   }
 
@@ -117,6 +151,7 @@ class AirPlayRoutesTest : public testing::Test {
   fakes::VirtualMainQueue queue;
   fakes::FakeServiceBrowser browser;
   fakes::FakeAirPlayOutput output;
+  FakePasswords passwords;
   fakes::SimpleCollator collator;
   fakes::MemoryPreferences preferences;
   fakes::RecordingLog log;
@@ -256,6 +291,64 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   EXPECT_EQ(queue.activeTimers(), 0);
   EXPECT_EQ(route("Terraza").state, RouteState::available);
   EXPECT_EQ(output.route, OutputRoute::computer);
+}
+
+TEST_F(AirPlayRoutesTest, PasswordReceiver_OpensOnlyWithAPasswordItAcceptsAndAsksAgainOtherwise) {
+  passwords.stored["Garaje"] = "viejo";
+  restart(true);
+  publishNetwork();
+  ASSERT_EQ(passwords.keys.size(), 1u);
+  EXPECT_EQ(passwords.keys[0].receiver, "CC");
+  EXPECT_EQ(passwords.keys[0].name, "Garaje");
+  passwords.answer();
+  EXPECT_EQ(route("Garaje").state, RouteState::available);
+  EXPECT_TRUE(route("Garaje").enabled());
+
+  // The remembered one is wrong: nothing is opened, the computer keeps the sound and the password is asked for.
+  routes->select("Garaje", true);
+  EXPECT_EQ(route("Garaje").state, RouteState::connecting);
+  passwords.answer();
+  EXPECT_EQ(output.opens, 0);
+  EXPECT_EQ(routes->passwordRequest(), (AirPlayRoutes::PasswordRequest{"Garaje", "Contraseña incorrecta"}));
+  EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_EQ(output.route, OutputRoute::computer);
+
+  // The right one is remembered only once accepted, and the sink gets it.
+  routes->providePassword("Garaje", "secreto", true);
+  EXPECT_FALSE(routes->passwordRequest());
+  EXPECT_EQ(passwords.stored["Garaje"], "viejo");
+  passwords.answer();
+  EXPECT_EQ(passwords.stored["Garaje"], "secreto");
+  ASSERT_NE(output.sinkOf("Garaje"), 0u);
+  EXPECT_EQ(output.receiver(output.sinkOf("Garaje")).password, "secreto");
+
+  // A sink that connects but never plays does not answer; the retry checks the password again.
+  output.connect("Garaje");
+  queue.advance(AirPlayRoutes::kStartLimit);
+  EXPECT_EQ(route("Garaje").state, RouteState::unreachable);
+  EXPECT_EQ(output.sinkOf("Garaje"), 0u);
+  queue.advance(AirPlayRoutes::kRetryPeriod);
+  passwords.answer();
+  output.handlers.streaming(output.sinkOf("Garaje"));
+  queue.advance(30s);
+  EXPECT_EQ(route("Garaje").state, RouteState::playing);
+  EXPECT_EQ(output.opens, 2);
+
+  routes->select("Garaje", false);
+  routes->forgetPassword("Garaje");
+  EXPECT_FALSE(passwords.stored.contains("Garaje"));
+  EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
+
+  // Without a keyring the password is asked for and kept for the run; the dialog says so.
+  passwords.reached = false;
+  restart(true);
+  publishNetwork();
+  passwords.answer();
+  EXPECT_TRUE(routes->keyringMissing());
+  routes->choose({"Garaje"});
+  EXPECT_EQ(routes->passwordRequest(), (AirPlayRoutes::PasswordRequest{"Garaje", ""}));
+  EXPECT_EQ(output.opens, 2);
 }
 
 TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhileChosen) {
