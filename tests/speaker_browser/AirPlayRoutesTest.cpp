@@ -10,6 +10,7 @@
 #include "fakes/SimpleCollator.h"
 #include "fakes/VirtualMainQueue.h"
 #include "speaker_browser/FakeAirPlayOutput.h"
+#include "speaker_browser/FakePasswords.h"
 #include "speaker_browser/FakeServiceBrowser.h"
 
 namespace brontide {
@@ -24,39 +25,6 @@ ServiceResult raop(std::string name, std::string address, std::uint16_t port, Tx
   return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = local, .address = std::move(address),
                        .port = port};
 }
-
-// The receiver and the keyring at once; every answer waits until the test gives them (answer()).
-struct FakePasswords final : PasswordCheck, Keyring {
-  void check(const AirPlayReceiver& receiver, std::function<void(PasswordVerdict, std::string)> done) override {
-    later.push_back([this, receiver, done] {
-      done(receiver.password == right ? PasswordVerdict::accepted : PasswordVerdict::rejected, {});
-    });
-  }
-  void find(const ReceiverKey& key, std::function<void(KeyringAnswer)> done) override {
-    keys.push_back(key);
-    later.push_back([this, key, done] {
-      const auto it = stored.find(key.name);
-      done(KeyringAnswer{.reached = reached, .password = it == stored.end() ? std::nullopt : std::optional(it->second)});
-    });
-  }
-  void store(const ReceiverKey& key, const std::string& password, std::function<void(bool)> done) override {
-    if (reached) stored[key.name] = password;
-    done(reached);
-  }
-  void forget(const ReceiverKey& key, std::function<void(bool)> done) override {
-    stored.erase(key.name);
-    done(reached);
-  }
-  void answer() {
-    for (const auto& work : std::exchange(later, {})) work();
-  }
-
-  std::string right = "secreto";
-  bool reached = true;
-  std::map<std::string, std::string> stored;  // by name
-  std::vector<ReceiverKey> keys;
-  std::vector<std::function<void()>> later;
-};
 
 ServiceResult airplay(std::string name, std::string model) {
   return ServiceResult{.name = std::move(name), .txt = Txt{{"model", std::move(model)}}, .local = false,
@@ -151,7 +119,7 @@ class AirPlayRoutesTest : public testing::Test {
   fakes::VirtualMainQueue queue;
   fakes::FakeServiceBrowser browser;
   fakes::FakeAirPlayOutput output;
-  FakePasswords passwords;
+  fakes::FakePasswords passwords;
   fakes::SimpleCollator collator;
   fakes::MemoryPreferences preferences;
   fakes::RecordingLog log;
