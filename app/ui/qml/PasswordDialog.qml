@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Qt5Compat.GraphicalEffects
 
 // Asks for an AirPlay receiver's password while the route list wants one (routes.passwordName). "Conectar"
@@ -10,7 +11,7 @@ Popup {
     required property QtObject routes
     readonly property string receiver: routes.passwordName !== undefined ? routes.passwordName : ""
 
-    parent: Overlay.overlay
+    parent: T.Overlay.overlay
     x: (parent.width - width) / 2
     y: (parent.height - height) / 2
     width: Brand.routeMenuWidth
