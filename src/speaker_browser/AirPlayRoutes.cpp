@@ -189,7 +189,6 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       auto& receiver = it->second;
       receiver.found = f;
       receiver.onNetwork = true;
-      if (f.passwordRequired && keyring && !receiver.lookedUp) lookUp(f.receiver.name);
       if (added) {
         Route fresh;
         fresh.name = f.receiver.name;
@@ -199,6 +198,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       Route& r = *route(f.receiver.name);
       r.model = f.model;
       r.choosable = !f.passwordRequired || check;
+      if (f.passwordRequired && keyring && !receiver.lookedUp) lookUp(f.receiver.name);
       if (!r.selected) r.state = receiver.idleState();
     }
     // A chosen receiver stays listed while it is away from DNS-SD: its sink may well still play.

@@ -18,8 +18,10 @@ Popup {
     padding: Brand.bodyPadding
     modal: true
     focus: true
-    visible: receiver !== ""
     closePolicy: Popup.CloseOnEscape
+    // Opened and closed by the request, never bound: a popup sets its own visibility.
+    onReceiverChanged: receiver !== "" ? open() : close()
+    Component.onCompleted: if (receiver !== "") open()
     onClosed: if (receiver !== "") routes.cancelPassword()
     onOpened: {
         field.text = ""
