@@ -197,14 +197,21 @@ TEST_F(AirPlay, AReceiverComesBackAfterWirePlumberRestartsAndTheAppIsGivenBackAf
 // Garaje's password, given through the command line to a real keyring on the session bus: none, a wrong one, the
 // right one. Only the right one reaches the receiver; a wrong one never loads a sink that would sit silent.
 TEST_F(AirPlay, APasswordReceiverPlaysOnlyWithTheRightPasswordFromTheKeyring) {
-  const auto cli = [](const std::string& arguments, const std::string& input = "") {
+  const auto cli = [](const std::string& arguments, const std::string& input = "", const std::string& environment = "") {
     int status = -1;
-    testsupport::runCommand("printf '" + input + "' | " + BRONTIDE_EXECUTABLE + " " + arguments, &status);
+    testsupport::runCommand("printf '" + input + "' | " + environment + BRONTIDE_EXECUTABLE + " " + arguments, &status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
-  EXPECT_EQ(cli("--set-password Garaje", "viejo"), 1) << "no keyring answers yet";
+  EXPECT_EQ(cli("--set-password Garaje", "viejo", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "), 1)
+      << "no keyring answers without a bus";
+  // Unlocked and owning the name before anything asks: the bus would otherwise start a locked one.
   ChildProcess keyring({"bash", "-c", "exec gnome-keyring-daemon --unlock --components=secrets --foreground <<< llavero"});
-  ASSERT_TRUE(testsupport::eventually([&] { return cli("--forget-password Garaje") == 0; }, kLimit));
+  ASSERT_TRUE(testsupport::eventually([] {
+    return testsupport::runCommand("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+                                   "org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets")
+               .find("true") != std::string::npos;
+  }, kLimit));
+  ASSERT_EQ(cli("--forget-password Garaje"), 0);
   EXPECT_EQ(cli("--set-password Garaje"), 2);
 
   ChildProcess tone({TONE_SOURCE, kSource, "Tono 440", "440"}, true);
