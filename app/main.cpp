@@ -7,6 +7,7 @@ extern "C" {
 #include <pipewire/pipewire.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -32,6 +33,7 @@ extern "C" {
 #include "linux/avahi/AvahiServiceBrowser.h"
 #include "linux/qt/QtCollator.h"
 #include "linux/qt/QtMainQueue.h"
+#include "linux/secret/SecretServiceKeyring.h"
 #include "linux/systemd/JournalLog.h"
 #include "speaker_browser/AirPlayRoutes.h"
 #include "speaker_browser/SpeakerListing.h"
@@ -155,7 +157,10 @@ int withTeardownLimit(int status) {
 void printRouteChanges(const brontide::AirPlayRoutes& routes, std::map<std::string, std::string>& printed,
                        brontide::cli::HeadlessOutput& output) {
   for (const auto& route : routes.routes()) {
-    const std::string state(brontide::stateToken(route.state));
+    // Said in words: a person has to act on it.
+    const std::string state = route.state == brontide::RouteState::passwordRequired
+                                  ? brontide::stateText(route.state)
+                                  : std::string(brontide::stateToken(route.state));
     auto& last = printed[route.name];
     if (last == state) continue;
     last = state;
@@ -214,6 +219,48 @@ int setLaunchAtLogin(bool on) {
     return 1;
   }
   return 0;
+}
+
+// One line from standard input, not shown while typed at a terminal.
+std::string readPassword() {
+  termios saved{};
+  const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    std::fputs("Contraseña: ", stderr);
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) line += static_cast<char>(c);
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
+}
+
+// --set-password and --forget-password: the keyring's answer on GLib's own loop, no event loop of Qt's.
+int changePassword(const Options& options) {
+  std::string password;
+  if (options.mode == Options::Mode::setPassword) {
+    password = readPassword();
+    if (password.empty()) {
+      std::fputs("brontide: la contraseña está vacía; no se guarda nada.\n", stderr);
+      return 2;
+    }
+  }
+  brontide::linux::secret::SecretServiceKeyring keyring;
+  int status = -1;
+  const auto done = [&status](bool reached) { status = reached ? 0 : 1; };
+  const brontide::ReceiverKey key{.receiver = {}, .name = options.receiverName};
+  if (password.empty()) keyring.forget(key, done);
+  else keyring.store(key, password, done);
+  while (status < 0) g_main_context_iteration(nullptr, TRUE);
+  if (status != 0)
+    std::fputs("brontide: no hay llavero: ningún servicio de contraseñas (Secret Service) responde.\n", stderr);
+  return status;
 }
 
 // A second launch of the tray application shows the running one's panel instead.
@@ -299,6 +346,9 @@ int main(int argc, char** argv) {
       return listRoutes(argc, argv, *options);
     case Options::Mode::launchAtLogin:
       return setLaunchAtLogin(options->launchAtLogin);
+    case Options::Mode::setPassword:
+    case Options::Mode::forgetPassword:
+      return changePassword(*options);
     case Options::Mode::headless:
       return runHeadless(argc, argv, *options);
     case Options::Mode::tray:

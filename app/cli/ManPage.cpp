@@ -47,6 +47,11 @@ int main(int argc, char** argv) {
           ".TP\n.I ~/.config/brontide/brontide.conf\nlas preferencias (respeta \\fBXDG_CONFIG_HOME\\fR)\n"
           ".TP\n.I ~/.config/autostart/brontide.desktop\nla entrada que abre Brontide al iniciar sesión\n";
   page += ".SH ESTADO DE SALIDA\n"
-          "0 si todo fue bien; 1 si falló; 2 si las opciones no son válidas.\n";
+          "0 si todo fue bien; 1 si falló (con \\fB\\-\\-set\\-password\\fR, si no responde ningún llavero); 2 si las "
+          "opciones no son válidas o la contraseña está vacía.\n";
+  page += ".SH CONTRASEÑAS\n"
+          "Las contraseñas de los receptores se guardan en el llavero del usuario (Secret Service), nunca en las "
+          "preferencias. \\fB\\-\\-set\\-password\\fR lee la contraseña de la entrada estándar, sin mostrarla si es "
+          "un terminal; el receptor no tiene por qué estar en la red.\n";
   return std::fputs(page.c_str(), stdout) < 0 ? 1 : 0;
 }

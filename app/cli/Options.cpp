@@ -75,6 +75,12 @@ std::expected<Options, std::string> parseOptions(std::span<const std::string_vie
         return std::unexpected("--launch-at-login espera on u off, no «" + std::string(*value) + "».");
       options.launchAtLogin = *value == "on";
       ok = setMode(Options::Mode::launchAtLogin, arg);
+    } else if (arg == "--set-password" || arg == "--forget-password") {
+      auto value = needValue();
+      if (!value) return std::unexpected(value.error());
+      if (value->empty()) return std::unexpected(std::string(arg) + " necesita el nombre de un altavoz.");
+      options.receiverName = std::string(*value);
+      ok = setMode(arg == "--set-password" ? Options::Mode::setPassword : Options::Mode::forgetPassword, arg);
     } else {
       return std::unexpected("Opción desconocida: " + std::string(arg) + " (prueba --help).");
     }
@@ -103,6 +109,9 @@ std::span<const OptionHelp> optionTable() {
       {"--routes", "", "lista las salidas de audio (nombre<TAB>estado) y sale"},
       {"--wait", "S", "segundos de búsqueda para --speakers y --routes (4 por defecto)"},
       {"--launch-at-login", "on|off", "abre Brontide al iniciar sesión, o deja de hacerlo, y sale"},
+      {"--set-password", "NOMBRE",
+       "guarda en el llavero la contraseña de ese receptor, leída de la entrada estándar, y sale"},
+      {"--forget-password", "NOMBRE", "borra del llavero la contraseña de ese receptor y sale"},
       {"--help", "", "esta ayuda"},
   };
   return kTable;

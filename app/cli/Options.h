@@ -12,7 +12,7 @@ namespace brontide::cli {
 
 // What the command line asked for.
 struct Options {
-  enum class Mode { tray, headless, apps, speakers, routes, launchAtLogin, help };
+  enum class Mode { tray, headless, apps, speakers, routes, launchAtLogin, setPassword, forgetPassword, help };
 
   Mode mode = Mode::tray;
   std::optional<std::string> source;    // --source ID
@@ -22,6 +22,7 @@ struct Options {
   std::vector<std::string> speakerNames;  // --speaker NAME, repeatable
   std::vector<std::pair<std::string, double>> speakerVolumes;  // --speaker-volume NAME=V, repeatable
   bool launchAtLogin = false;           // --launch-at-login on|off
+  std::string receiverName;             // --set-password NAME, --forget-password NAME
 };
 
 // Parses the arguments after the program name; the error is a message for the user.

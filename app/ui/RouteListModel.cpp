@@ -50,6 +50,7 @@ QVariant RouteListModel::data(const QModelIndex& index, int role) const {
     }
     case selectedRole: return route.selected;
     case choosableRole: return route.enabled();
+    case passwordKnownRole: return route.passwordKnown;
     case volumeRole: return route.volume;
     case localRole: return route.local;
     case symbolRole:
@@ -61,7 +62,7 @@ QVariant RouteListModel::data(const QModelIndex& index, int role) const {
 QHash<int, QByteArray> RouteListModel::roleNames() const {
   return {{nameRole, "name"},         {stateTextRole, "stateText"}, {selectedRole, "selected"},
           {choosableRole, "choosable"}, {volumeRole, "volume"},       {localRole, "local"},
-          {symbolRole, "symbol"}};
+          {symbolRole, "symbol"},     {passwordKnownRole, "passwordKnown"}};
 }
 
 void RouteListModel::pull() {
@@ -79,6 +80,11 @@ void RouteListModel::pull() {
       emit dataChanged(at, at);
     }
   }
+  if (routes_->passwordRequest() != request_ || routes_->keyringMissing() != keyringMissing_) {
+    request_ = routes_->passwordRequest();
+    keyringMissing_ = routes_->keyringMissing();
+    emit passwordRequestChanged();
+  }
   const bool active = std::ranges::any_of(shown_, [](const Route& r) { return !r.local && r.selected; });
   if (active == active_) return;
   active_ = active;
@@ -91,6 +97,27 @@ void RouteListModel::select(const QString& name, bool on) {
 
 void RouteListModel::setVolume(const QString& name, double volume) {
   if (routes_) routes_->setVolume(name.toStdString(), volume);
+}
+
+QString RouteListModel::passwordName() const {
+  return request_ ? QString::fromStdString(request_->name) : QString();
+}
+
+QString RouteListModel::passwordProblem() const {
+  if (!request_ || request_->problem.empty()) return {};
+  return QCoreApplication::translate(kTextContext, request_->problem.c_str());
+}
+
+void RouteListModel::providePassword(const QString& name, const QString& password, bool remember) {
+  if (routes_) routes_->providePassword(name.toStdString(), password.toStdString(), remember);
+}
+
+void RouteListModel::cancelPassword() {
+  if (routes_) routes_->cancelPassword();
+}
+
+void RouteListModel::forgetPassword(const QString& name) {
+  if (routes_) routes_->forgetPassword(name.toStdString());
 }
 
 }  // namespace brontide::ui

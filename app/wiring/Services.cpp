@@ -33,6 +33,7 @@ Services::Services(Options options)
       airplayOutput_(mainQueue_, log_,
                      {.routePlayer = [this](std::optional<std::string> sink) { player_.setRouteTarget(sink); }}),
       routes_(serviceBrowser_, airplayOutput_, mainQueue_, collator_, preferences_, log_, std::string()) {
+  routes_.usePasswords(passwordCheck_, keyring_);
   controller_ = Controller::create(Controller::Dependencies{
       .mainQueue = mainQueue_,
       .preferences = preferences_,

@@ -12,6 +12,8 @@
 #include "linux/qt/QSettingsPreferences.h"
 #include "linux/qt/QtCollator.h"
 #include "linux/qt/QtMainQueue.h"
+#include "linux/rtsp/RtspPasswordCheck.h"
+#include "linux/secret/SecretServiceKeyring.h"
 #include "linux/systemd/JournalLog.h"
 #include "linux/xdg/XdgAutostartLoginItems.h"
 #include "linux/xdg/SessionBus.h"
@@ -71,6 +73,8 @@ class Services {
   linux::avahi::AvahiServiceBrowser serviceBrowser_;
   SpeakerBrowser speakers_;
   linux::pipewire::PipeWireAirPlayOutput airplayOutput_;
+  linux::rtsp::RtspPasswordCheck passwordCheck_{mainQueue_};
+  linux::secret::SecretServiceKeyring keyring_;
   AirPlayRoutes routes_;
   std::shared_ptr<Controller> controller_;
 };

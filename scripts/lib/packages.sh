@@ -6,7 +6,7 @@ BUILD_PACKAGES=(
   libasio-dev libpipewire-0.3-dev libspa-0.2-dev
   libavcodec-dev libavutil-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  libavahi-client-dev libsystemd-dev libglib2.0-dev
+  libavahi-client-dev libsystemd-dev libglib2.0-dev libsecret-1-dev
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-l10n-tools qt6-tools-dev-tools
   librsvg2-bin
 )
@@ -30,7 +30,7 @@ PACKAGE_PACKAGES=(build-essential dpkg-dev debhelper lintian)
 TEST_PACKAGES=(
   shairport-sync avahi-daemon avahi-utils xvfb xdotool x11-utils trayer weston sox ffmpeg
   pulseaudio-utils gstreamer1.0-tools qml6-module-qttest python3 python3-numpy imagemagick iproute2
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev gnome-keyring
 )
 
 # What differs by release.

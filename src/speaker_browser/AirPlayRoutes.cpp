@@ -62,6 +62,11 @@ std::string shownName(const std::string& instance) {
   return at == std::string::npos ? instance : instance.substr(at + 1);
 }
 
+std::string deviceIdOf(const std::string& instance) {
+  const auto at = instance.find('@');
+  return at == std::string::npos ? std::string() : instance.substr(0, at);
+}
+
 }  // namespace
 
 std::string speakerVolumeKey(std::string_view name) {
@@ -113,6 +118,7 @@ std::vector<DiscoveredReceiver> arrangeReceivers(std::span<const ServiceResult> 
     if (std::ranges::any_of(kept, [&](const auto& k) { return k.receiver.name == name; })) continue;
     DiscoveredReceiver found;
     found.receiver = receiverOf(result, name);
+    found.deviceId = deviceIdOf(result.name);
     found.passwordRequired = txtValue(result, "pw") == "true";
     const auto companion = std::ranges::find(airplay, name, &ServiceResult::name);
     if (companion != airplay.end()) found.model = std::string(txtValue(*companion, "model"));
@@ -132,6 +138,20 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     bool onNetwork = true;
     std::optional<AirPlayOutput::SinkId> sink;  // while a connection is open or being opened
     std::unique_ptr<RepeatingTimer> retry;      // while chosen and not answering
+    // Password receivers only.
+    std::optional<std::string> password;  // from the keyring or typed this run
+    bool lookedUp = false;                // the keyring has been asked
+    bool lookingUp = false;
+    bool remember = false;  // store the password once the receiver accepts it
+    bool checking = false;
+    unsigned attempt = 0;   // answers to older checks and watches are ignored
+    bool streamed = false;  // the open sink has started playing
+
+    [[nodiscard]] bool wantsPassword() const { return found.passwordRequired && !password && !lookingUp; }
+    [[nodiscard]] RouteState idleState() const {
+      return wantsPassword() ? RouteState::passwordRequired : RouteState::available;
+    }
+    [[nodiscard]] ReceiverKey key() const { return {found.deviceId, found.receiver.name}; }
   };
 
   State(AirPlayRoutes& owner, ServiceBrowser& browser, AirPlayOutput& output, MainQueue& queue,
@@ -166,20 +186,20 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     for (const auto& f : found) {
       seen.insert(f.receiver.name);
       auto [it, added] = receivers.try_emplace(f.receiver.name);
-      it->second.found = f;
-      it->second.onNetwork = true;
+      auto& receiver = it->second;
+      receiver.found = f;
+      receiver.onNetwork = true;
       if (added) {
         Route fresh;
         fresh.name = f.receiver.name;
-        fresh.state = f.passwordRequired ? RouteState::passwordRequired : RouteState::available;
-        fresh.model = f.model;
         fresh.volume = rememberedVolume(fresh.name);
         routes.push_back(std::move(fresh));
-        continue;
       }
       Route& r = *route(f.receiver.name);
       r.model = f.model;
-      if (!r.selected) r.state = f.passwordRequired ? RouteState::passwordRequired : RouteState::available;
+      r.choosable = !f.passwordRequired || check;
+      if (f.passwordRequired && keyring && !receiver.lookedUp) lookUp(f.receiver.name);
+      if (!r.selected) r.state = receiver.idleState();
     }
     // A chosen receiver stays listed while it is away from DNS-SD: its sink may well still play.
     for (auto it = receivers.begin(); it != receivers.end();) {
@@ -205,11 +225,12 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   void chooseWanted() {
     for (auto it = wanted.begin(); it != wanted.end();) {
       Route* r = route(*it);
-      if (!r || r->local || !r->enabled()) {
+      if (!r || r->local || !r->enabled() || receivers.at(*it).lookingUp) {
         ++it;
         continue;
       }
-      if (!r->selected) tick(*r);
+      if (receivers.at(*it).wantsPassword()) ask(*it, "");
+      else if (!r->selected) tick(*r);
       it = wanted.erase(it);
     }
   }
@@ -242,7 +263,8 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     } else if (on == r->selected) {
       return;
     } else if (on) {
-      tick(*r);
+      if (receivers.at(name).wantsPassword()) ask(name, "");
+      else tick(*r);
     } else {
       untick(*r);
       if (!anyReceiverSelected()) toLocal();
@@ -268,8 +290,10 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     receiver.retry.reset();
     if (receiver.sink) output.close(*receiver.sink);
     receiver.sink.reset();
+    receiver.checking = false;
+    ++receiver.attempt;
     r.selected = false;
-    r.state = receiver.found.passwordRequired ? RouteState::passwordRequired : RouteState::available;
+    r.state = receiver.idleState();
     if (!receiver.onNetwork) {
       receivers.erase(r.name);
       std::erase_if(routes, [&](const Route& other) { return &other == &r; });
@@ -284,9 +308,109 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
 
   void connect(const std::string& name) {
     auto& receiver = receivers.at(name);
-    const auto id = output.open(receiver.found.receiver, route(name)->volume);
-    receiver.sink = id;
+    if (!receiver.found.passwordRequired) return open(name, receiver.found.receiver);
+    if (receiver.lookingUp || receiver.checking) return;  // its answer goes on from here
+    if (!receiver.password) return ask(name, "");
+    // The sink would stay connected and silent on a wrong password: the receiver is asked first.
+    auto withPassword = receiver.found.receiver;
+    withPassword.password = receiver.password;
+    receiver.checking = true;
+    std::weak_ptr<State> weak = shared_from_this();
+    check->check(withPassword, [weak, name, attempt = receiver.attempt](PasswordVerdict verdict, std::string reason) {
+      if (const auto s = weak.lock()) s->checked(name, attempt, verdict, reason);
+    });
+  }
+
+  void open(const std::string& name, const AirPlayReceiver& receiver) {
+    auto& r = receivers.at(name);
+    const auto id = output.open(receiver, route(name)->volume);
+    r.sink = id;
+    r.streamed = false;
     sinks[id] = name;
+    if (!receiver.password) return;
+    std::weak_ptr<State> weak = shared_from_this();
+    queue.postDelayed(kStartLimit, [weak, id] {
+      if (const auto s = weak.lock()) s->startWatch(id);
+    });
+  }
+
+  // --- passwords ----------------------------------------------------------------------------------------------
+
+  void lookUp(const std::string& name) {
+    auto& receiver = receivers.at(name);
+    receiver.lookedUp = true;
+    receiver.lookingUp = true;
+    std::weak_ptr<State> weak = shared_from_this();
+    keyring->find(receiver.key(), [weak, name](KeyringAnswer answer) {
+      if (const auto s = weak.lock()) s->foundInKeyring(name, std::move(answer));
+    });
+  }
+
+  void foundInKeyring(const std::string& name, KeyringAnswer answer) {
+    const auto it = receivers.find(name);
+    if (it == receivers.end()) return;
+    auto& receiver = it->second;
+    receiver.lookingUp = false;
+    if (!answer.reached) keyringMissing = true;
+    if (!receiver.password && answer.password && !answer.password->empty()) receiver.password = answer.password;
+    Route& r = *route(name);
+    r.passwordKnown = receiver.password.has_value();
+    if (r.selected) connect(name);  // ticked while the keyring was asked
+    else r.state = receiver.idleState();
+    chooseWanted();
+    owner.changed.notify();
+  }
+
+  // Leaves the receiver unchosen until its password is given (providePassword).
+  void ask(const std::string& name, std::string problem) {
+    if (Route* r = route(name); r && r->selected) {
+      untick(*r);
+      if (!anyReceiverSelected()) toLocal();
+    }
+    Route* r = route(name);
+    if (!r) return;
+    r->state = RouteState::passwordRequired;
+    r->passwordKnown = false;
+    request = PasswordRequest{name, std::move(problem)};
+  }
+
+  void checked(const std::string& name, unsigned attempt, PasswordVerdict verdict, const std::string& reason) {
+    const auto it = receivers.find(name);
+    if (it == receivers.end() || it->second.attempt != attempt || !it->second.checking) return;
+    auto& receiver = it->second;
+    receiver.checking = false;
+    if (verdict == PasswordVerdict::rejected) {
+      log.notice("routes: \"" + name + "\" rejects its password");
+      receiver.password.reset();
+      receiver.remember = false;
+      ask(name, "Contraseña incorrecta");
+    } else if (verdict == PasswordVerdict::unreachable) {
+      unanswered(name, receiver, reason);
+    } else {
+      if (std::exchange(receiver.remember, false)) {
+        std::weak_ptr<State> weak = shared_from_this();
+        keyring->store(receiver.key(), *receiver.password, [weak](bool stored) {
+          const auto s = weak.lock();
+          if (!s || stored || s->keyringMissing) return;
+          s->keyringMissing = true;
+          s->owner.changed.notify();
+        });
+      }
+      auto withPassword = receiver.found.receiver;
+      withPassword.password = receiver.password;
+      open(name, withPassword);
+    }
+    owner.changed.notify();
+  }
+
+  void startWatch(AirPlayOutput::SinkId id) {
+    std::string name;
+    Receiver* receiver = receiverFor(id, &name);
+    if (!receiver || receiver->streamed) return;
+    output.close(id);
+    sinks.erase(id);
+    receiver->sink.reset();
+    unanswered(name, *receiver, "not playing " + std::to_string(kStartLimit.count() / 1000) + " s after opening");
   }
 
   // --- sink events --------------------------------------------------------------------------------------------
@@ -300,10 +424,11 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     return &found->second;
   }
 
-  void sinkUp(AirPlayOutput::SinkId id) {
+  void sinkUp(AirPlayOutput::SinkId id, bool streaming) {
     std::string name;
     Receiver* receiver = receiverFor(id, &name);
     if (!receiver) return;
+    if (streaming) receiver->streamed = true;
     receiver->retry.reset();
     Route& r = *route(name);
     if (r.state == RouteState::playing) return;
@@ -318,15 +443,20 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     sinks.erase(id);
     if (!receiver) return;
     receiver->sink.reset();
+    unanswered(name, *receiver, reason);
+  }
+
+  // The chosen receiver does not answer: shown so, and tried again every 5 s.
+  void unanswered(const std::string& name, Receiver& receiver, const std::string& reason) {
     Route& r = *route(name);
     if (r.state != RouteState::unreachable) {
       log.notice("routes: \"" + name + "\" does not answer (" + reason + "), retrying every 5 s");
       r.state = RouteState::unreachable;
       owner.changed.notify();
     }
-    if (!receiver->retry) {
+    if (!receiver.retry) {
       std::weak_ptr<State> weak = shared_from_this();
-      receiver->retry = queue.scheduleRepeating(kRetryPeriod, [weak, name] {
+      receiver.retry = queue.scheduleRepeating(kRetryPeriod, [weak, name] {
         if (const auto s = weak.lock()) s->retry(name);
       });
     }
@@ -334,7 +464,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
 
   void retry(const std::string& name) {
     const auto it = receivers.find(name);
-    if (it == receivers.end() || it->second.sink) return;  // an attempt is still under way
+    if (it == receivers.end() || it->second.sink || it->second.checking) return;  // an attempt is still under way
     connect(name);
   }
 
@@ -355,6 +485,10 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   std::map<AirPlayOutput::SinkId, std::string> sinks;  // open sinks by id, to their receiver
   std::vector<std::string> wanted;
   bool browsing = false;
+  PasswordCheck* check = nullptr;
+  Keyring* keyring = nullptr;
+  std::optional<PasswordRequest> request;
+  bool keyringMissing = false;
 };
 
 AirPlayRoutes::AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, MainQueue& mainQueue,
@@ -363,8 +497,8 @@ AirPlayRoutes::AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, Mai
                                  std::move(ownName))) {
   std::weak_ptr<State> weak = d_;
   output.setHandlers(AirPlayOutput::Handlers{
-      .connected = [weak](AirPlayOutput::SinkId id) { if (const auto s = weak.lock()) s->sinkUp(id); },
-      .streaming = [weak](AirPlayOutput::SinkId id) { if (const auto s = weak.lock()) s->sinkUp(id); },
+      .connected = [weak](AirPlayOutput::SinkId id) { if (const auto s = weak.lock()) s->sinkUp(id, false); },
+      .streaming = [weak](AirPlayOutput::SinkId id) { if (const auto s = weak.lock()) s->sinkUp(id, true); },
       .failed = [weak](AirPlayOutput::SinkId id,
                        std::string reason) { if (const auto s = weak.lock()) s->sinkFailed(id, reason); },
   });
@@ -407,6 +541,52 @@ void AirPlayRoutes::start() {
 }
 
 const std::vector<Route>& AirPlayRoutes::routes() const { return d_->routes; }
+
+void AirPlayRoutes::usePasswords(PasswordCheck& check, Keyring& keyring) {
+  d_->check = &check;
+  d_->keyring = &keyring;
+}
+
+const std::optional<AirPlayRoutes::PasswordRequest>& AirPlayRoutes::passwordRequest() const { return d_->request; }
+
+void AirPlayRoutes::providePassword(const std::string& name, const std::string& password, bool remember) {
+  const auto it = d_->receivers.find(name);
+  if (it == d_->receivers.end() || password.empty() || !d_->check) return;
+  if (d_->request && d_->request->name == name) d_->request.reset();
+  auto& receiver = it->second;
+  receiver.password = password;
+  receiver.remember = remember;
+  Route& r = *d_->route(name);
+  r.passwordKnown = true;
+  if (r.selected) {
+    // Chosen with another password still being checked: this one replaces it.
+    d_->untick(r);
+  }
+  d_->tick(r);
+  changed.notify();
+}
+
+void AirPlayRoutes::cancelPassword() {
+  if (!d_->request) return;
+  const auto name = d_->request->name;
+  d_->request.reset();
+  const auto it = d_->receivers.find(name);
+  if (Route* r = d_->route(name); r && it != d_->receivers.end() && !r->selected) r->state = it->second.idleState();
+  changed.notify();
+}
+
+void AirPlayRoutes::forgetPassword(const std::string& name) {
+  const auto it = d_->receivers.find(name);
+  if (it == d_->receivers.end() || !d_->keyring) return;
+  it->second.password.reset();
+  d_->keyring->forget(it->second.key(), [](bool) {});
+  Route& r = *d_->route(name);
+  r.passwordKnown = false;
+  if (!r.selected) r.state = it->second.idleState();
+  changed.notify();
+}
+
+bool AirPlayRoutes::keyringMissing() const { return d_->keyringMissing; }
 
 void AirPlayRoutes::select(const std::string& name, bool selected) { d_->select(name, selected); }
 

@@ -15,6 +15,7 @@
 #include "base/Preferences.h"
 #include "base/Signal.h"
 #include "speaker_browser/AirPlayOutput.h"
+#include "speaker_browser/ReceiverPasswords.h"
 #include "speaker_browser/ServiceBrowser.h"
 
 namespace brontide {
@@ -29,7 +30,7 @@ enum class RouteState {
   connecting,        // chosen, waiting for the receiver
   playing,           // chosen and taking the player's sound
   unreachable,       // chosen but not answering; retried every 5 s
-  passwordRequired,  // needs a password: cannot be chosen
+  passwordRequired,  // needs a password and none is known
 };
 
 // One output the player can be sent to: this computer or an AirPlay receiver.
@@ -45,8 +46,10 @@ struct Route {
   bool selected = false;
   double volume = kDefaultVolume;  // the receiver's own volume, 0…1
   std::string model;    // TXT "model" of the device's `_airplay._tcp` record, empty when none
+  bool choosable = true;       // false for a password receiver where no password can be given
+  bool passwordKnown = false;  // a password is held for it (remembered or typed this run)
 
-  [[nodiscard]] bool enabled() const { return state != RouteState::passwordRequired; }
+  [[nodiscard]] bool enabled() const { return choosable; }
   friend bool operator==(const Route&, const Route&) = default;
 };
 
@@ -66,6 +69,7 @@ struct Route {
 // `collator`. `airplay` (the `_airplay._tcp` results) gives each its model when a record has the same name.
 struct DiscoveredReceiver {
   AirPlayReceiver receiver;
+  std::string deviceId;  // the instance name before "@"
   bool passwordRequired = false;
   std::string model;
   friend bool operator==(const DiscoveredReceiver&, const DiscoveredReceiver&) = default;
@@ -82,6 +86,15 @@ struct DiscoveredReceiver {
 class AirPlayRoutes {
  public:
   static constexpr MainQueue::Duration kRetryPeriod{5000};
+  // A password receiver's sink that has not started playing by then is taken for not answering.
+  static constexpr MainQueue::Duration kStartLimit{5000};
+
+  // The password a receiver is waiting for: the dialog shows it while set.
+  struct PasswordRequest {
+    std::string name;
+    std::string problem;  // empty, or "Contraseña incorrecta" (translation key)
+    friend bool operator==(const PasswordRequest&, const PasswordRequest&) = default;
+  };
 
   // `ownName` is this computer's name on the network (empty: the name the browser reports).
   AirPlayRoutes(ServiceBrowser& browser, AirPlayOutput& output, MainQueue& mainQueue, const Collator& collator,
@@ -92,6 +105,19 @@ class AirPlayRoutes {
 
   // Begins browsing; a second call does nothing.
   void start();
+  // Lets password receivers be chosen: each one's password is looked for in `keyring` when it is found, asked
+  // for (passwordRequest) when there is none, and checked against the receiver before its sink is opened.
+  // Call before start(); without it such receivers cannot be chosen.
+  void usePasswords(PasswordCheck& check, Keyring& keyring);
+  [[nodiscard]] const std::optional<PasswordRequest>& passwordRequest() const;
+  // The answer to passwordRequest: the receiver is ticked and its password checked; once accepted it is stored
+  // in the keyring when `remember`. An empty password is ignored.
+  void providePassword(const std::string& name, const std::string& password, bool remember);
+  void cancelPassword();
+  // Drops the receiver's password from this run and from the keyring.
+  void forgetPassword(const std::string& name);
+  // Some keyring call found no keyring: passwords last for this run only.
+  [[nodiscard]] bool keyringMissing() const;
 
   [[nodiscard]] const std::vector<Route>& routes() const;
   // Ticks or unticks a route. Ignored for unknown names, disabled receivers and unticking "Este ordenador".

@@ -12,6 +12,7 @@
 #include "fakes/ControllerFakes.h"
 #include "speaker_browser/AirPlayRoutes.h"
 #include "speaker_browser/FakeAirPlayOutput.h"
+#include "speaker_browser/FakePasswords.h"
 #include "speaker_browser/FakeServiceBrowser.h"
 #include "speaker_browser/SpeakerBrowser.h"
 
@@ -25,28 +26,32 @@ struct DelegateRig : fakes::ControllerFakes {
     workspace.addApp("org.gnome.Rhythmbox3", "Rhythmbox");
     controller = makeController();
     delegate = std::make_unique<AppDelegate>(controller, speakers, workspace, &routes);
+    routes.usePasswords(passwords, passwords);
   }
 
-  // Two receivers, Cocina and Salón, appear on the network.
-  void discoverReceivers() {
+  // Two receivers, Cocina and Salón, appear on the network; with `garaje`, a third that wants a password.
+  void discoverReceivers(bool garaje = false) {
     routes.start();
     using Txt = std::map<std::string, std::string>;
     const auto found = [](std::string name, std::uint16_t port, Txt txt) {
       return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = false, .address = "127.0.0.1",
                            .port = port};
     };
-    routeBrowser.browsed[0].second.resultsChanged(
-        {found("AA@Cocina", 5001, {{"et", "0,1"}}), found("BB@Salón", 5002, {{"et", "0,1"}})});
+    std::vector<ServiceResult> raop{found("AA@Cocina", 5001, {{"et", "0,1"}}), found("BB@Salón", 5002, {{"et", "0,1"}})};
+    if (garaje) raop.push_back(found("CC@Garaje", 5003, {{"et", "0,1"}, {"pw", "true"}}));
+    routeBrowser.browsed[0].second.resultsChanged(raop);
     routeBrowser.browsed[1].second.resultsChanged(
         {found("Cocina", 7000, {{"model", "AudioAccessory5,1"}}),
          found("Salón", 7001, {{"model", "AudioAccessory1,1"}})});
     queue.runReady();
+    passwords.answer();
   }
 
   fakes::FakeServiceBrowser speakerServices;
   SpeakerBrowser speakers{speakerServices, queue, collator, "Portátil"};
   fakes::FakeServiceBrowser routeBrowser;
   fakes::FakeAirPlayOutput output;
+  fakes::FakePasswords passwords;
   AirPlayRoutes routes{routeBrowser, output, queue, collator, preferences, log, "Portátil"};
   std::shared_ptr<Controller> controller;
   std::unique_ptr<AppDelegate> delegate;

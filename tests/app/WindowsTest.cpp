@@ -312,6 +312,19 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   QTest::qWait(300);  // the popup's own enter transition
   EXPECT_TRUE(matchesReference(panel, QStringLiteral("airplay-menu")));
 
+  // A receiver that wants a password: ticking it asks for one, and the one typed reaches the receiver.
+  rig.discoverReceivers(true);
+  rig.routes.select("Garaje", true);
+  auto* field = visibleItem(panel, "passwordField");
+  ASSERT_NE(field, nullptr);
+  QTest::qWait(300);
+  EXPECT_TRUE(matchesReference(panel, QStringLiteral("password-dialog")));
+  field->setProperty("text", QStringLiteral("secreto"));
+  ASSERT_TRUE(click(panel, visibleItem(panel, "connectPassword")));
+  rig.passwords.answer();
+  EXPECT_EQ(rig.output.openNames(), (std::vector<std::string>{"Cocina", "Garaje"}));
+  EXPECT_EQ(rig.passwords.stored["Garaje"], "secreto");
+
   QTest::keyClick(panel, Qt::Key_Escape);
   QTest::keyClick(panel, Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(rig.controller->running()) << "quitting stops the stream first";

@@ -8,6 +8,7 @@
 #include <thread>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -191,6 +192,54 @@ TEST_F(AirPlay, AReceiverComesBackAfterWirePlumberRestartsAndTheAppIsGivenBackAf
 
   EXPECT_EQ(app.terminate(), 0);
   EXPECT_TRUE(testsupport::eventually([] { return sinkTone(440) > 0.1; }, 10s)) << "the app is silent locally";
+}
+
+// Garaje's password, given through the command line to a real keyring on the session bus: none, a wrong one, the
+// right one. Only the right one reaches the receiver; a wrong one never loads a sink that would sit silent.
+TEST_F(AirPlay, APasswordReceiverPlaysOnlyWithTheRightPasswordFromTheKeyring) {
+  const auto cli = [](const std::string& arguments, const std::string& input = "", const std::string& environment = "") {
+    int status = -1;
+    testsupport::runCommand("printf '" + input + "' | " + environment + BRONTIDE_EXECUTABLE + " " + arguments, &status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(cli("--set-password Garaje", "viejo", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "), 1)
+      << "no keyring answers without a bus";
+  // Unlocked and owning the name before anything asks: the bus would otherwise start a locked one.
+  ChildProcess keyring({"bash", "-c", "exec gnome-keyring-daemon --unlock --components=secrets --foreground <<< llavero"});
+  ASSERT_TRUE(testsupport::eventually([] {
+    return testsupport::runCommand("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+                                   "org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets")
+               .find("true") != std::string::npos;
+  }, kLimit));
+  ASSERT_EQ(cli("--forget-password Garaje"), 0);
+  EXPECT_EQ(cli("--set-password Garaje"), 2);
+
+  ChildProcess tone({TONE_SOURCE, kSource, "Tono 440", "440"}, true);
+  ASSERT_EQ(tone.readLine(), "playing");
+  ReceiverPcm garaje("Garaje");
+  const auto run = [&] {
+    return std::make_unique<HeadlessBrontide>(
+        BRONTIDE_EXECUTABLE, std::vector<std::string>{"--source", kSource, "--speaker", "Garaje"}, kEnvironment);
+  };
+  auto app = run();
+  EXPECT_TRUE(app->find(HeadlessBrontide::is("route: Garaje Requiere contraseña"), 0, kLimit)) << app->transcript();
+  EXPECT_EQ(app->terminate(), 0);
+
+  ASSERT_EQ(cli("--set-password Garaje", "viejo"), 0);
+  garaje.mark();
+  app = run();
+  const auto tried = app->find(HeadlessBrontide::is("route: Garaje connecting"), 0, kLimit);
+  ASSERT_TRUE(tried) << app->transcript();
+  EXPECT_TRUE(app->find(HeadlessBrontide::is("route: Garaje Requiere contraseña"), *tried, kLimit)) << app->transcript();
+  EXPECT_EQ(app->terminate(), 0);
+  EXPECT_EQ(garaje.secondsSinceMark(), 0);
+
+  ASSERT_EQ(cli("--set-password Garaje", "secreto"), 0);
+  app = run();
+  ASSERT_TRUE(app->find(HeadlessBrontide::is("route: Garaje playing"), 0, kLimit)) << app->transcript();
+  ASSERT_TRUE(soundArrives(garaje));
+  EXPECT_GT(nextTone(garaje), kPresent);
+  EXPECT_EQ(app->terminate(), 0);
 }
 
 TEST_F(AirPlay, ListingCommandsShowTheNetwork) {

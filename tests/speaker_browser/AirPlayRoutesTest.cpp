@@ -10,6 +10,7 @@
 #include "fakes/SimpleCollator.h"
 #include "fakes/VirtualMainQueue.h"
 #include "speaker_browser/FakeAirPlayOutput.h"
+#include "speaker_browser/FakePasswords.h"
 #include "speaker_browser/FakeServiceBrowser.h"
 
 namespace brontide {
@@ -83,9 +84,10 @@ class AirPlayRoutesTest : public testing::Test {
     restart();
   }
   // A new catalogue, as in the next run, on the same preferences.
-  void restart() {
+  void restart(bool withPasswords = false) {
     routes.reset();
     routes = std::make_unique<AirPlayRoutes>(browser, output, queue, collator, preferences, log, "Portátil");
+    if (withPasswords) routes->usePasswords(passwords, passwords);
     routes->start();
   }
 
@@ -117,6 +119,7 @@ class AirPlayRoutesTest : public testing::Test {
   fakes::VirtualMainQueue queue;
   fakes::FakeServiceBrowser browser;
   fakes::FakeAirPlayOutput output;
+  fakes::FakePasswords passwords;
   fakes::SimpleCollator collator;
   fakes::MemoryPreferences preferences;
   fakes::RecordingLog log;
@@ -256,6 +259,64 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   EXPECT_EQ(queue.activeTimers(), 0);
   EXPECT_EQ(route("Terraza").state, RouteState::available);
   EXPECT_EQ(output.route, OutputRoute::computer);
+}
+
+TEST_F(AirPlayRoutesTest, PasswordReceiver_OpensOnlyWithAPasswordItAcceptsAndAsksAgainOtherwise) {
+  passwords.stored["Garaje"] = "viejo";
+  restart(true);
+  publishNetwork();
+  ASSERT_EQ(passwords.keys.size(), 1u);
+  EXPECT_EQ(passwords.keys[0].receiver, "CC");
+  EXPECT_EQ(passwords.keys[0].name, "Garaje");
+  passwords.answer();
+  EXPECT_EQ(route("Garaje").state, RouteState::available);
+  EXPECT_TRUE(route("Garaje").enabled());
+
+  // The remembered one is wrong: nothing is opened, the computer keeps the sound and the password is asked for.
+  routes->select("Garaje", true);
+  EXPECT_EQ(route("Garaje").state, RouteState::connecting);
+  passwords.answer();
+  EXPECT_EQ(output.opens, 0);
+  EXPECT_EQ(routes->passwordRequest(), (AirPlayRoutes::PasswordRequest{"Garaje", "Contraseña incorrecta"}));
+  EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
+  EXPECT_EQ(output.route, OutputRoute::computer);
+
+  // The right one is remembered only once accepted, and the sink gets it.
+  routes->providePassword("Garaje", "secreto", true);
+  EXPECT_FALSE(routes->passwordRequest());
+  EXPECT_EQ(passwords.stored["Garaje"], "viejo");
+  passwords.answer();
+  EXPECT_EQ(passwords.stored["Garaje"], "secreto");
+  ASSERT_NE(output.sinkOf("Garaje"), 0u);
+  EXPECT_EQ(output.receiver(output.sinkOf("Garaje")).password, "secreto");
+
+  // A sink that connects but never plays does not answer; the retry checks the password again.
+  output.connect("Garaje");
+  queue.advance(AirPlayRoutes::kStartLimit);
+  EXPECT_EQ(route("Garaje").state, RouteState::unreachable);
+  EXPECT_EQ(output.sinkOf("Garaje"), 0u);
+  queue.advance(AirPlayRoutes::kRetryPeriod);
+  passwords.answer();
+  output.handlers.streaming(output.sinkOf("Garaje"));
+  queue.advance(30s);
+  EXPECT_EQ(route("Garaje").state, RouteState::playing);
+  EXPECT_EQ(output.opens, 2);
+
+  routes->select("Garaje", false);
+  routes->forgetPassword("Garaje");
+  EXPECT_FALSE(passwords.stored.contains("Garaje"));
+  EXPECT_EQ(route("Garaje").state, RouteState::passwordRequired);
+
+  // Without a keyring the password is asked for and kept for the run; the dialog says so.
+  passwords.reached = false;
+  restart(true);
+  publishNetwork();
+  passwords.answer();
+  EXPECT_TRUE(routes->keyringMissing());
+  routes->choose({"Garaje"});
+  EXPECT_EQ(routes->passwordRequest(), (AirPlayRoutes::PasswordRequest{"Garaje", ""}));
+  EXPECT_EQ(output.opens, 2);
 }
 
 TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhileChosen) {

@@ -56,6 +56,7 @@ Popup {
                     Layout.fillWidth: true
                     onToggled: (on) => root.routes.select(name, on)
                     onVolumeMoved: (value) => root.routes.setVolume(name, value)
+                    onForgetPassword: root.routes.forgetPassword(name)
                 }
             }
             Text {

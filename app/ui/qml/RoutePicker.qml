@@ -34,4 +34,8 @@ AbstractButton {
         objectName: "routeMenu"
         routes: root.routes
     }
+    PasswordDialog {
+        objectName: "passwordDialog"
+        routes: root.routes
+    }
 }

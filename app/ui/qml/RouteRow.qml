@@ -12,8 +12,10 @@ ColumnLayout {
     required property real volume
     required property bool local
     required property string symbol
+    required property bool passwordKnown
     signal toggled(bool on)
     signal volumeMoved(real value)
+    signal forgetPassword()
 
     objectName: "routeRow"
     spacing: 0
@@ -76,5 +78,13 @@ ColumnLayout {
         Layout.rightMargin: Brand.routeRowPaddingH
         value: root.volume
         onMoved: root.volumeMoved(value)
+    }
+    TextButton {
+        objectName: "forgetPassword"
+        visible: root.passwordKnown && !root.local
+        Layout.leftMargin: Brand.routeSliderIndent
+        text: qsTr("Olvidar contraseña")
+        font.pixelSize: Brand.caption
+        onClicked: root.forgetPassword()
     }
 }

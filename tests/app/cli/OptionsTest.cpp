@@ -19,6 +19,8 @@ TEST(Options_Modes, EachFlagSelectsItsMode) {
   EXPECT_TRUE(parse({"--launch-at-login", "on"})->launchAtLogin);
   EXPECT_EQ(parse({"--launch-at-login", "off"})->mode, Options::Mode::launchAtLogin);
   EXPECT_FALSE(parse({"--launch-at-login", "off"})->launchAtLogin);
+  EXPECT_EQ(parse({"--set-password", "Garaje"})->receiverName, "Garaje");
+  EXPECT_EQ(parse({"--forget-password", "Garaje"})->mode, Options::Mode::forgetPassword);
 }
 
 TEST(Options_Streaming, ValuesAndRepeatedSpeakers) {
@@ -41,6 +43,7 @@ TEST(Options_BadInput, RejectedWithASpanishReason) {
       {"--speaker-volume", "Cocina"},  {"--speaker-volume", "=0.5"}, {"--speaker-volume", "Cocina=2"},
       {"--routes", "--speaker-volume", "Cocina=1"},
       {"--launch-at-login", "yes"}, {"--launch-at-login"},  {"--launch-at-login", "on", "--headless"},
+      {"--set-password", ""},
   };
   for (const auto& args : bad) {
     auto options = parse(args);

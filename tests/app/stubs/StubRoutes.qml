@@ -9,7 +9,7 @@ ListModel {
     function select(name, on) { selects = selects.concat([[name, on]]) }
     function setVolume(name, volume) { volumes = volumes.concat([[name, volume]]) }
 
-    ListElement { name: "Este ordenador"; stateText: ""; selected: true; choosable: true; volume: 1.0; local: true; symbol: "laptopcomputer" }
-    ListElement { name: "Cocina"; stateText: ""; selected: false; choosable: true; volume: 0.5; local: false; symbol: "homepodmini.fill" }
-    ListElement { name: "Dormitorio"; stateText: "Requiere contraseña"; selected: false; choosable: false; volume: 1.0; local: false; symbol: "homepod.fill" }
+    ListElement { name: "Este ordenador"; stateText: ""; selected: true; choosable: true; volume: 1.0; local: true; symbol: "laptopcomputer"; passwordKnown: false }
+    ListElement { name: "Cocina"; stateText: ""; selected: false; choosable: true; volume: 0.5; local: false; symbol: "homepodmini.fill"; passwordKnown: false }
+    ListElement { name: "Dormitorio"; stateText: "Requiere contraseña"; selected: false; choosable: false; volume: 1.0; local: false; symbol: "homepod.fill"; passwordKnown: false }
 }
