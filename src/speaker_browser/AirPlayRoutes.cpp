@@ -57,9 +57,10 @@ AirPlayReceiver receiverOf(const ServiceResult& result, std::string name) {
   return receiver;
 }
 
-std::string shownName(const std::string& instance) {
-  const auto at = instance.find('@');
-  return at == std::string::npos ? instance : instance.substr(at + 1);
+// What an unchosen device's row says.
+RouteState restingState(const DiscoveredReceiver& found) {
+  if (!found.drivable) return RouteState::airPlay2Only;
+  return found.passwordRequired ? RouteState::passwordRequired : RouteState::available;
 }
 
 }  // namespace
@@ -82,6 +83,7 @@ std::string_view stateToken(RouteState state) {
     case RouteState::playing: return "playing";
     case RouteState::unreachable: return "unreachable";
     case RouteState::passwordRequired: return "password";
+    case RouteState::airPlay2Only: return "airplay2";
   }
   return "available";
 }
@@ -90,6 +92,7 @@ std::string stateText(RouteState state) {
   switch (state) {
     case RouteState::unreachable: return "No responde";
     case RouteState::passwordRequired: return "Requiere contraseña";
+    case RouteState::airPlay2Only: return "Solo AirPlay 2 (no compatible)";
     default: return {};
   }
 }
@@ -105,22 +108,18 @@ std::vector<DiscoveredReceiver> arrangeReceivers(std::span<const ServiceResult> 
                                                  std::span<const ServiceResult> airplay, std::string_view ownName,
                                                  const Collator& collator) {
   std::vector<DiscoveredReceiver> kept;
-  for (const auto& result : raop) {
-    if (result.local || !result.txt || result.address.empty() || result.port == 0) continue;
-    auto name = shownName(result.name);
-    if (name.empty() || name == ownName) continue;
-    // Two devices (or one on two addresses) under one name: the first one stays.
-    if (std::ranges::any_of(kept, [&](const auto& k) { return k.receiver.name == name; })) continue;
+  for (const auto& entry : catalogueDevices(airplay, raop, ownName, collator)) {
     DiscoveredReceiver found;
-    found.receiver = receiverOf(result, name);
-    found.passwordRequired = txtValue(result, "pw") == "true";
-    const auto companion = std::ranges::find(airplay, name, &ServiceResult::name);
-    if (companion != airplay.end()) found.model = std::string(txtValue(*companion, "model"));
+    found.model = entry.speaker.model;
+    if (entry.raop) {
+      found.receiver = receiverOf(*entry.raop, entry.speaker.name);
+      found.passwordRequired = txtValue(*entry.raop, "pw") == "true";
+    } else {
+      found.receiver.name = entry.speaker.name;
+      found.drivable = false;
+    }
     kept.push_back(std::move(found));
   }
-  std::ranges::stable_sort(kept, [&collator](const auto& a, const auto& b) {
-    return collator.compare(a.receiver.name, b.receiver.name) < 0;
-  });
   return kept;
 }
 
@@ -129,6 +128,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   // Everything the catalogue knows about one receiver beside its published Route.
   struct Receiver {
     DiscoveredReceiver found;
+    AirPlayReceiver target;  // what the last connection went to: a chosen device keeps it while unreachable
     bool onNetwork = true;
     std::optional<AirPlayOutput::SinkId> sink;  // while a connection is open or being opened
     std::unique_ptr<RepeatingTimer> retry;      // while chosen and not answering
@@ -171,7 +171,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       if (added) {
         Route fresh;
         fresh.name = f.receiver.name;
-        fresh.state = f.passwordRequired ? RouteState::passwordRequired : RouteState::available;
+        fresh.state = restingState(f);
         fresh.model = f.model;
         fresh.volume = rememberedVolume(fresh.name);
         routes.push_back(std::move(fresh));
@@ -179,7 +179,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       }
       Route& r = *route(f.receiver.name);
       r.model = f.model;
-      if (!r.selected) r.state = f.passwordRequired ? RouteState::passwordRequired : RouteState::available;
+      if (!r.selected) r.state = restingState(f);
     }
     // A chosen receiver stays listed while it is away from DNS-SD: its sink may well still play.
     for (auto it = receivers.begin(); it != receivers.end();) {
@@ -196,7 +196,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       it = receivers.erase(it);
     }
     std::stable_sort(routes.begin() + 1, routes.end(), [this](const Route& a, const Route& b) {
-      return collator.compare(a.name, b.name) < 0;
+      return catalogueOrder({a.name, a.model}, {b.name, b.model}, collator);
     });
     chooseWanted();
     owner.changed.notify();
@@ -269,7 +269,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     if (receiver.sink) output.close(*receiver.sink);
     receiver.sink.reset();
     r.selected = false;
-    r.state = receiver.found.passwordRequired ? RouteState::passwordRequired : RouteState::available;
+    r.state = restingState(receiver.found);
     if (!receiver.onNetwork) {
       receivers.erase(r.name);
       std::erase_if(routes, [&](const Route& other) { return &other == &r; });
@@ -284,7 +284,9 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
 
   void connect(const std::string& name) {
     auto& receiver = receivers.at(name);
-    const auto id = output.open(receiver.found.receiver, route(name)->volume);
+    // A chosen device whose `_raop._tcp` record left is retried where it was.
+    if (receiver.found.drivable) receiver.target = receiver.found.receiver;
+    const auto id = output.open(receiver.target, route(name)->volume);
     receiver.sink = id;
     sinks[id] = name;
   }
@@ -403,7 +405,7 @@ void AirPlayRoutes::start() {
     if (const auto s = weak.lock()) s->browsing = true;
   };
   d_->browser.browse(kRaopServiceType, {.resultsChanged = results(true), .ready = ready, .hostName = hostName});
-  d_->browser.browse("_airplay._tcp", {.resultsChanged = results(false), .ready = {}, .hostName = {}});
+  d_->browser.browse(kAirPlayServiceType, {.resultsChanged = results(false), .ready = {}, .hostName = {}});
 }
 
 const std::vector<Route>& AirPlayRoutes::routes() const { return d_->routes; }
