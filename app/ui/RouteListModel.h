@@ -24,9 +24,9 @@ class RouteListModel final : public QAbstractListModel {
  public:
   enum Role {
     nameRole = Qt::UserRole + 1,
-    stateTextRole,  // "No responde", "Requiere contraseña" or empty
+    stateTextRole,  // "No responde", "Requiere contraseña", "Solo AirPlay 2 (no compatible)" or empty
     selectedRole,
-    choosableRole,  // false for receivers that want a password
+    choosableRole,  // false for receivers that want a password or offer only AirPlay 2
     volumeRole,     // 0…1
     localRole,      // "Este ordenador", which has no volume of its own here
     symbolRole,

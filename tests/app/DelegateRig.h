@@ -27,7 +27,7 @@ struct DelegateRig : fakes::ControllerFakes {
     delegate = std::make_unique<AppDelegate>(controller, speakers, workspace, &routes);
   }
 
-  // Two receivers, Cocina and Salón, appear on the network.
+  // Two receivers, Cocina and Salón, and an Apple TV that offers only AirPlay 2 appear on the network.
   void discoverReceivers() {
     routes.start();
     using Txt = std::map<std::string, std::string>;
@@ -39,7 +39,8 @@ struct DelegateRig : fakes::ControllerFakes {
         {found("AA@Cocina", 5001, {{"et", "0,1"}}), found("BB@Salón", 5002, {{"et", "0,1"}})});
     routeBrowser.browsed[1].second.resultsChanged(
         {found("Cocina", 7000, {{"model", "AudioAccessory5,1"}}),
-         found("Salón", 7001, {{"model", "AudioAccessory1,1"}})});
+         found("Salón", 7001, {{"model", "AudioAccessory1,1"}}),
+         found("Dormitorio", 7002, {{"model", "AppleTV11,1"}})});
     queue.runReady();
   }
 
