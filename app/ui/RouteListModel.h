@@ -30,9 +30,9 @@ class RouteListModel final : public QAbstractListModel {
  public:
   enum Role {
     nameRole = Qt::UserRole + 1,
-    stateTextRole,  // "No responde", "Requiere contraseña" or empty
+    stateTextRole,  // "No responde", "Requiere contraseña", "Solo AirPlay 2 (no compatible)" or empty
     selectedRole,
-    choosableRole,  // false for receivers that want a password no one can give
+    choosableRole,      // false for receivers that want a password no one can give or offer only AirPlay 2
     passwordKnownRole,  // a password is held: "Olvidar contraseña" is offered
     volumeRole,     // 0…1
     localRole,      // "Este ordenador", which has no volume of its own here

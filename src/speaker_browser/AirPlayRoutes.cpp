@@ -57,11 +57,6 @@ AirPlayReceiver receiverOf(const ServiceResult& result, std::string name) {
   return receiver;
 }
 
-std::string shownName(const std::string& instance) {
-  const auto at = instance.find('@');
-  return at == std::string::npos ? instance : instance.substr(at + 1);
-}
-
 std::string deviceIdOf(const std::string& instance) {
   const auto at = instance.find('@');
   return at == std::string::npos ? std::string() : instance.substr(0, at);
@@ -87,6 +82,7 @@ std::string_view stateToken(RouteState state) {
     case RouteState::playing: return "playing";
     case RouteState::unreachable: return "unreachable";
     case RouteState::passwordRequired: return "password";
+    case RouteState::airPlay2Only: return "airplay2";
   }
   return "available";
 }
@@ -95,6 +91,7 @@ std::string stateText(RouteState state) {
   switch (state) {
     case RouteState::unreachable: return "No responde";
     case RouteState::passwordRequired: return "Requiere contraseña";
+    case RouteState::airPlay2Only: return "Solo AirPlay 2 (no compatible)";
     default: return {};
   }
 }
@@ -110,23 +107,19 @@ std::vector<DiscoveredReceiver> arrangeReceivers(std::span<const ServiceResult> 
                                                  std::span<const ServiceResult> airplay, std::string_view ownName,
                                                  const Collator& collator) {
   std::vector<DiscoveredReceiver> kept;
-  for (const auto& result : raop) {
-    if (result.local || !result.txt || result.address.empty() || result.port == 0) continue;
-    auto name = shownName(result.name);
-    if (name.empty() || name == ownName) continue;
-    // Two devices (or one on two addresses) under one name: the first one stays.
-    if (std::ranges::any_of(kept, [&](const auto& k) { return k.receiver.name == name; })) continue;
+  for (const auto& entry : catalogueDevices(airplay, raop, ownName, collator)) {
     DiscoveredReceiver found;
-    found.receiver = receiverOf(result, name);
-    found.deviceId = deviceIdOf(result.name);
-    found.passwordRequired = txtValue(result, "pw") == "true";
-    const auto companion = std::ranges::find(airplay, name, &ServiceResult::name);
-    if (companion != airplay.end()) found.model = std::string(txtValue(*companion, "model"));
+    found.model = entry.speaker.model;
+    if (entry.raop) {
+      found.receiver = receiverOf(*entry.raop, entry.speaker.name);
+      found.deviceId = deviceIdOf(entry.raop->name);
+      found.passwordRequired = txtValue(*entry.raop, "pw") == "true";
+    } else {
+      found.receiver.name = entry.speaker.name;
+      found.drivable = false;
+    }
     kept.push_back(std::move(found));
   }
-  std::ranges::stable_sort(kept, [&collator](const auto& a, const auto& b) {
-    return collator.compare(a.receiver.name, b.receiver.name) < 0;
-  });
   return kept;
 }
 
@@ -135,6 +128,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   // Everything the catalogue knows about one receiver beside its published Route.
   struct Receiver {
     DiscoveredReceiver found;
+    AirPlayReceiver target;  // what the last connection went to: a chosen device keeps it while unreachable
     bool onNetwork = true;
     std::optional<AirPlayOutput::SinkId> sink;  // while a connection is open or being opened
     std::unique_ptr<RepeatingTimer> retry;      // while chosen and not answering
@@ -148,7 +142,9 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     bool streamed = false;  // the open sink has started playing
 
     [[nodiscard]] bool wantsPassword() const { return found.passwordRequired && !password && !lookingUp; }
+    // What its row says while unchosen.
     [[nodiscard]] RouteState idleState() const {
+      if (!found.drivable) return RouteState::airPlay2Only;
       return wantsPassword() ? RouteState::passwordRequired : RouteState::available;
     }
     [[nodiscard]] ReceiverKey key() const { return {found.deviceId, found.receiver.name}; }
@@ -197,7 +193,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       }
       Route& r = *route(f.receiver.name);
       r.model = f.model;
-      r.choosable = !f.passwordRequired || check;
+      r.choosable = f.drivable && (!f.passwordRequired || check);
       if (f.passwordRequired && keyring && !receiver.lookedUp) lookUp(f.receiver.name);
       if (!r.selected) r.state = receiver.idleState();
     }
@@ -216,7 +212,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       it = receivers.erase(it);
     }
     std::stable_sort(routes.begin() + 1, routes.end(), [this](const Route& a, const Route& b) {
-      return collator.compare(a.name, b.name) < 0;
+      return catalogueOrder({a.name, a.model}, {b.name, b.model}, collator);
     });
     chooseWanted();
     owner.changed.notify();
@@ -308,11 +304,13 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
 
   void connect(const std::string& name) {
     auto& receiver = receivers.at(name);
-    if (!receiver.found.passwordRequired) return open(name, receiver.found.receiver);
+    // A chosen device whose `_raop._tcp` record left is retried where it was.
+    if (receiver.found.drivable) receiver.target = receiver.found.receiver;
+    if (!receiver.found.passwordRequired && !receiver.password) return open(name, receiver.target);
     if (receiver.lookingUp || receiver.checking) return;  // its answer goes on from here
     if (!receiver.password) return ask(name, "");
     // The sink would stay connected and silent on a wrong password: the receiver is asked first.
-    auto withPassword = receiver.found.receiver;
+    auto withPassword = receiver.target;
     withPassword.password = receiver.password;
     receiver.checking = true;
     std::weak_ptr<State> weak = shared_from_this();
@@ -396,7 +394,7 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
           s->owner.changed.notify();
         });
       }
-      auto withPassword = receiver.found.receiver;
+      auto withPassword = receiver.target;
       withPassword.password = receiver.password;
       open(name, withPassword);
     }
@@ -537,7 +535,7 @@ void AirPlayRoutes::start() {
     if (const auto s = weak.lock()) s->browsing = true;
   };
   d_->browser.browse(kRaopServiceType, {.resultsChanged = results(true), .ready = ready, .hostName = hostName});
-  d_->browser.browse("_airplay._tcp", {.resultsChanged = results(false), .ready = {}, .hostName = {}});
+  d_->browser.browse(kAirPlayServiceType, {.resultsChanged = results(false), .ready = {}, .hostName = {}});
 }
 
 const std::vector<Route>& AirPlayRoutes::routes() const { return d_->routes; }

@@ -17,11 +17,10 @@
 #include "speaker_browser/AirPlayOutput.h"
 #include "speaker_browser/ReceiverPasswords.h"
 #include "speaker_browser/ServiceBrowser.h"
+#include "speaker_browser/SpeakerCatalogue.h"
 
 namespace brontide {
 
-// The DNS-SD service type of AirPlay 1 audio receivers.
-inline constexpr const char* kRaopServiceType = "_raop._tcp";
 // The route of the computer's own output.
 inline constexpr const char* kLocalRouteName = "Este ordenador";
 
@@ -31,6 +30,7 @@ enum class RouteState {
   playing,           // chosen and taking the player's sound
   unreachable,       // chosen but not answering; retried every 5 s
   passwordRequired,  // needs a password and none is known
+  airPlay2Only,      // offers no AirPlay 1 audio (`_airplay._tcp` only): cannot be chosen
 };
 
 // One output the player can be sent to: this computer or an AirPlay receiver.
@@ -45,11 +45,11 @@ struct Route {
   RouteState state = RouteState::available;
   bool selected = false;
   double volume = kDefaultVolume;  // the receiver's own volume, 0…1
-  std::string model;    // TXT "model" of the device's `_airplay._tcp` record, empty when none
+  std::string model;    // the device's model (SpeakerCatalogue), empty when unknown
   bool choosable = true;       // false for a password receiver where no password can be given
   bool passwordKnown = false;  // a password is held for it (remembered or typed this run)
 
-  [[nodiscard]] bool enabled() const { return choosable; }
+  [[nodiscard]] bool enabled() const { return choosable && state != RouteState::airPlay2Only; }
   friend bool operator==(const Route&, const Route&) = default;
 };
 
@@ -57,19 +57,20 @@ struct Route {
 // %25, %2F and %5C so that every name is one key.
 [[nodiscard]] std::string speakerVolumeKey(std::string_view name);
 
-// "available", "connecting", "playing", "unreachable" or "password" (command-line output).
+// "available", "connecting", "playing", "unreachable", "password" or "airplay2" (command-line output).
 [[nodiscard]] std::string_view stateToken(RouteState state);
-// The row's user-facing note: "No responde", "Requiere contraseña" or empty (translation keys).
+// The row's user-facing note: "No responde", "Requiere contraseña", "Solo AirPlay 2 (no compatible)" or empty
+// (translation keys).
 [[nodiscard]] std::string stateText(RouteState state);
 // "name<TAB>state" (no newline), control characters written as \xHH.
 [[nodiscard]] std::string routeLine(const Route& route);
 
-// The receivers a `_raop._tcp` result set offers, one per shown name (the part after "@"): resolved ones only,
-// this machine's own left out (`local`, or named `ownName`), an addressed instance preferred, ordered by
-// `collator`. `airplay` (the `_airplay._tcp` results) gives each its model when a record has the same name.
+// The devices of the catalogue (`catalogueDevices`), in its order, each with how to reach it. A device without
+// a `_raop._tcp` record is not `drivable` and has only its name.
 struct DiscoveredReceiver {
   AirPlayReceiver receiver;
   std::string deviceId;  // the instance name before "@"
+  bool drivable = true;
   bool passwordRequired = false;
   std::string model;
   friend bool operator==(const DiscoveredReceiver&, const DiscoveredReceiver&) = default;
@@ -78,8 +79,9 @@ struct DiscoveredReceiver {
                                                                std::span<const ServiceResult> airplay,
                                                                std::string_view ownName, const Collator& collator);
 
-// The AirPlay menu's routes: "Este ordenador" first, then every AirPlay receiver on the network, each with its
-// state, selected flag and volume. Choosing receivers sends the player to them (and only them); choosing
+// The AirPlay menu's routes: "Este ordenador" first, then every AirPlay device of the catalogue, in its order
+// and under its names, each with its state, selected flag and volume; a device the output cannot drive is
+// listed but cannot be chosen. Choosing receivers sends the player to them (and only them); choosing
 // "Este ordenador", or leaving no receiver chosen, sends it back to the computer's output. Nothing is chosen
 // except through select() and choose(). Each receiver's volume is remembered by name in `preferences`.
 // Main thread only.

@@ -1,9 +1,6 @@
 #include "speaker_browser/SpeakerBrowser.h"
 
-#include <algorithm>
 #include <chrono>
-#include <optional>
-#include <unordered_set>
 #include <utility>
 
 namespace brontide {
@@ -12,32 +9,7 @@ namespace {
 
 constexpr auto kSearchEnd = std::chrono::seconds(3);
 
-bool isHomePod(const Speaker& speaker) { return speaker.model.starts_with("AudioAccessory"); }
-
-std::string modelOf(const ServiceResult& result) {
-  if (!result.txt) return {};
-  const auto it = result.txt->find("model");
-  return it == result.txt->end() ? std::string{} : it->second;
-}
-
 }  // namespace
-
-std::vector<Speaker> arrangeSpeakers(std::span<const ServiceResult> results, std::string_view ownName,
-                                     const Collator& collator) {
-  std::vector<Speaker> kept;
-  std::unordered_set<std::string_view> taken;
-  for (const auto& result : results) {
-    if (result.local || result.name == ownName) continue;
-    if (!taken.insert(result.name).second) continue;
-    kept.push_back(Speaker{result.name, modelOf(result)});
-  }
-  std::ranges::stable_sort(kept, [&collator](const Speaker& a, const Speaker& b) {
-    const bool homePodA = isHomePod(a);
-    if (homePodA != isHomePod(b)) return homePodA;
-    return collator.compare(a.name, b.name) < 0;
-  });
-  return kept;
-}
 
 // Handlers and delayed work hold this weakly: once the SpeakerBrowser is gone they do nothing.
 struct SpeakerBrowser::State : std::enable_shared_from_this<State> {
@@ -46,9 +18,16 @@ struct SpeakerBrowser::State : std::enable_shared_from_this<State> {
 
   [[nodiscard]] std::string_view effectiveOwnName() const { return ownName.empty() ? hostName : ownName; }
 
-  void update(std::vector<ServiceResult> results) {
-    speakers = arrangeSpeakers(results, effectiveOwnName(), collator);
-    lastResults = std::move(results);
+  void update(bool isRaop, std::vector<ServiceResult> results) {
+    (isRaop ? raop : airplay) = std::move(results);
+    known = true;
+    arrange();
+  }
+
+  void arrange() {
+    speakers.clear();
+    for (auto& entry : catalogueDevices(airplay, raop, effectiveOwnName(), collator))
+      speakers.push_back(std::move(entry.speaker));
     if (!speakers.empty()) searching = false;
     owner.changed.notify();
   }
@@ -62,7 +41,7 @@ struct SpeakerBrowser::State : std::enable_shared_from_this<State> {
     const auto before = std::string(effectiveOwnName());
     hostName = std::move(name);
     // The own receiver may already be listed under the name just learnt.
-    if (effectiveOwnName() != before && lastResults) update(*lastResults);
+    if (effectiveOwnName() != before && known) arrange();
   }
 
   SpeakerBrowser& owner;
@@ -74,7 +53,9 @@ struct SpeakerBrowser::State : std::enable_shared_from_this<State> {
   bool started = false;
   std::vector<Speaker> speakers;
   bool searching = true;
-  std::optional<std::vector<ServiceResult>> lastResults;
+  std::vector<ServiceResult> airplay;
+  std::vector<ServiceResult> raop;
+  bool known = false;  // some result set has arrived
 };
 
 SpeakerBrowser::SpeakerBrowser(ServiceBrowser& browser, MainQueue& mainQueue, const Collator& collator,
@@ -87,15 +68,19 @@ void SpeakerBrowser::start() {
   if (d_->started) return;
   d_->started = true;
   std::weak_ptr<State> weak = d_;
-  ServiceBrowser::Handlers handlers;
-  handlers.resultsChanged = [weak](std::vector<ServiceResult> results) {
-    const auto state = weak.lock();
-    if (!state) return;
-    // Publishing is a step of its own on the main queue, as the list may arrive from a browser callback.
-    state->queue.post([weak, results = std::move(results)]() mutable {
-      if (const auto s = weak.lock()) s->update(std::move(results));
-    });
+  const auto results = [weak](bool isRaop) {
+    return [weak, isRaop](std::vector<ServiceResult> set) {
+      const auto state = weak.lock();
+      if (!state) return;
+      // Publishing is a step of its own on the main queue, as the list may arrive from a browser callback.
+      state->queue.post([weak, isRaop, set = std::move(set)]() mutable {
+        if (const auto s = weak.lock()) s->update(isRaop, std::move(set));
+      });
+    };
   };
+  d_->browser.browse(kRaopServiceType, {.resultsChanged = results(true), .ready = {}, .hostName = {}});
+  ServiceBrowser::Handlers handlers;
+  handlers.resultsChanged = results(false);
   handlers.ready = [weak] {
     const auto state = weak.lock();
     if (!state) return;

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <memory>
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/Collator.h"
@@ -12,13 +10,12 @@
 #include "controller/SpeakerDiscovery.h"
 #include "speaker_browser/ServiceBrowser.h"
 #include "speaker_browser/Speaker.h"
+#include "speaker_browser/SpeakerCatalogue.h"
 
 namespace brontide {
 
-// The DNS-SD service type AirPlay receivers advertise.
-inline constexpr const char* kAirPlayServiceType = "_airplay._tcp";
-
-// The live, display-ready list of AirPlay receivers on the network. Main thread only.
+// The live, display-ready list of AirPlay devices on the network: the speakers of the device catalogue
+// (`catalogueDevices`), which the AirPlay menu shows too. Main thread only.
 class SpeakerBrowser final : public SpeakerDiscovery {
  public:
   // `ownName` is this computer's user-visible name: its own receiver is left out. When it is empty, the
@@ -40,10 +37,5 @@ class SpeakerBrowser final : public SpeakerDiscovery {
   struct State;
   std::shared_ptr<State> d_;
 };
-
-// The published list for a result set: receivers named `ownName` or published by this machine left out,
-// the first result per name kept, HomePods first, then by `collator` name order (stable).
-[[nodiscard]] std::vector<Speaker> arrangeSpeakers(std::span<const ServiceResult> results, std::string_view ownName,
-                                                   const Collator& collator);
 
 }  // namespace brontide

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "base/Format.h"
-#include "speaker_browser/SpeakerBrowser.h"
+#include "speaker_browser/SpeakerCatalogue.h"
 
 namespace brontide {
 
@@ -18,10 +18,13 @@ struct Collection {
     if (finished) return;
     finished = true;
     std::vector<ServiceResult> resolved;
-    for (auto& result : results) {
+    for (auto& result : airplay) {
       if (result.txt) resolved.push_back(std::move(result));
     }
-    done(arrangeSpeakers(resolved, ownName.empty() ? hostName : ownName, collator));
+    std::vector<Speaker> speakers;
+    for (auto& entry : catalogueDevices(resolved, raop, ownName.empty() ? hostName : ownName, collator))
+      speakers.push_back(std::move(entry.speaker));
+    done(std::move(speakers));
   }
 
   void fail(std::string message) {
@@ -34,7 +37,8 @@ struct Collection {
   const std::string ownName;
   SpeakerListingDone done;
   std::string hostName;
-  std::vector<ServiceResult> results;
+  std::vector<ServiceResult> airplay;
+  std::vector<ServiceResult> raop;
   bool ready = false;
   bool finished = false;
 };
@@ -45,8 +49,12 @@ void collectSpeakers(ServiceBrowser& browser, MainQueue& mainQueue, const Collat
                      MainQueue::Duration wait, SpeakerListingDone done, MainQueue::Duration readyLimit) {
   // Shared by the browser's handlers and the two timers; whichever ends the collection first wins.
   auto collection = std::make_shared<Collection>(collator, std::move(ownName), std::move(done));
+  const auto keep = [collection](std::vector<ServiceResult> Collection::*set) {
+    return [collection, set](std::vector<ServiceResult> results) { (*collection).*set = std::move(results); };
+  };
+  browser.browse(kRaopServiceType, {.resultsChanged = keep(&Collection::raop), .ready = {}, .hostName = {}});
   ServiceBrowser::Handlers handlers;
-  handlers.resultsChanged = [collection](std::vector<ServiceResult> results) { collection->results = std::move(results); };
+  handlers.resultsChanged = keep(&Collection::airplay);
   handlers.ready = [collection, &mainQueue, wait] {
     if (collection->ready) return;
     collection->ready = true;

@@ -15,9 +15,9 @@ namespace brontide {
 
 using SpeakerListingDone = std::function<void(std::expected<std::vector<Speaker>, std::string>)>;
 
-// One-shot collection for a command-line listing. Browses AirPlay receivers and, `wait` after the browser is
-// ready, hands `done` the receivers whose TXT record is known, filtered and ordered as SpeakerBrowser publishes
-// them (an empty `ownName` means the browser's host name). If the browser is not ready within `readyLimit`
+// One-shot collection for a command-line listing. Browses AirPlay devices and, `wait` after the browser is
+// ready, hands `done` the devices whose TXT record is known, paired, filtered and ordered as SpeakerBrowser
+// publishes them (an empty `ownName` means the browser's host name). If the browser is not ready within `readyLimit`
 // (no DNS-SD daemon), `done` gets a user-facing message instead. Main thread; `done` runs once, on the main queue.
 // `browser`, `mainQueue` and `collator` must outlive the collection.
 void collectSpeakers(ServiceBrowser& browser, MainQueue& mainQueue, const Collator& collator, std::string ownName,

@@ -29,7 +29,8 @@ struct DelegateRig : fakes::ControllerFakes {
     routes.usePasswords(passwords, passwords);
   }
 
-  // Two receivers, Cocina and Salón, appear on the network; with `garaje`, a third that wants a password.
+  // Two receivers, Cocina and Salón, and an Apple TV that offers only AirPlay 2 appear on the network; with
+  // `garaje`, a third that wants a password.
   void discoverReceivers(bool garaje = false) {
     routes.start();
     using Txt = std::map<std::string, std::string>;
@@ -42,7 +43,8 @@ struct DelegateRig : fakes::ControllerFakes {
     routeBrowser.browsed[0].second.resultsChanged(raop);
     routeBrowser.browsed[1].second.resultsChanged(
         {found("Cocina", 7000, {{"model", "AudioAccessory5,1"}}),
-         found("Salón", 7001, {{"model", "AudioAccessory1,1"}})});
+         found("Salón", 7001, {{"model", "AudioAccessory1,1"}}),
+         found("Dormitorio", 7002, {{"model", "AppleTV11,1"}})});
     queue.runReady();
     passwords.answer();
   }

@@ -243,26 +243,33 @@ TEST_F(AirPlay, APasswordReceiverPlaysOnlyWithTheRightPasswordFromTheKeyring) {
 }
 
 TEST_F(AirPlay, ListingCommandsShowTheNetwork) {
-  // --routes: this computer and every receiver with its state.
-  ChildProcess routes({BRONTIDE_EXECUTABLE, "--routes", "--wait", "2"}, true);
-  std::vector<std::string> lines;
-  while (auto line = routes.readLine()) lines.push_back(*line);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Este ordenador\tplaying", "Estudio\tavailable", "Garaje\tpassword",
-                                             "Terraza\tavailable"}));
-
-  // --speakers: HomePods first, each with its kind and model. Other tests may publish records meanwhile: keep
-  // only the network's own devices.
-  int status = -1;
-  std::istringstream speakers(
-      testsupport::runCommand(std::string(BRONTIDE_EXECUTABLE) + " --speakers --wait 2", &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  const std::set<std::string> network{"Salón", "cocina", "Baño", "Dormitorio"};
-  lines.clear();
-  for (std::string line; std::getline(speakers, line);)
-    if (network.contains(line.substr(0, line.find('\t')))) lines.push_back(line);
-  EXPECT_EQ(lines, (std::vector<std::string>{"cocina\tHomePod\tAudioAccessory1,1",
-                                             "Dormitorio\tHomePod mini\tAudioAccessory5,1", "Baño\tAltavoz AirPlay\t",
-                                             "Salón\tApple TV\tAppleTV6,2"}));
+  // Both list one catalogue: HomePods first, then by name. Other tests may publish records meanwhile: keep only
+  // the network's own devices.
+  const std::set<std::string> network{"Este ordenador", "Terraza", "Estudio", "Garaje",  "Salón",
+                                      "cocina",         "Baño",    "Dormitorio", "Comedor", "Despacho"};
+  const auto listing = [&](const std::string& option) {
+    int status = -1;
+    std::istringstream out(testsupport::runCommand(BRONTIDE_EXECUTABLE + (" " + option) + " --wait 2", &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << option;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);)
+      if (network.contains(line.substr(0, line.find('\t')))) lines.push_back(line);
+    return lines;
+  };
+  // --routes: this computer and every device with its state; those without AirPlay 1 cannot be chosen.
+  EXPECT_EQ(listing("--routes"),
+            (std::vector<std::string>{"Este ordenador\tplaying", "cocina\tairplay2", "Comedor\tavailable",
+                                      "Dormitorio\tairplay2", "Garaje\tpassword", "Terraza\tavailable",
+                                      "Baño\tairplay2", "Despacho\tavailable", "Estudio\tavailable",
+                                      "Salón\tairplay2"}));
+  // --speakers: the same devices, each with its kind and model.
+  EXPECT_EQ(listing("--speakers"),
+            (std::vector<std::string>{"cocina\tHomePod\tAudioAccessory1,1", "Comedor\tHomePod\tAudioAccessory1,1",
+                                      "Dormitorio\tHomePod mini\tAudioAccessory5,1",
+                                      "Garaje\tHomePod\tAudioAccessory1,1", "Terraza\tHomePod mini\tAudioAccessory5,1",
+                                      "Baño\tAltavoz AirPlay\t",
+                                      "Despacho\tApple TV\tAppleTV3,2", "Estudio\tApple TV\tAppleTV5,3",
+                                      "Salón\tApple TV\tAppleTV6,2"}));
 }
 
 }  // namespace

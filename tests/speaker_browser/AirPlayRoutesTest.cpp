@@ -19,19 +19,16 @@ namespace {
 using namespace std::chrono_literals;
 using Txt = std::map<std::string, std::string>;
 using OutputRoute = fakes::FakeAirPlayOutput::Route;
+using fakes::raop;
 
-ServiceResult raop(std::string name, std::string address, std::uint16_t port, Txt txt = {{"et", "0,1"}},
-                   bool local = false) {
-  return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = local, .address = std::move(address),
-                       .port = port};
+ServiceResult airplay(std::string name, std::string model, std::string deviceId = {}) {
+  Txt txt{{"model", std::move(model)}};
+  if (!deviceId.empty()) txt["deviceid"] = std::move(deviceId);
+  return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = false, .address = "127.0.0.1",
+                       .port = 7000};
 }
 
-ServiceResult airplay(std::string name, std::string model) {
-  return ServiceResult{.name = std::move(name), .txt = Txt{{"model", std::move(model)}}, .local = false,
-                       .address = "127.0.0.1", .port = 7000};
-}
-
-TEST(ArrangeReceiversTest, ArrangeReceivers_KeepsOneResolvedRemoteInstancePerShownName) {
+TEST(ArrangeReceiversTest, ArrangeReceivers_OneEntryPerDevicePairedByDeviceIdOrNameInTheCataloguesOrder) {
   fakes::SimpleCollator collator;
   const std::vector<ServiceResult> found{
       raop("AA11@terraza", "127.0.0.1", 5101),
@@ -43,15 +40,17 @@ TEST(ArrangeReceiversTest, ArrangeReceivers_KeepsOneResolvedRemoteInstancePerSho
       raop("SinArroba", "127.0.0.7", 5107),
       ServiceResult{.name = "1A@Sin TXT", .txt = std::nullopt, .local = false, .address = "127.0.0.8", .port = 1},
   };
-  const std::vector<ServiceResult> companions{airplay("terraza", "AudioAccessory5,1"), airplay("Otro", "AppleTV5,3")};
+  // By name, by device id under another name (colons and case aside), and one without AirPlay 1 audio.
+  const std::vector<ServiceResult> companions{airplay("terraza", "AudioAccessory5,1"),
+                                              airplay("Estudio grande", "AppleTV5,3", "b:b2:2"),
+                                              airplay("Otro", "AppleTV6,2")};
   const auto kept = arrangeReceivers(found, companions, "Portátil", collator);
   std::vector<std::string> names;
-  for (const auto& k : kept) names.push_back(k.receiver.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Estudio", "SinArroba", "terraza"}));
-  EXPECT_EQ(kept[0].receiver.address, "127.0.0.2");
-  EXPECT_EQ(kept[0].receiver.port, 5102);
-  EXPECT_EQ(kept[0].model, "");
-  EXPECT_EQ(kept[2].model, "AudioAccessory5,1");
+  for (const auto& k : kept) names.push_back(k.receiver.name + (k.drivable ? " " : " greyed ") + k.model);
+  EXPECT_EQ(names, (std::vector<std::string>{"terraza AudioAccessory5,1", "Estudio grande AppleTV5,3",
+                                             "Otro greyed AppleTV6,2", "SinArroba "}));
+  EXPECT_EQ(kept[1].receiver.address, "127.0.0.2");
+  EXPECT_EQ(kept[1].receiver.port, 5102);
 }
 
 TEST(ArrangeReceiversTest, ArrangeReceivers_ReadsTransportEncryptionAndPassword) {
@@ -99,7 +98,7 @@ class AirPlayRoutesTest : public testing::Test {
   void publishNetwork() {
     publish("_raop._tcp", {raop("AA@Terraza", "127.0.0.1", 5101), raop("BB@Estudio", "127.0.0.1", 5102),
                            raop("CC@Garaje", "127.0.0.1", 5103, {{"pw", "true"}})});
-    publish("_airplay._tcp", {airplay("Terraza", "AudioAccessory5,1")});
+    publish("_airplay._tcp", {airplay("Terraza", "AudioAccessory5,1"), airplay("Salón", "AppleTV6,2")});
   }
 
   [[nodiscard]] const Route& route(const std::string& name) const {
@@ -129,7 +128,7 @@ class AirPlayRoutesTest : public testing::Test {
 TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstChooseNothingByThemselvesAndNeverAPasswordReceiver) {
   EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador"}));
   publishNetwork();
-  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Estudio", "Garaje", "Terraza"}));
+  EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Terraza", "Estudio", "Garaje", "Salón"}));
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   EXPECT_EQ(route("Terraza").model, "AudioAccessory5,1");
   EXPECT_EQ(route("Terraza").state, RouteState::available);
@@ -137,8 +136,12 @@ TEST_F(AirPlayRoutesTest, Routes_ListTheComputerFirstChooseNothingByThemselvesAn
   EXPECT_FALSE(route("Garaje").enabled());
   EXPECT_EQ(stateText(route("Garaje").state), "Requiere contraseña");
   EXPECT_EQ(routeLine(route("Garaje")), "Garaje\tpassword");
+  EXPECT_FALSE(route("Salón").enabled());
+  EXPECT_EQ(stateText(route("Salón").state), "Solo AirPlay 2 (no compatible)");
+  EXPECT_EQ(routeLine(route("Salón")), "Salón\tairplay2");
   routes->select("Garaje", true);
-  routes->choose({"Garaje"});
+  routes->select("Salón", true);
+  routes->choose({"Garaje", "Salón"});
   queue.advance(60s);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   EXPECT_EQ(output.opens, 0);
@@ -162,7 +165,7 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneA
   EXPECT_EQ(route("Terraza").state, RouteState::playing);
   routes->select("Estudio", true);
   output.connect("Estudio");
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Estudio", "Terraza"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza", "Estudio"}));
   EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza", "Estudio"}));
 
   routes->select("Terraza", false);
@@ -245,11 +248,13 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   EXPECT_EQ(output.opens, opened + 2);
 
   routes->select("Estudio", false);
+  publish("_raop._tcp", {});  // its AirPlay 1 record gone: retried where it was, greyed once unticked
   output.fail("Terraza");  // the last chosen one: the player stays off the computer until it is unticked
   EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
   EXPECT_EQ(output.route, OutputRoute::receivers);
   queue.advance(5s);
   const auto retrying = output.sinkOf("Terraza");
+  EXPECT_EQ(output.receiver(retrying).port, 5101);
   routes->select("Terraza", false);  // closes the retry's sink and stops the retries
   const int reopened = output.opens;
   output.handlers.failed(retrying, "late");  // a closed sink's late events change nothing
@@ -257,7 +262,7 @@ TEST_F(AirPlayRoutesTest, DroppedReceiver_ShowsNoRespondeAndIsRetriedEveryFiveSe
   queue.advance(30s);
   EXPECT_EQ(output.opens, reopened);
   EXPECT_EQ(queue.activeTimers(), 0);
-  EXPECT_EQ(route("Terraza").state, RouteState::available);
+  EXPECT_EQ(route("Terraza").state, RouteState::airPlay2Only);
   EXPECT_EQ(output.route, OutputRoute::computer);
 }
 
@@ -325,12 +330,13 @@ TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhi
   publishNetwork();
   EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
   // A name no receiver has, in any case, is told with the names there are.
-  EXPECT_EQ(routes->unfoundNotices(),
-            (std::vector<std::string>{"No hay ningún altavoz llamado «Nadie». Altavoces: Estudio, Garaje, Terraza.",
-                                      "No hay ningún altavoz llamado «estudio». Altavoces: Estudio, Garaje, Terraza."}));
+  const std::string known = ". Altavoces: Terraza, Estudio, Garaje, Salón.";
+  EXPECT_EQ(routes->unfoundNotices(), (std::vector<std::string>{"No hay ningún altavoz llamado «Nadie»" + known,
+                                                                "No hay ningún altavoz llamado «estudio»" + known}));
   EXPECT_EQ(output.openNames(), (std::vector<std::string>{"Terraza"}));
   output.connect("Terraza");
   publish("_raop._tcp", {});  // gone from DNS-SD while chosen
+  publish("_airplay._tcp", {});
   EXPECT_EQ(names(), (std::vector<std::string>{"Este ordenador", "Terraza"}));
   EXPECT_EQ(route("Terraza").state, RouteState::playing);
   routes->select("Terraza", false);

@@ -31,4 +31,11 @@ inline ServiceResult service(std::string name, std::optional<std::string> model,
   return result;
 }
 
+// A resolved `_raop._tcp` record.
+inline ServiceResult raop(std::string name, std::string address, std::uint16_t port,
+                          std::map<std::string, std::string> txt = {{"et", "0,1"}}, bool local = false) {
+  return ServiceResult{.name = std::move(name), .txt = std::move(txt), .local = local, .address = std::move(address),
+                       .port = port};
+}
+
 }  // namespace brontide::fakes

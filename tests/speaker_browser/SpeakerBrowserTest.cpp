@@ -15,7 +15,9 @@ namespace brontide {
 namespace {
 
 using namespace std::chrono_literals;
+using fakes::raop;
 using fakes::service;
+using Txt = std::map<std::string, std::string>;
 
 TEST(SpeakerTest, Speaker_KindAndSymbolFollowModelAndEachListsAsOneLine) {
   struct Row {
@@ -65,7 +67,9 @@ class SpeakerBrowserTest : public testing::Test {
   void collect() {
     collectSpeakers(browser, queue, collator, "", 4s, [this](std::expected<std::vector<Speaker>, std::string> r) {
       ++heard;
-      outcome = std::move(r);
+      // Kept apart: GCC 12 at -O2 miscompiles moving the expected into an optional here (a double free).
+      if (r) listed = std::move(*r);
+      else error = r.error();
     });
   }
 
@@ -74,18 +78,23 @@ class SpeakerBrowserTest : public testing::Test {
   fakes::SimpleCollator collator;
   std::unique_ptr<SpeakerBrowser> speakers;
   int heard = 0;  // change notifications, or listing results
-  std::optional<std::expected<std::vector<Speaker>, std::string>> outcome;
+  std::vector<Speaker> listed;  // a listing's result
+  std::string error;            // or its message
 };
 
-TEST_F(SpeakerBrowserTest, ArrangeSpeakers_ListsWhatThePanelShows) {
+TEST_F(SpeakerBrowserTest, CatalogueDevices_ListsWhatThePanelAndTheMenuShow) {
   auto withoutModelKey = service("Cocina", std::nullopt);
-  withoutModelKey.txt = std::map<std::string, std::string>{{"deviceid", "AA:BB"}};
+  withoutModelKey.txt = Txt{{"deviceid", "AA:BB"}};
+  auto byDeviceId = service("Sala de estar", "AudioAccessory5,1");
+  byDeviceId.txt->emplace("deviceid", "0a:1b:2c");
   struct Listing {
     const char* name;
     std::vector<ServiceResult> found;
     std::vector<Speaker> listed;
+    std::vector<ServiceResult> receivers = {};  // `_raop._tcp`
+    std::vector<int> ports = {};                // of each device's `_raop._tcp` record, 0 for none
   };
-  for (const auto& [name, found, listed] : {
+  for (const auto& [name, found, listed, receivers, ports] : {
            Listing{"homePodsFirstThenByNameIgnoringCase",
                    {service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"),
                     service("Baño", std::nullopt), service("Dormitorio", "AudioAccessory5,1")},
@@ -102,8 +111,25 @@ TEST_F(SpeakerBrowserTest, ArrangeSpeakers_ListsWhatThePanelShows) {
                    {service("Salón", "AppleTV6,2"), service("Salón", "AudioAccessory1,1"),
                     service("Salón", std::nullopt)},
                    {{"Salón", "AppleTV6,2"}}},
-           Listing{"missingModelKeyGivesNoModel", {withoutModelKey}, {{"Cocina", ""}}}}) {
-    EXPECT_EQ(arrangeSpeakers(found, "Portátil de Ana", collator), listed) << name;
+           Listing{"missingModelKeyGivesNoModel", {withoutModelKey}, {{"Cocina", ""}}},
+           Listing{"pairedByDeviceIdElseByNameAndAirPlay1OnlyWithItsModel",
+                   {byDeviceId, service("Baño", std::nullopt), service("Cocina", "")},
+                   {{"Cocina", "AudioAccessory1,1"}, {"Sala de estar", "AudioAccessory5,1"}, {"Baño", ""},
+                    {"Despacho", "AppleTV3,2"}},
+                   {raop("0A1B2C@Salita", "127.0.0.1", 5001, {{"am", "AppleTV3,2"}}),
+                    raop("BB@Cocina", "127.0.0.1", 5002, {{"am", "AudioAccessory1,1"}}),
+                    raop("CC@Despacho", "127.0.0.1", 5003, {{"am", "AppleTV3,2"}}),
+                    raop("DD@Terraza", "", 0, {{"am", "AudioAccessory1,1"}}),
+                    raop("EE@Portátil de Ana", "127.0.0.1", 5004)},
+                   {5002, 5001, 0, 5003}}}) {
+    std::vector<Speaker> speakers;
+    std::vector<int> raopPorts;
+    for (const auto& entry : catalogueDevices(found, receivers, "Portátil de Ana", collator)) {
+      speakers.push_back(entry.speaker);
+      raopPorts.push_back(entry.raop ? entry.raop->port : 0);
+    }
+    EXPECT_EQ(speakers, listed) << name;
+    EXPECT_EQ(raopPorts, ports.empty() ? std::vector<int>(listed.size()) : ports) << name;
   }
 }
 
@@ -112,8 +138,9 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_SearchEndsWithTheFirstSpeakersOrThreeS
   EXPECT_TRUE(browser.browsed.empty());
   speakers->start();
   speakers->start();
-  ASSERT_EQ(browser.browsed.size(), 1u);
-  EXPECT_EQ(browser.browsed[0].first, "_airplay._tcp");
+  ASSERT_EQ(browser.browsed.size(), 2u);
+  EXPECT_EQ(browser.browsed[0].first, "_raop._tcp");
+  EXPECT_EQ(browser.browsed[1].first, "_airplay._tcp");
   queue.advance(10s);  // not ready yet: nothing ends the search
   EXPECT_TRUE(speakers->searching());
   browser.ready();
@@ -135,6 +162,10 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_SearchEndsWithTheFirstSpeakersOrThreeS
   browser.ready();
   queue.advance(3s);
   EXPECT_EQ(names(), std::vector<std::string>{"cocina"});
+  browser.browsed[2].second.resultsChanged({raop("AB@Despacho", "127.0.0.1", 5000)});
+  queue.runReady();
+  EXPECT_EQ(names(), (std::vector<std::string>{"cocina", "Despacho"})) << "AirPlay 1 receivers too";
+  browser.browsed[2].second.resultsChanged({});
   publish({});  // everything gone: the search does not start again
   EXPECT_TRUE(speakers->speakers().empty());
   EXPECT_FALSE(speakers->searching());
@@ -168,8 +199,9 @@ TEST_F(SpeakerBrowserTest, SpeakerBrowser_HostNameStandsInOnlyForAnEmptyOwnNameA
 
 TEST_F(SpeakerBrowserTest, SpeakerListing_WaitsAfterReadyAndKeepsResolvedOnly) {
   collect();
-  ASSERT_EQ(browser.browsed.size(), 1u);
-  EXPECT_EQ(browser.browsed[0].first, "_airplay._tcp");
+  ASSERT_EQ(browser.browsed.size(), 2u);
+  EXPECT_EQ(browser.browsed[0].first, "_raop._tcp");
+  browser.browsed[0].second.resultsChanged({raop("AB@Despacho", "127.0.0.1", 5000, {{"am", "AppleTV3,2"}})});
   queue.advance(2s);
   browser.ready();
   browser.hostName("vm");
@@ -177,10 +209,11 @@ TEST_F(SpeakerBrowserTest, SpeakerListing_WaitsAfterReadyAndKeepsResolvedOnly) {
   queue.advance(3s);
   browser.results({service("Salón", "AppleTV6,2"), service("cocina", "AudioAccessory1,1"),
                    service("Pendiente", std::nullopt), service("vm", "Mac14,3")});
-  EXPECT_FALSE(outcome);
+  EXPECT_EQ(heard, 0);
   queue.advance(1s);
-  ASSERT_TRUE(outcome && *outcome);
-  EXPECT_EQ(**outcome, (std::vector<Speaker>{{"cocina", "AudioAccessory1,1"}, {"Salón", "AppleTV6,2"}}));
+  ASSERT_EQ(heard, 1);
+  EXPECT_EQ(listed, (std::vector<Speaker>{{"cocina", "AudioAccessory1,1"}, {"Despacho", "AppleTV3,2"},
+                                             {"Salón", "AppleTV6,2"}}));
   browser.ready();
   queue.advance(20s);
   EXPECT_EQ(heard, 1);
@@ -189,9 +222,8 @@ TEST_F(SpeakerBrowserTest, SpeakerListing_WaitsAfterReadyAndKeepsResolvedOnly) {
 TEST_F(SpeakerBrowserTest, SpeakerListing_NoDaemonEndsWithAMessage) {
   collect();
   queue.advance(10s);
-  ASSERT_TRUE(outcome);
-  ASSERT_FALSE(*outcome);
-  EXPECT_NE(outcome->error().find("avahi-daemon"), std::string::npos);
+  ASSERT_EQ(heard, 1);
+  EXPECT_NE(error.find("avahi-daemon"), std::string::npos);
   browser.ready();
   queue.advance(10s);
   EXPECT_EQ(heard, 1);

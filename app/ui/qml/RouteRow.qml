@@ -48,20 +48,27 @@ ColumnLayout {
                 tint: Brand.text
                 size: Brand.symbolCallout
             }
-            Text {
+            // The state under the name, so that a long note leaves the name its width.
+            ColumnLayout {
                 Layout.fillWidth: true
-                text: root.name
-                elide: Text.ElideRight
-                maximumLineCount: 1
-                font.pixelSize: Brand.body
-                color: Brand.text
-            }
-            Text {
-                objectName: "routeState"
-                visible: text !== ""
-                text: root.stateText
-                font.pixelSize: Brand.caption
-                color: Brand.secondary
+                spacing: 0
+                Text {
+                    Layout.fillWidth: true
+                    text: root.name
+                    elide: Text.ElideRight
+                    maximumLineCount: 1
+                    font.pixelSize: Brand.body
+                    color: Brand.text
+                }
+                Text {
+                    objectName: "routeState"
+                    Layout.fillWidth: true
+                    visible: text !== ""
+                    text: root.stateText
+                    elide: Text.ElideRight
+                    font.pixelSize: Brand.caption
+                    color: Brand.secondary
+                }
             }
         }
         background: Rectangle {
