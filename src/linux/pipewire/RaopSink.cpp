@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <spa/param/latency-utils.h>
 #include <spa/param/props.h>
 #include <spa/pod/builder.h>
 #include <sys/socket.h>
@@ -132,10 +133,23 @@ void RaopSink::bindNode(pw_registry* registry, std::uint32_t id) {
     pw_node_events events{};
     events.version = PW_VERSION_NODE_EVENTS;
     events.info = &RaopSink::onNodeInfo;
+    events.param = &RaopSink::onNodeParam;
     return events;
   }();
-  pw_node_add_listener(reinterpret_cast<pw_node*>(node_.get()), nodeHook_.arm(), &kEvents, this);
+  auto* node = reinterpret_cast<pw_node*>(node_.get());
+  pw_node_add_listener(node, nodeHook_.arm(), &kEvents, this);
+  std::uint32_t latencyParam = SPA_PARAM_ProcessLatency;
+  pw_node_subscribe_params(node, &latencyParam, 1);
   applyVolume();
+}
+
+void RaopSink::onNodeParam(void* sink, int, std::uint32_t id, std::uint32_t, std::uint32_t, const spa_pod* param) {
+  spa_process_latency_info info{};
+  if (id != SPA_PARAM_ProcessLatency || !param || spa_process_latency_parse(param, &info) < 0) return;
+  auto& s = *static_cast<RaopSink*>(sink);
+  // The sink's samples are at 44.1 kHz: its process latency is counted in them.
+  s.latency_ = double(info.rate) / 44100 + double(info.ns) / 1e9;
+  s.changed_();
 }
 
 void RaopSink::onNodeInfo(void* sink, const pw_node_info* info) {
@@ -153,6 +167,7 @@ void RaopSink::onNodeInfo(void* sink, const pw_node_info* info) {
 
 void RaopSink::forgetNode(std::uint32_t id) {
   if (nodeId_ != id) return;
+  latency_.reset();
   nodeHook_.remove();
   node_.reset();
   nodeId_ = SPA_ID_INVALID;

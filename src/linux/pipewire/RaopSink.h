@@ -50,6 +50,9 @@ class RaopSink {
   // The server removed the node with this id; other ids are not this sink's.
   void forgetNode(std::uint32_t id);
   void setVolume(double volume);
+  // How long after the sink takes a sample its receiver plays it, as the sink reports it (the process latency
+  // of its node); nullopt until it has.
+  [[nodiscard]] std::optional<double> latencySeconds() const { return latency_; }
 
   // Loaded and its node running.
   [[nodiscard]] bool playing() const { return loaded() && running_; }
@@ -73,6 +76,8 @@ class RaopSink {
   static void onProbeIo(void* sink, int fd, std::uint32_t mask);
   static void onProbeTimeout(void* sink, std::uint64_t expirations);
   static void onNodeInfo(void* sink, const pw_node_info* info);
+  static void onNodeParam(void* sink, int seq, std::uint32_t id, std::uint32_t index, std::uint32_t next,
+                          const spa_pod* param);
   void endProbe();
   void applyVolume();
 
@@ -95,6 +100,7 @@ class RaopSink {
   // Its feed from the fan-out sink, loaded once both nodes are in the graph.
   LoadedModule loopback_;
   bool running_ = false;
+  std::optional<double> latency_;
   bool streamingSaid_ = false;
   static constexpr int kVolumeResends = 2;
   int volumeResends_ = 0;

@@ -2,10 +2,16 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <utility>
+
+#include "linux/pipewire/PipeWireAirPlayOutput.h"
+#include "linux/pipewire/RaopArguments.h"
 
 namespace brontide::linux::pipewire {
 
@@ -13,6 +19,8 @@ namespace {
 
 constexpr int kReconnectSeconds = 1;
 constexpr int kCheckSeconds = 1;
+// A local branch is loaded again for a receivers' latency that differs by more than this.
+constexpr double kDelayTolerance = 0.005;
 
 }  // namespace
 
@@ -177,13 +185,21 @@ void ReceiverSessions::globalRemove(std::uint32_t id) {
 
 void ReceiverSessions::routeToReceivers() {
   toReceivers_ = true;
+  playLocally(false);
   loadFanOut();
   announceFanOut();
 }
 
 void ReceiverSessions::routeToDefault() {
   toReceivers_ = false;
+  playLocally(false);
   fanOut_.linger();
+}
+
+void ReceiverSessions::playLocally(bool on) {
+  localWanted_ = on;
+  if (!on) localBranch_.reset();
+  wakeUp();
 }
 
 void ReceiverSessions::loadFanOut() {
@@ -192,6 +208,7 @@ void ReceiverSessions::loadFanOut() {
 
 // Feeds go first: their streams would otherwise be left without a source.
 void ReceiverSessions::destroyFanOut() {
+  localBranch_.reset();
   for (auto& [id, sink] : sinks_) sink->unloadFeed();
   fanOut_.destroy();
 }
@@ -213,6 +230,35 @@ void ReceiverSessions::feedReceivers() {
     if (sink->needsFeed())
       if (const auto fed = sink->loadFeed(); !fed) unfed.emplace_back(id, fed.error());
   for (const auto& [id, reason] : unfed) fail(*sinks_.at(id), reason);
+  feedLocal();
+}
+
+// The local branch waits as long as the receivers do, so that the room and the speakers sound together: the
+// longest latency an open raop sink reports. It has no target, so the session manager links it to the default
+// sink and moves it when the default changes; a receiver that comes or goes leaves it alone unless the delay
+// itself changes.
+void ReceiverSessions::feedLocal() {
+  if (!toReceivers_ || !localWanted_) return;
+  // Until a sink reports one, and after the last has gone, the delay stays as it was.
+  double delay = -1;
+  for (const auto& [id, sink] : sinks_)
+    if (const auto latency = sink->latencySeconds()) delay = std::max(delay, *latency);
+  if (delay < 0) delay = localDelay_;
+  if (localBranch_ && std::abs(delay - localDelay_) < kDelayTolerance) return;
+  char delayText[32];
+  std::snprintf(delayText, sizeof delayText, "%.4f", delay);
+  const std::string args =
+      std::string("{ node.description = \"Brontide AirPlay to this computer\" audio.channels = 2"
+                  " audio.position = [ FL FR ] target.delay.sec = ") + delayText +
+      " capture.props = { node.name = \"brontide.airplay.local.feed\" target.object = " +
+      jsonString(PipeWireAirPlayOutput::kFanOutSinkName) +
+      " stream.capture.sink = true node.dont-reconnect = true }"
+      " playback.props = { node.name = \"brontide.airplay.local\" media.role = \"Music\" } }";
+  localDelay_ = delay;
+  if (!localBranch_.load(connection_.context(), "libpipewire-module-loopback", args, [this] { wakeUp(); }))
+    notice(std::string("cannot load the loopback to this computer (") + std::strerror(errno) + ")");
+  else
+    notice("this computer plays beside the receivers, " + std::to_string(int(delay * 1000)) + " ms later");
 }
 
 void ReceiverSessions::open(SinkId id, AirPlayReceiver receiver, double volume) {

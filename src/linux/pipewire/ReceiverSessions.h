@@ -51,6 +51,7 @@ class ReceiverSessions {
   void setVolume(SinkId id, double volume);
   void routeToReceivers();
   void routeToDefault();
+  void playLocally(bool on);
 
  private:
   static void onWake(void* self, std::uint64_t count);
@@ -72,6 +73,7 @@ class ReceiverSessions {
   void destroyFanOut();
   void announceFanOut();
   void feedReceivers();
+  void feedLocal();
   void loadSink(RaopSink& sink);
   void check();
   void managerGone();
@@ -98,6 +100,10 @@ class ReceiverSessions {
   std::vector<std::unique_ptr<RaopSink>> retiring_;  // closed; their modules wait for the server to drop the node
   std::map<std::uint32_t, std::string> nodeNames_;   // every node of the graph
   bool toReceivers_ = false;
+  // The computer's output beside the receivers: a loopback from the fan-out sink's monitor to the default sink.
+  bool localWanted_ = false;
+  LoadedModule localBranch_;
+  double localDelay_ = 0;  // seconds, as loaded
   bool broken_ = false;
 };
 
