@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times the click train of `brontide-tone-source ID NAME clicks` in several recordings at once and prints how much
 later each one plays it than the first.  Usage: clicks.py SECONDS SOURCE...  where a SOURCE is `monitor:SINK`
-(that sink's monitor, through pw-record) or a receiver's PCM file (S16LE stereo 44.1 kHz, appended as it plays).
+(that sink's monitor, through pw-record) or a receiver's NAME.pcm (S16LE stereo 44.1 kHz, appended as it plays,
+beside its NAME.conf).
 Prints "skew NAME MS JITTER_MS CLICKS" for every source after the first, or "skew NAME none" when its clicks do
 not line up with the first's. A recording is timed by when its bytes arrive: the frame count against the
 monotonic clock, taken at the earliest arrivals (a writer is never early, only sometimes late)."""
@@ -18,7 +19,7 @@ class Recording:
     def __init__(self, source):
         self.name, self.arrivals, self.data = source, [], bytearray()
         if source.startswith("monitor:"):
-            self.rate = 48000
+            self.rate, self.lead = 48000, 0.0
             self.child = subprocess.Popen(
                 ["pw-record", "--target", source[8:], "-P", "{ stream.capture.sink = true }", "--rate", "48000",
                  "--channels", "2", "--format", "s16", "--latency", "10ms", "-"], stdout=subprocess.PIPE)
@@ -27,6 +28,12 @@ class Recording:
             self.rate, self.child, self.start = 44100, None, os.path.getsize(source) // 4 * 4
             self.name = os.path.basename(source).removesuffix(".pcm")
             self.path = source
+            # shairport-sync writes a frame that long before it is due (its backend buffer): plays it then.
+            self.lead = 0.0
+            with open(source.removesuffix(".pcm") + ".conf") as conf:
+                for line in conf:
+                    if "audio_backend_buffer_desired_length_in_seconds" in line:
+                        self.lead = float(line.split("=")[1].strip(" ;\n"))
 
     def read(self):
         while chunk := os.read(self.child.stdout.fileno(), 65536):
@@ -59,7 +66,7 @@ class Recording:
         for f in frames:
             near = base[np.abs(counts - f) < 2 * self.rate]
             if near.size:
-                out.append(np.percentile(near, 2) + f / self.rate)
+                out.append(np.percentile(near, 2) + f / self.rate + self.lead)
         return np.array(out)
 
 

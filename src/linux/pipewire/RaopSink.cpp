@@ -133,22 +133,35 @@ void RaopSink::bindNode(pw_registry* registry, std::uint32_t id) {
     pw_node_events events{};
     events.version = PW_VERSION_NODE_EVENTS;
     events.info = &RaopSink::onNodeInfo;
-    events.param = &RaopSink::onNodeParam;
     return events;
   }();
-  auto* node = reinterpret_cast<pw_node*>(node_.get());
-  pw_node_add_listener(node, nodeHook_.arm(), &kEvents, this);
-  std::uint32_t latencyParam = SPA_PARAM_ProcessLatency;
-  pw_node_subscribe_params(node, &latencyParam, 1);
+  pw_node_add_listener(reinterpret_cast<pw_node*>(node_.get()), nodeHook_.arm(), &kEvents, this);
   applyVolume();
 }
 
-void RaopSink::onNodeParam(void* sink, int, std::uint32_t id, std::uint32_t, std::uint32_t, const spa_pod* param) {
-  spa_process_latency_info info{};
-  if (id != SPA_PARAM_ProcessLatency || !param || spa_process_latency_parse(param, &info) < 0) return;
+void RaopSink::inputPort(pw_registry* registry, std::uint32_t id, std::uint32_t node) {
+  if (port_ || node != nodeId_) return;
+  port_.reset(static_cast<pw_proxy*>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Port, PW_VERSION_PORT, 0)));
+  static const pw_port_events kEvents = [] {
+    pw_port_events events{};
+    events.version = PW_VERSION_PORT_EVENTS;
+    events.param = &RaopSink::onPortParam;
+    return events;
+  }();
+  auto* port = reinterpret_cast<pw_port*>(port_.get());
+  pw_port_add_listener(port, portHook_.arm(), &kEvents, this);
+  std::uint32_t latencyParam = SPA_PARAM_Latency;
+  pw_port_subscribe_params(port, &latencyParam, 1);
+}
+
+void RaopSink::onPortParam(void* sink, int, std::uint32_t id, std::uint32_t, std::uint32_t, const spa_pod* param) {
+  spa_latency_info info{};
+  if (id != SPA_PARAM_Latency || !param || spa_latency_parse(param, &info) < 0) return;
+  // A port says nothing (0) until the sink has set its latency.
+  if (info.direction != SPA_DIRECTION_INPUT || (info.min_rate == 0 && info.min_ns == 0)) return;
   auto& s = *static_cast<RaopSink*>(sink);
-  // The sink's samples are at 44.1 kHz: its process latency is counted in them.
-  s.latency_ = double(info.rate) / 44100 + double(info.ns) / 1e9;
+  // Counted in the sink's own samples, 44.1 kHz.
+  s.latency_ = double(info.min_rate) / 44100 + double(info.min_ns) / 1e9;
   s.changed_();
 }
 
@@ -168,6 +181,8 @@ void RaopSink::onNodeInfo(void* sink, const pw_node_info* info) {
 void RaopSink::forgetNode(std::uint32_t id) {
   if (nodeId_ != id) return;
   latency_.reset();
+  portHook_.remove();
+  port_.reset();
   nodeHook_.remove();
   node_.reset();
   nodeId_ = SPA_ID_INVALID;
@@ -268,6 +283,8 @@ void RaopSink::stop() {
   endProbe();
   // Its feed first: a scheduled stream that leaves cleanly, before the raop node it writes to.
   unloadFeed();
+  portHook_.remove();
+  port_.reset();
   nodeHook_.remove();
   node_.reset();
 }

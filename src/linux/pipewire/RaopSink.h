@@ -50,9 +50,11 @@ class RaopSink {
   // The server removed the node with this id; other ids are not this sink's.
   void forgetNode(std::uint32_t id);
   void setVolume(double volume);
-  // How long after the sink takes a sample its receiver plays it, as the sink reports it (the process latency
-  // of its node); nullopt until it has.
+  // How long after the sink takes a sample its receiver plays it, as the sink reports it (the latency of its
+  // input ports); nullopt until it has.
   [[nodiscard]] std::optional<double> latencySeconds() const { return latency_; }
+  // An input port of node `node`: this sink's own is asked for its latency.
+  void inputPort(pw_registry* registry, std::uint32_t id, std::uint32_t node);
 
   // Loaded and its node running.
   [[nodiscard]] bool playing() const { return loaded() && running_; }
@@ -76,7 +78,7 @@ class RaopSink {
   static void onProbeIo(void* sink, int fd, std::uint32_t mask);
   static void onProbeTimeout(void* sink, std::uint64_t expirations);
   static void onNodeInfo(void* sink, const pw_node_info* info);
-  static void onNodeParam(void* sink, int seq, std::uint32_t id, std::uint32_t index, std::uint32_t next,
+  static void onPortParam(void* sink, int seq, std::uint32_t id, std::uint32_t index, std::uint32_t next,
                           const spa_pod* param);
   void endProbe();
   void applyVolume();
@@ -100,6 +102,8 @@ class RaopSink {
   // Its feed from the fan-out sink, loaded once both nodes are in the graph.
   LoadedModule loopback_;
   bool running_ = false;
+  PwProxy port_;
+  HookGuard portHook_;
   std::optional<double> latency_;
   bool streamingSaid_ = false;
   static constexpr int kVolumeResends = 2;

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "linux/pipewire/PipeWireAirPlayOutput.h"
-#include "linux/pipewire/RaopArguments.h"
 
 namespace brontide::linux::pipewire {
 
@@ -147,6 +147,7 @@ void ReceiverSessions::dropGraph(const std::string& reason, bool reconnect) {
   retiring_.clear();
   destroyFanOut();
   nodeNames_.clear();
+  inputPorts_.clear();
   manager_.reset();
   registryHook_.remove();
   registry_.reset();
@@ -164,12 +165,20 @@ void ReceiverSessions::onGlobal(void* self, std::uint32_t id, std::uint32_t, con
 
 void ReceiverSessions::global(std::uint32_t id, const char* type, const spa_dict* props) {
   manager_.global(registry_.get(), id, type, props);
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
+    const char* node = props ? spa_dict_lookup(props, PW_KEY_NODE_ID) : nullptr;
+    const char* direction = props ? spa_dict_lookup(props, PW_KEY_PORT_DIRECTION) : nullptr;
+    if (!node || !direction || std::strcmp(direction, "in") != 0) return;
+    inputPorts_[id] = std::uint32_t(std::strtoul(node, nullptr, 10));
+    for (auto& [sinkId, sink] : sinks_) sink->inputPort(registry_.get(), id, inputPorts_[id]);
+    return;
+  }
   if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
   const char* name = props ? spa_dict_lookup(props, PW_KEY_NODE_NAME) : nullptr;
   if (!name) return;
   nodeNames_[id] = name;
   for (auto& [sinkId, sink] : sinks_)
-    if (sink->nodeName() == name && !sink->hasNode()) sink->bindNode(registry_.get(), id);
+    if (sink->nodeName() == name && !sink->hasNode()) bindNode(*sink, id);
   wakeUp();  // a feed may now have both ends
 }
 
@@ -180,6 +189,7 @@ void ReceiverSessions::onGlobalRemove(void* self, std::uint32_t id) {
 void ReceiverSessions::globalRemove(std::uint32_t id) {
   manager_.globalRemove(id);
   nodeNames_.erase(id);
+  inputPorts_.erase(id);
   for (auto& [sinkId, sink] : sinks_) sink->forgetNode(id);
 }
 
@@ -234,7 +244,7 @@ void ReceiverSessions::feedReceivers() {
 }
 
 // The local branch waits as long as the receivers do, so that the room and the speakers sound together: the
-// longest latency an open raop sink reports. It has no target, so the session manager links it to the default
+// longest latency an open raop sink reports on its input port. It has no target, so the session manager links it to the default
 // sink and moves it when the default changes; a receiver that comes or goes leaves it alone unless the delay
 // itself changes.
 void ReceiverSessions::feedLocal() {
@@ -282,8 +292,14 @@ void ReceiverSessions::loadSink(RaopSink& sink) {
     return;
   }
   for (const auto& [id, name] : nodeNames_)
-    if (name == sink.nodeName()) sink.bindNode(registry_.get(), id);
+    if (name == sink.nodeName()) bindNode(sink, id);
   events_.connected(sink.id());
+}
+
+// Its ports may already be listed: the registry announces a node's ports right after the node.
+void ReceiverSessions::bindNode(RaopSink& sink, std::uint32_t id) {
+  sink.bindNode(registry_.get(), id);
+  for (const auto& [port, node] : inputPorts_) sink.inputPort(registry_.get(), port, node);
 }
 
 // The session manager's links went with it, and a WirePlumber 0.4 that meets a sink which has already run links
