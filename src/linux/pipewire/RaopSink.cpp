@@ -114,6 +114,7 @@ std::expected<void, std::string> RaopSink::load() {
   });
   if (!loadedNow)
     return std::unexpected(std::string("cannot load the raop-sink module (") + std::strerror(errno) + ")");
+  if (raopSinkSendsVolume(LibraryVersion::loaded())) latency_ = kRaopLatencyMs / 1000.0;
   return {};
 }
 
@@ -140,7 +141,7 @@ void RaopSink::bindNode(pw_registry* registry, std::uint32_t id) {
 }
 
 void RaopSink::inputPort(pw_registry* registry, std::uint32_t id, std::uint32_t node) {
-  if (port_ || node != nodeId_) return;
+  if (port_ || node != nodeId_ || raopSinkSendsVolume(LibraryVersion::loaded())) return;
   port_.reset(static_cast<pw_proxy*>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Port, PW_VERSION_PORT, 0)));
   static const pw_port_events kEvents = [] {
     pw_port_events events{};
@@ -180,7 +181,7 @@ void RaopSink::onNodeInfo(void* sink, const pw_node_info* info) {
 
 void RaopSink::forgetNode(std::uint32_t id) {
   if (nodeId_ != id) return;
-  latency_.reset();
+  if (!raopSinkSendsVolume(LibraryVersion::loaded())) latency_.reset();
   portHook_.remove();
   port_.reset();
   nodeHook_.remove();

@@ -50,8 +50,9 @@ class RaopSink {
   // The server removed the node with this id; other ids are not this sink's.
   void forgetNode(std::uint32_t id);
   void setVolume(double volume);
-  // How long after the sink takes a sample its receiver plays it, as the sink reports it (the latency of its
-  // input ports); nullopt until it has.
+  // How long after the sink takes a sample its receiver plays it: as 0.3's sink reports it on its input port
+  // (nullopt until it has); 1.x's is the raop.latency.ms it was given, since the process latency it reports is
+  // twice that while its receivers play that long after (bench/speakers).
   [[nodiscard]] std::optional<double> latencySeconds() const { return latency_; }
   // An input port of node `node`: this sink's own is asked for its latency.
   void inputPort(pw_registry* registry, std::uint32_t id, std::uint32_t node);
