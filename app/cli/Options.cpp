@@ -102,7 +102,9 @@ std::span<const OptionHelp> optionTable() {
       {"--source", "ID", "la aplicación de origen (por ejemplo com.spotify.client)"},
       {"--volume", "V", "volumen común, de 0 a 1"},
       {"--mute", "", "empieza en silencio"},
-      {"--speaker", "NOMBRE", "envía a ese receptor AirPlay en cuanto aparezca (se puede repetir)"},
+      {"--speaker", "NOMBRE",
+       "envía a ese receptor AirPlay en cuanto aparezca (se puede repetir); «Este ordenador» junto a uno "
+       "suena también aquí, a la par"},
       {"--speaker-volume", "NOMBRE=V", "volumen propio de ese receptor, de 0 a 1; se recuerda (se puede repetir)"},
       {"--apps", "", "lista las aplicaciones de origen (id<TAB>nombre) y sale"},
       {"--speakers", "", "lista los altavoces AirPlay (nombre<TAB>tipo<TAB>modelo) y sale"},

@@ -53,6 +53,9 @@ class AirPlayOutput {
   virtual void routeToReceivers() = 0;
   // The player plays to the computer's default output.
   virtual void routeToDefault() = 0;
+  // While routed to receivers: whether the computer's default output plays too, delayed by the receivers'
+  // latency so that the room and the speakers sound together. Off after routeToReceivers() and routeToDefault().
+  virtual void playLocally(bool on) = 0;
 };
 
 }  // namespace brontide

@@ -218,17 +218,20 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     owner.changed.notify();
   }
 
+  // Receivers first: the computer joins them only once one is chosen.
   void chooseWanted() {
-    for (auto it = wanted.begin(); it != wanted.end();) {
-      Route* r = route(*it);
-      if (!r || r->local || !r->enabled() || receivers.at(*it).lookingUp) {
-        ++it;
-        continue;
+    for (const bool local : {false, true})
+      for (auto it = wanted.begin(); it != wanted.end();) {
+        Route* r = route(*it);
+        if (!r || r->local != local || !r->enabled() || (local && !anyReceiverSelected()) ||
+            (!local && receivers.at(*it).lookingUp)) {
+          ++it;
+          continue;
+        }
+        if (!local && receivers.at(*it).wantsPassword()) ask(*it, "");
+        else if (!r->selected) (local ? alongside(true) : tick(*r));
+        it = wanted.erase(it);
       }
-      if (receivers.at(*it).wantsPassword()) ask(*it, "");
-      else if (!r->selected) tick(*r);
-      it = wanted.erase(it);
-    }
   }
 
   double rememberedVolume(const std::string& name) {
@@ -249,13 +252,8 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
     Route* r = route(name);
     if (!r || !r->enabled()) return;
     if (r->local) {
-      if (!on || r->selected) return;
-      // untick() may drop a route that left the network: walk the names, not the list.
-      std::vector<std::string> chosen;
-      for (const auto& other : routes)
-        if (!other.local && other.selected) chosen.push_back(other.name);
-      for (const auto& other : chosen) untick(*route(other));
-      toLocal();
+      if (on == r->selected || !anyReceiverSelected()) return;
+      alongside(on);
     } else if (on == r->selected) {
       return;
     } else if (on) {
@@ -269,11 +267,11 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
   }
 
   void tick(Route& r) {
-    if (local().selected) {
+    const bool first = !anyReceiverSelected();
+    if (first) {
       local().selected = false;
       local().state = RouteState::available;
     }
-    const bool first = !anyReceiverSelected();
     r.selected = true;
     r.state = RouteState::connecting;
     connect(r.name);
@@ -294,6 +292,13 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       receivers.erase(r.name);
       std::erase_if(routes, [&](const Route& other) { return &other == &r; });
     }
+  }
+
+  // The computer's output beside the chosen receivers.
+  void alongside(bool on) {
+    local().selected = on;
+    local().state = on ? RouteState::playing : RouteState::available;
+    output.playLocally(on);
   }
 
   void toLocal() {
@@ -637,6 +642,7 @@ class InertOutput final : public AirPlayOutput {
   bool sendsVolume() const override { return true; }
   void routeToReceivers() override {}
   void routeToDefault() override {}
+  void playLocally(bool) override {}
 };
 
 // Nor does it set a volume.

@@ -81,10 +81,10 @@ struct DiscoveredReceiver {
 
 // The AirPlay menu's routes: "Este ordenador" first, then every AirPlay device of the catalogue, in its order
 // and under its names, each with its state, selected flag and volume; a device the output cannot drive is
-// listed but cannot be chosen. Choosing receivers sends the player to them (and only them); choosing
-// "Este ordenador", or leaving no receiver chosen, sends it back to the computer's output. Nothing is chosen
-// except through select() and choose(). Each receiver's volume is remembered by name in `preferences`.
-// Main thread only.
+// listed but cannot be chosen. The first receiver chosen takes the player from the computer's output; ticking
+// "Este ordenador" beside receivers plays it there too, in step with them; leaving no receiver chosen gives it
+// back to the computer alone. Nothing is chosen except through select() and choose(). Each receiver's volume is
+// remembered by name in `preferences`. Main thread only.
 class AirPlayRoutes {
  public:
   static constexpr MainQueue::Duration kRetryPeriod{5000};
@@ -122,13 +122,14 @@ class AirPlayRoutes {
   [[nodiscard]] bool keyringMissing() const;
 
   [[nodiscard]] const std::vector<Route>& routes() const;
-  // Ticks or unticks a route. Ignored for unknown names, disabled receivers and unticking "Este ordenador".
+  // Ticks or unticks a route. Ignored for unknown names, disabled receivers and "Este ordenador" while no
+  // receiver is chosen (it is then the only output).
   void select(const std::string& name, bool selected);
   // Sets and remembers a receiver's own volume (clamped to 0…1); a receiver not listed yet gets it once found.
   void setVolume(const std::string& name, double volume);
   // The receivers keep their own volume: the one set here is a gain applied before sending.
   [[nodiscard]] bool receiversKeepTheirVolume() const;
-  // Ticks each named receiver as soon as it is found (command line).
+  // Ticks each named receiver as soon as it is found, and "Este ordenador" beside the first (command line).
   void choose(std::vector<std::string> names);
   // Whether the DNS-SD browser runs (no daemon has answered yet while false).
   [[nodiscard]] bool browsing() const;

@@ -249,7 +249,10 @@ TEST_F(RouteListModelTest, Rows_FollowTheCatalogueWithStatesVolumesAndActive) {
   output.fail("Cocina");
   EXPECT_EQ(rows(model)[1], "Cocina 'No responde' homepodmini.fill ticked 0.25");
 
-  model.select("Este ordenador", true);
+  model.select("Este ordenador", true);  // beside the receiver
+  EXPECT_EQ(rows(model)[0], "Este ordenador '' laptopcomputer ticked local 0.5");
+  EXPECT_TRUE(model.active());
+  model.select("Cocina", false);
   EXPECT_FALSE(model.active());
   EXPECT_EQ(active.count(), 2);
 }

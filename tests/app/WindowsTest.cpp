@@ -294,7 +294,8 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   ASSERT_TRUE(click(onboarding, visibleItem(onboarding, "understood")));
   EXPECT_EQ(rig.delegate->onboardingWindow(), nullptr);
 
-  // The panel follows; its "Elegir altavoces" opens the menu; ticking Cocina sends the player there.
+  // The panel follows; its "Elegir altavoces" opens the menu; ticking Cocina sends the player there, and ticking
+  // this computer beside it plays there too.
   QQuickWindow* panel = rig.delegate->panel();
   ASSERT_TRUE(panel && QTest::qWaitForWindowExposed(panel));
   panel->setPosition(0, 0);
@@ -307,6 +308,10 @@ TEST_F(FirstLaunchTest, OnboardingToStreamingThenTheAirPlayMenu) {
   EXPECT_EQ(rig.output.openNames(), std::vector<std::string>{"Cocina"});
   EXPECT_TRUE(rig.routes.routes()[1].selected);
   rig.output.connect("Cocina");
+  QQuickItem* computer = routeRow(panel, QStringLiteral("Este ordenador"));
+  ASSERT_NE(computer, nullptr);
+  ASSERT_TRUE(click(panel, computer->findChild<QQuickItem*>(QStringLiteral("routeCheck"))));
+  EXPECT_TRUE(rig.output.local);
   rig.routes.setVolume("Salón", 0.6);
   QTest::mouseMove(panel, chooseSpeakers->mapToScene(chooseSpeakers->boundingRect().center()).toPoint());
   QTest::qWait(300);  // the popup's own enter transition

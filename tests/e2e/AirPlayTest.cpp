@@ -48,7 +48,9 @@ class AirPlay : public testing::Test {
     ASSERT_FALSE(ReceiverPcm::directory().empty()) << "no AirPlay receivers: scripts/airplay-network up";
     for (const char* name : {"Terraza", "Estudio"}) ASSERT_EQ(rig::command(std::string("start-receiver ") + name), 0);
   }
-  void TearDown() override { rig::command("start-receiver Estudio"); }
+  void TearDown() override {
+    for (const char* name : {"Terraza", "Estudio"}) rig::command(std::string("start-receiver ") + name);
+  }
 
   // Whether the receiver plays sound (not the silence it starts a session with) after its mark.
   static bool soundArrives(const ReceiverPcm& pcm) {
@@ -105,6 +107,33 @@ TEST_F(AirPlay, HeadlessSendsTheSourceToTwoReceiversAndFollowsOneDroppingOutAndC
     return l == "route: Terraza unreachable" || l == "route: Terraza available";
   })) << app.transcript();
 
+  EXPECT_EQ(app.terminate(), 0);
+}
+
+// "Este ordenador" ticked beside a receiver: the computer's output plays the same clicks as the receiver, within
+// 200 ms of it (undelayed, over a second apart), and goes on playing when the receiver drops.
+TEST_F(AirPlay, TheComputerPlaysInStepWithAReceiverAndGoesOnWhenItDrops) {
+  ChildProcess clicks({TONE_SOURCE, "org.example.clicks", "Clics", "clicks"}, true);
+  ASSERT_EQ(clicks.readLine(), "playing");
+  HeadlessBrontide app(BRONTIDE_EXECUTABLE,
+                       {"--source", "org.example.clicks", "--speaker", "Terraza", "--speaker", "Este ordenador",
+                        "--speaker-volume", "Terraza=1"},
+                       kEnvironment);
+  ReceiverPcm terraza("Terraza");
+  ASSERT_TRUE(app.find(HeadlessBrontide::is("route: Terraza playing"), 0, kLimit)) << app.transcript();
+  ASSERT_TRUE(soundArrives(terraza));
+  const auto skews = testsupport::clickSkews(8, {std::string("monitor:") + testsupport::kDefaultSink, "Terraza"});
+  ASSERT_TRUE(skews.contains("Terraza")) << "the clicks did not line up";
+  std::printf("this computer -> Terraza: %.1f ms\n", skews.at("Terraza") * 1000);
+  EXPECT_LT(std::abs(skews.at("Terraza")), 0.2);
+
+  ASSERT_EQ(rig::command("stop-receiver Terraza"), 0);
+  ASSERT_TRUE(app.find(HeadlessBrontide::is("route: Terraza unreachable"), 0, kLimit)) << app.transcript();
+  testsupport::MonitorRecording computer(testsupport::kDefaultSink);
+  std::this_thread::sleep_for(2s);
+  float loudest = 0;
+  for (const float x : computer.finish()) loudest = std::max(loudest, std::abs(x));
+  EXPECT_GT(loudest, 0.1f) << "the computer fell silent";
   EXPECT_EQ(app.terminate(), 0);
 }
 

@@ -177,11 +177,24 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneA
   EXPECT_TRUE(output.openNames().empty());
   EXPECT_EQ(output.route, OutputRoute::computer);
 
+  // The computer joins the receivers, stays when one fails, and leaves them playing when unticked.
   routes->select("Terraza", true);
+  routes->select("Este ordenador", true);
   routes->select("Estudio", true);
-  routes->select("Este ordenador", true);  // exclusive with receivers
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador", "Estudio", "Terraza"}));
+  EXPECT_TRUE(output.local);
+  EXPECT_EQ(output.route, OutputRoute::receivers);
+  output.fail("Terraza");
+  EXPECT_EQ(route("Este ordenador").state, RouteState::playing);
+  EXPECT_TRUE(output.local);
+  routes->select("Este ordenador", false);
+  EXPECT_FALSE(output.local);
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Estudio", "Terraza"}));
+  routes->select("Este ordenador", true);
+  routes->select("Terraza", false);
+  routes->select("Estudio", false);
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
-  EXPECT_TRUE(output.openNames().empty());
+  EXPECT_FALSE(output.local);
   EXPECT_EQ(output.route, OutputRoute::computer);
 
   routes->select("Terraza", true);
@@ -325,10 +338,11 @@ TEST_F(AirPlayRoutesTest, PasswordReceiver_OpensOnlyWithAPasswordItAcceptsAndAsk
 }
 
 TEST_F(AirPlayRoutesTest, WantedReceivers_AreTickedWhenFoundAndStayListedOnlyWhileChosen) {
-  routes->choose({"Terraza", "Nadie", "estudio"});
+  routes->choose({"Este ordenador", "Terraza", "Nadie", "estudio"});
   EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador"}));
   publishNetwork();
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador", "Terraza"}));
+  EXPECT_TRUE(output.local);
   // A name no receiver has, in any case, is told with the names there are.
   const std::string known = ". Altavoces: Terraza, Estudio, Garaje, Salón.";
   EXPECT_EQ(routes->unfoundNotices(), (std::vector<std::string>{"No hay ningún altavoz llamado «Nadie»" + known,

@@ -23,8 +23,15 @@ class FakeAirPlayOutput final : public AirPlayOutput {
   void close(SinkId sink) override { open_.erase(sink); }
   void setVolume(SinkId sink, double volume) override { volumes[sink] = volume; }
   bool sendsVolume() const override { return sends; }
-  void routeToReceivers() override { route = Route::receivers; }
-  void routeToDefault() override { route = Route::computer; }
+  void routeToReceivers() override {
+    route = Route::receivers;
+    local = false;
+  }
+  void routeToDefault() override {
+    route = Route::computer;
+    local = false;
+  }
+  void playLocally(bool on) override { local = on; }
 
   // The open sink of the receiver called `name`, or 0.
   [[nodiscard]] SinkId sinkOf(const std::string& name) const {
@@ -49,6 +56,7 @@ class FakeAirPlayOutput final : public AirPlayOutput {
 
   Handlers handlers;
   Route route = Route::none;
+  bool local = false;  // the computer's output beside the receivers
   std::map<SinkId, double> volumes;  // from open() on
   bool sends = true;
   int opens = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -127,5 +128,25 @@ class ReceiverPcm {
   std::uintmax_t start_ = 0;
   std::size_t volumesSeen_ = 0;
 };
+
+// How much later each source plays the click train of `brontide-tone-source ID NAME clicks` than the first,
+// over the next `seconds` (tests/support/clicks.py): sources are `monitor:SINK` or a receiver's name. Seconds by
+// source name after the first; a source whose clicks did not line up is missing.
+inline std::map<std::string, double> clickSkews(double seconds, const std::vector<std::string>& sources) {
+  // Debian's interpreter, the one python3-numpy is for.
+  std::string command = "/usr/bin/python3 " + std::string(BRONTIDE_SOURCE_DIR) + "/tests/support/clicks.py " +
+                        std::to_string(seconds);
+  for (const auto& source : sources)
+    command += " '" + (source.starts_with("monitor:") ? source : ReceiverPcm::directory() + "/" + source + ".pcm") + "'";
+  std::map<std::string, double> skews;
+  std::istringstream lines(runCommand(command));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string word, name;
+    double ms = 0;
+    if (fields >> word >> name >> ms && word == "skew") skews[name] = ms / 1000;
+  }
+  return skews;
+}
 
 }  // namespace brontide::testsupport

@@ -99,6 +99,10 @@ void PipeWireAirPlayOutput::routeToDefault() {
   command([](ReceiverSessions& s) { s.routeToDefault(); });
 }
 
+void PipeWireAirPlayOutput::playLocally(bool on) {
+  command([on](ReceiverSessions& s) { s.playLocally(on); });
+}
+
 std::string PipeWireAirPlayOutput::sinkNodeName(SinkId sink) { return "brontide.airplay." + std::to_string(sink); }
 
 }  // namespace brontide::linux::pipewire

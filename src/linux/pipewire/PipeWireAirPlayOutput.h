@@ -16,7 +16,8 @@ class ReceiverSessions;
 // AirPlay output through PipeWire inside Brontide's own process: one libpipewire-module-raop-sink per open
 // receiver, one virtual sink the player is sent to while receivers are chosen (through `routePlayer`, which
 // restarts the player's stream there: a playing stream is never moved), and one libpipewire-module-loopback per
-// receiver from that sink's monitor to its raop sink, so the server schedules every feed as an ordinary stream.
+// receiver from that sink's monitor to its raop sink, so the server schedules every feed as an ordinary stream;
+// with playLocally(), one more from that monitor to the default output, delayed by the receivers' latency.
 // Public calls: main thread, never waiting for PipeWire. Everything PipeWire runs on the "brontide.airplay" loop
 // thread; events reach the main thread through MainQueue. Reconnects when the PipeWire daemon restarts.
 // Needs pw_init() beforehand.
@@ -43,6 +44,7 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   [[nodiscard]] bool sendsVolume() const override;
   void routeToReceivers() override;
   void routeToDefault() override;
+  void playLocally(bool on) override;
 
   // node.name of an open sink (for tests and benchmarks); the name stays the same across the sink's life.
   [[nodiscard]] static std::string sinkNodeName(SinkId sink);

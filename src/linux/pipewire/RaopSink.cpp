@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <spa/param/latency-utils.h>
 #include <spa/param/props.h>
 #include <spa/pod/builder.h>
 #include <sys/socket.h>
@@ -113,6 +114,7 @@ std::expected<void, std::string> RaopSink::load() {
   });
   if (!loadedNow)
     return std::unexpected(std::string("cannot load the raop-sink module (") + std::strerror(errno) + ")");
+  if (raopSinkSendsVolume(LibraryVersion::loaded())) latency_ = kRaopLatencyMs / 1000.0;
   return {};
 }
 
@@ -138,6 +140,32 @@ void RaopSink::bindNode(pw_registry* registry, std::uint32_t id) {
   applyVolume();
 }
 
+void RaopSink::inputPort(pw_registry* registry, std::uint32_t id, std::uint32_t node) {
+  if (port_ || node != nodeId_ || raopSinkSendsVolume(LibraryVersion::loaded())) return;
+  port_.reset(static_cast<pw_proxy*>(pw_registry_bind(registry, id, PW_TYPE_INTERFACE_Port, PW_VERSION_PORT, 0)));
+  static const pw_port_events kEvents = [] {
+    pw_port_events events{};
+    events.version = PW_VERSION_PORT_EVENTS;
+    events.param = &RaopSink::onPortParam;
+    return events;
+  }();
+  auto* port = reinterpret_cast<pw_port*>(port_.get());
+  pw_port_add_listener(port, portHook_.arm(), &kEvents, this);
+  std::uint32_t latencyParam = SPA_PARAM_Latency;
+  pw_port_subscribe_params(port, &latencyParam, 1);
+}
+
+void RaopSink::onPortParam(void* sink, int, std::uint32_t id, std::uint32_t, std::uint32_t, const spa_pod* param) {
+  spa_latency_info info{};
+  if (id != SPA_PARAM_Latency || !param || spa_latency_parse(param, &info) < 0) return;
+  // A port says nothing (0) until the sink has set its latency.
+  if (info.direction != SPA_DIRECTION_INPUT || (info.min_rate == 0 && info.min_ns == 0)) return;
+  auto& s = *static_cast<RaopSink*>(sink);
+  // Counted in the sink's own samples, 44.1 kHz.
+  s.latency_ = double(info.min_rate) / 44100 + double(info.min_ns) / 1e9;
+  s.changed_();
+}
+
 void RaopSink::onNodeInfo(void* sink, const pw_node_info* info) {
   auto& s = *static_cast<RaopSink*>(sink);
   if (!(info->change_mask & PW_NODE_CHANGE_MASK_STATE)) return;
@@ -153,6 +181,9 @@ void RaopSink::onNodeInfo(void* sink, const pw_node_info* info) {
 
 void RaopSink::forgetNode(std::uint32_t id) {
   if (nodeId_ != id) return;
+  if (!raopSinkSendsVolume(LibraryVersion::loaded())) latency_.reset();
+  portHook_.remove();
+  port_.reset();
   nodeHook_.remove();
   node_.reset();
   nodeId_ = SPA_ID_INVALID;
@@ -253,6 +284,8 @@ void RaopSink::stop() {
   endProbe();
   // Its feed first: a scheduled stream that leaves cleanly, before the raop node it writes to.
   unloadFeed();
+  portHook_.remove();
+  port_.reset();
   nodeHook_.remove();
   node_.reset();
 }

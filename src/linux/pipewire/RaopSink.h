@@ -50,6 +50,12 @@ class RaopSink {
   // The server removed the node with this id; other ids are not this sink's.
   void forgetNode(std::uint32_t id);
   void setVolume(double volume);
+  // How long after the sink takes a sample its receiver plays it: as 0.3's sink reports it on its input port
+  // (nullopt until it has); 1.x's is the raop.latency.ms it was given, since the process latency it reports is
+  // twice that while its receivers play that long after (bench/speakers).
+  [[nodiscard]] std::optional<double> latencySeconds() const { return latency_; }
+  // An input port of node `node`: this sink's own is asked for its latency.
+  void inputPort(pw_registry* registry, std::uint32_t id, std::uint32_t node);
 
   // Loaded and its node running.
   [[nodiscard]] bool playing() const { return loaded() && running_; }
@@ -73,6 +79,8 @@ class RaopSink {
   static void onProbeIo(void* sink, int fd, std::uint32_t mask);
   static void onProbeTimeout(void* sink, std::uint64_t expirations);
   static void onNodeInfo(void* sink, const pw_node_info* info);
+  static void onPortParam(void* sink, int seq, std::uint32_t id, std::uint32_t index, std::uint32_t next,
+                          const spa_pod* param);
   void endProbe();
   void applyVolume();
 
@@ -95,6 +103,9 @@ class RaopSink {
   // Its feed from the fan-out sink, loaded once both nodes are in the graph.
   LoadedModule loopback_;
   bool running_ = false;
+  PwProxy port_;
+  HookGuard portHook_;
+  std::optional<double> latency_;
   bool streamingSaid_ = false;
   static constexpr int kVolumeResends = 2;
   int volumeResends_ = 0;

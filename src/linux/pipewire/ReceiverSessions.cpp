@@ -2,10 +2,16 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "linux/pipewire/PipeWireAirPlayOutput.h"
 
 namespace brontide::linux::pipewire {
 
@@ -13,6 +19,8 @@ namespace {
 
 constexpr int kReconnectSeconds = 1;
 constexpr int kCheckSeconds = 1;
+// A local branch is loaded again for a receivers' latency that differs by more than this.
+constexpr double kDelayTolerance = 0.005;
 
 }  // namespace
 
@@ -139,6 +147,7 @@ void ReceiverSessions::dropGraph(const std::string& reason, bool reconnect) {
   retiring_.clear();
   destroyFanOut();
   nodeNames_.clear();
+  inputPorts_.clear();
   manager_.reset();
   registryHook_.remove();
   registry_.reset();
@@ -156,12 +165,20 @@ void ReceiverSessions::onGlobal(void* self, std::uint32_t id, std::uint32_t, con
 
 void ReceiverSessions::global(std::uint32_t id, const char* type, const spa_dict* props) {
   manager_.global(registry_.get(), id, type, props);
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
+    const char* node = props ? spa_dict_lookup(props, PW_KEY_NODE_ID) : nullptr;
+    const char* direction = props ? spa_dict_lookup(props, PW_KEY_PORT_DIRECTION) : nullptr;
+    if (!node || !direction || std::strcmp(direction, "in") != 0) return;
+    inputPorts_[id] = std::uint32_t(std::strtoul(node, nullptr, 10));
+    for (auto& [sinkId, sink] : sinks_) sink->inputPort(registry_.get(), id, inputPorts_[id]);
+    return;
+  }
   if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
   const char* name = props ? spa_dict_lookup(props, PW_KEY_NODE_NAME) : nullptr;
   if (!name) return;
   nodeNames_[id] = name;
   for (auto& [sinkId, sink] : sinks_)
-    if (sink->nodeName() == name && !sink->hasNode()) sink->bindNode(registry_.get(), id);
+    if (sink->nodeName() == name && !sink->hasNode()) bindNode(*sink, id);
   wakeUp();  // a feed may now have both ends
 }
 
@@ -172,18 +189,27 @@ void ReceiverSessions::onGlobalRemove(void* self, std::uint32_t id) {
 void ReceiverSessions::globalRemove(std::uint32_t id) {
   manager_.globalRemove(id);
   nodeNames_.erase(id);
+  inputPorts_.erase(id);
   for (auto& [sinkId, sink] : sinks_) sink->forgetNode(id);
 }
 
 void ReceiverSessions::routeToReceivers() {
   toReceivers_ = true;
+  playLocally(false);
   loadFanOut();
   announceFanOut();
 }
 
 void ReceiverSessions::routeToDefault() {
   toReceivers_ = false;
+  playLocally(false);
   fanOut_.linger();
+}
+
+void ReceiverSessions::playLocally(bool on) {
+  localWanted_ = on;
+  if (!on) localBranch_.reset();
+  wakeUp();
 }
 
 void ReceiverSessions::loadFanOut() {
@@ -192,6 +218,7 @@ void ReceiverSessions::loadFanOut() {
 
 // Feeds go first: their streams would otherwise be left without a source.
 void ReceiverSessions::destroyFanOut() {
+  localBranch_.reset();
   for (auto& [id, sink] : sinks_) sink->unloadFeed();
   fanOut_.destroy();
 }
@@ -213,6 +240,35 @@ void ReceiverSessions::feedReceivers() {
     if (sink->needsFeed())
       if (const auto fed = sink->loadFeed(); !fed) unfed.emplace_back(id, fed.error());
   for (const auto& [id, reason] : unfed) fail(*sinks_.at(id), reason);
+  feedLocal();
+}
+
+// The local branch waits as long as the receivers do, so that the room and the speakers sound together: the
+// longest latency an open raop sink reports on its input port. It has no target, so the session manager links it to the default
+// sink and moves it when the default changes; a receiver that comes or goes leaves it alone unless the delay
+// itself changes.
+void ReceiverSessions::feedLocal() {
+  if (!toReceivers_ || !localWanted_) return;
+  // Until a sink reports one, and after the last has gone, the delay stays as it was.
+  double delay = -1;
+  for (const auto& [id, sink] : sinks_)
+    if (const auto latency = sink->latencySeconds()) delay = std::max(delay, *latency);
+  if (delay < 0) delay = localDelay_;
+  if (localBranch_ && std::abs(delay - localDelay_) < kDelayTolerance) return;
+  char delayText[32];
+  std::snprintf(delayText, sizeof delayText, "%.4f", delay);
+  const std::string args =
+      std::string("{ node.description = \"Brontide AirPlay to this computer\" audio.channels = 2"
+                  " audio.position = [ FL FR ] target.delay.sec = ") + delayText +
+      " capture.props = { node.name = \"brontide.airplay.local.feed\" target.object = " +
+      jsonString(PipeWireAirPlayOutput::kFanOutSinkName) +
+      " stream.capture.sink = true node.dont-reconnect = true }"
+      " playback.props = { node.name = \"brontide.airplay.local\" media.role = \"Music\" } }";
+  localDelay_ = delay;
+  if (!localBranch_.load(connection_.context(), "libpipewire-module-loopback", args, [this] { wakeUp(); }))
+    notice(std::string("cannot load the loopback to this computer (") + std::strerror(errno) + ")");
+  else
+    notice("this computer plays beside the receivers, " + std::to_string(int(delay * 1000)) + " ms later");
 }
 
 void ReceiverSessions::open(SinkId id, AirPlayReceiver receiver, double volume) {
@@ -236,8 +292,14 @@ void ReceiverSessions::loadSink(RaopSink& sink) {
     return;
   }
   for (const auto& [id, name] : nodeNames_)
-    if (name == sink.nodeName()) sink.bindNode(registry_.get(), id);
+    if (name == sink.nodeName()) bindNode(sink, id);
   events_.connected(sink.id());
+}
+
+// Its ports may already be listed: the registry announces a node's ports right after the node.
+void ReceiverSessions::bindNode(RaopSink& sink, std::uint32_t id) {
+  sink.bindNode(registry_.get(), id);
+  for (const auto& [port, node] : inputPorts_) sink.inputPort(registry_.get(), port, node);
 }
 
 // The session manager's links went with it, and a WirePlumber 0.4 that meets a sink which has already run links

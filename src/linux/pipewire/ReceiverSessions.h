@@ -13,6 +13,7 @@
 #include "linux/pipewire/FanOutSink.h"
 #include "linux/pipewire/Handles.h"
 #include "linux/pipewire/PwConnection.h"
+#include "linux/pipewire/RaopArguments.h"
 #include "linux/pipewire/RaopSink.h"
 #include "linux/pipewire/SessionManagerWatch.h"
 #include "speaker_browser/AirPlayOutput.h"
@@ -51,6 +52,7 @@ class ReceiverSessions {
   void setVolume(SinkId id, double volume);
   void routeToReceivers();
   void routeToDefault();
+  void playLocally(bool on);
 
  private:
   static void onWake(void* self, std::uint64_t count);
@@ -72,7 +74,9 @@ class ReceiverSessions {
   void destroyFanOut();
   void announceFanOut();
   void feedReceivers();
+  void feedLocal();
   void loadSink(RaopSink& sink);
+  void bindNode(RaopSink& sink, std::uint32_t id);
   void check();
   void managerGone();
   void managerBack();
@@ -97,7 +101,12 @@ class ReceiverSessions {
   std::map<SinkId, std::unique_ptr<RaopSink>> sinks_;
   std::vector<std::unique_ptr<RaopSink>> retiring_;  // closed; their modules wait for the server to drop the node
   std::map<std::uint32_t, std::string> nodeNames_;   // every node of the graph
+  std::map<std::uint32_t, std::uint32_t> inputPorts_;  // every input port of the graph, to its node
   bool toReceivers_ = false;
+  // The computer's output beside the receivers: a loopback from the fan-out sink's monitor to the default sink.
+  bool localWanted_ = false;
+  LoadedModule localBranch_;
+  double localDelay_ = kRaopLatencyMs / 1000.0;  // seconds, as loaded; until a sink reports, the one we ask
   bool broken_ = false;
 };
 
