@@ -47,6 +47,8 @@ class AudioTap {
   [[nodiscard]] virtual std::expected<void, Error> startCapture(CaptureCallback proc) = 0;
   // Names of tapped applications whose audio could not be diverted into the tap.
   [[nodiscard]] virtual std::vector<std::string> unmovableApplications() const = 0;
+  // Set once the tap turns out not to work after all (its private sink never became ready): TapNotOpened.
+  [[nodiscard]] virtual std::optional<Error> failure() const { return std::nullopt; }
 };
 
 // The sound server as the capture needs it. Main thread.
@@ -59,8 +61,9 @@ class AudioSystem {
   // The process this program runs in; its own clients are never captured.
   [[nodiscard]] virtual std::int32_t ownPid() const = 0;
 
-  // Opens a tap of these clients (by serial), or of everything when `global`. Fails with TapNotOpened, or
-  // RateUnknown when the private sink cannot be sized yet.
+  // Opens a tap of these clients (by serial), or of everything when `global`, without waiting for the server.
+  // Fails with TapNotOpened, or RateUnknown when the private sink cannot be sized yet; a failure found later is
+  // the tap's failure().
   [[nodiscard]] virtual std::expected<std::unique_ptr<AudioTap>, Error> openTap(
       const std::vector<AudioObjectID>& clients, bool global) = 0;
   // The node name of the default output; nothing when there is none.

@@ -49,4 +49,6 @@ std::vector<std::string> ProcessTap::unmovableApplications() const {
   return tap_ ? tap_->unmovableApplications() : std::vector<std::string>{};
 }
 
+std::optional<Error> ProcessTap::failure() const { return tap_ ? tap_->failure() : std::nullopt; }
+
 }  // namespace brontide

@@ -25,6 +25,7 @@ class ProcessTap final : public CaptureTap {
   [[nodiscard]] const std::vector<AudioObjectID>& processObjects() const override { return processObjects_; }
   [[nodiscard]] AudioStreamBasicDescription format() const override { return format_; }
   [[nodiscard]] std::vector<std::string> unmovableApplications() const override;
+  [[nodiscard]] std::optional<Error> failure() const override;
 
   [[nodiscard]] bool global() const { return global_; }
   [[nodiscard]] bool running() const { return tap_ != nullptr; }

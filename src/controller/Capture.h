@@ -33,6 +33,8 @@ class CaptureTap {
   [[nodiscard]] virtual AudioStreamBasicDescription format() const = 0;
   // Names of tapped applications whose audio refuses to be diverted (it keeps playing on the output).
   [[nodiscard]] virtual std::vector<std::string> unmovableApplications() const { return {}; }
+  // A failure found after start() returned (the sound server never got the tap ready); the tap delivers nothing.
+  [[nodiscard]] virtual std::optional<Error> failure() const { return std::nullopt; }
 };
 
 class Capture {

@@ -419,9 +419,13 @@ void Controller::testCapture(std::function<void(std::optional<Error> failure)> d
     return;
   }
   d.deps.mainQueue.postDelayed(kTestCaptureHold, [weak = weak_from_this(), tap, done = std::move(done)] {
-    if (!weak.lock()) return;
+    const auto self = weak.lock();
+    if (!self) return;
+    // A sink the server refused meanwhile; one still not ready is no failure yet.
+    auto failed = tap->failure();
     tap->stop();
-    done(std::nullopt);
+    if (failed) self->d_->deps.log.notice("test capture: " + logText(*failed));
+    done(std::move(failed));
   });
 }
 
@@ -465,6 +469,13 @@ void Controller::attachTapIfPossible() {
   }
   // A server back within one check is no failure to show: tap anew at once.
   if (d.deps.capture.restarted()) dropDeadCapture();
+  // Taps are made without waiting for the sound server: one it could not get ready is shown, and made anew.
+  if (auto failed = d.tap ? d.tap->failure() : std::nullopt) {
+    d.tap->stop();
+    d.tap.reset();
+    showError(std::move(*failed));
+    return;
+  }
   auto processes = d.deps.capture.audioProcessObjects(selectedBundle());
   if (processes.empty()) {
     if (d.tap) return;

@@ -308,6 +308,14 @@ TEST_F(ControllerTest, Attach_AFailedStartShowsTheMessageAndRetriesOnTheNextTick
   queue.advance(2s);
   EXPECT_EQ(c.state(), CaptureState::live());
   EXPECT_EQ(capture.liveTaps(), 1);
+
+  // A tap whose sink the server never readied, found after start: the same message, then a new tap.
+  capture.taps.back()->lateFailure = tapFailure;
+  queue.advance(2s);
+  EXPECT_EQ(c.state(), CaptureState::error(tapFailure));
+  EXPECT_EQ(capture.liveTaps(), 0);
+  queue.advance(2s);
+  EXPECT_EQ(c.state(), CaptureState::live());
 }
 
 TEST_F(ControllerTest, Attach_WithoutASoundServerShowsWhyDropsTheTapAndRecoversOnALaterTick) {

@@ -38,6 +38,7 @@ struct TapRecord {
   int stops = 0;
   AudioStreamBasicDescription format;
   std::vector<std::string> unmovable;  // what unmovableApplications() reports
+  std::optional<Error> lateFailure;    // what failure() reports once started
 
   // Hands a block to the tap's sink, as its IO thread would; false when there is no live sink. Any thread.
   bool deliver(SampleBlock block) {
@@ -78,6 +79,7 @@ class FakeTap final : public CaptureTap {
   [[nodiscard]] const std::vector<AudioObjectID>& processObjects() const override { return record_->processObjects; }
   [[nodiscard]] AudioStreamBasicDescription format() const override { return record_->format; }
   [[nodiscard]] std::vector<std::string> unmovableApplications() const override { return record_->unmovable; }
+  [[nodiscard]] std::optional<Error> failure() const override { return record_->lateFailure; }
 
  private:
   std::shared_ptr<TapRecord> record_;

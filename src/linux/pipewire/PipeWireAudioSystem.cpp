@@ -15,6 +15,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kSinkTimeout = 2000ms;
+// The main thread waits this long at most for each first round trip; a slower daemon's objects reach the live
+// mirror later, and the next look-up finds them.
+constexpr auto kSettleWait = 20ms;
 constexpr auto kRelinkTimeout = 250ms;
 constexpr std::uint32_t kChannels = 2;
 
@@ -25,7 +28,7 @@ AudioStreamBasicDescription stereoFloat(std::uint32_t rate) {
 }
 
 // PipeWire's result codes are negative errno values.
-Error failure(ErrorCode code, int res) { return Error{code, std::strerror(-res)}; }
+Error pwFailure(ErrorCode code, int res) { return Error{code, std::strerror(-res)}; }
 
 timespec monotonic(std::chrono::steady_clock::time_point at) {
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
@@ -49,20 +52,20 @@ class PipeWireAudioSystem::Tap final : public AudioTap {
   std::expected<void, Error> createCapture(const std::string& output) override {
     auto& captures = system_.captures_;
     if (!captures || !captures->connected())
-      return std::unexpected(failure(ErrorCode::CaptureNotCreated,
+      return std::unexpected(pwFailure(ErrorCode::CaptureNotCreated,
                                      captures && captures->lastError() ? captures->lastError() : -ENOTCONN));
-    if (rate_ == 0) return std::unexpected(failure(ErrorCode::CaptureNotCreated, -ENOENT));
+    if (rate_ == 0) return std::unexpected(pwFailure(ErrorCode::CaptureNotCreated, -ENOENT));
     // A global tap captures the default output as it is; the others, the private sink.
     auto capture = captures->create(global_ ? output : system_.sink_.name(), global_, rate_);
-    if (!capture) return std::unexpected(failure(ErrorCode::CaptureNotCreated, capture.error()));
+    if (!capture) return std::unexpected(pwFailure(ErrorCode::CaptureNotCreated, capture.error()));
     capture_ = *capture;
     return {};
   }
 
   std::expected<void, Error> startCapture(CaptureCallback proc) override {
-    if (!capture_) return std::unexpected(failure(ErrorCode::CaptureNotStarted, -ENOENT));
+    if (!capture_) return std::unexpected(pwFailure(ErrorCode::CaptureNotStarted, -ENOENT));
     if (const int res = system_.captures_->start(*capture_, std::move(proc)); res < 0)
-      return std::unexpected(failure(ErrorCode::CaptureNotStarted, res));
+      return std::unexpected(pwFailure(ErrorCode::CaptureNotStarted, res));
     return {};
   }
 
@@ -70,6 +73,14 @@ class PipeWireAudioSystem::Tap final : public AudioTap {
     if (global_ || !system_.connection_.connected()) return {};
     LoopLock lock(system_.connection_.threadLoop());
     return system_.sink_.unmovableApplications(id_);
+  }
+
+  std::optional<Error> failure() const override {
+    if (global_ || !system_.connection_.connected()) return std::nullopt;
+    LoopLock lock(system_.connection_.threadLoop());
+    const auto it = system_.taps_.find(id_);
+    if (it == system_.taps_.end() || it->second.error == 0) return std::nullopt;
+    return pwFailure(ErrorCode::TapNotOpened, it->second.error);
   }
 
  private:
@@ -102,8 +113,8 @@ PipeWireAudioSystem::PipeWireAudioSystem(Log& log, Options options)
   timer_ = LoopSource(connection_.loop(), pw_loop_add_timer(connection_.loop(), &PipeWireAudioSystem::onTimer, this));
   connection_.onError = [this](std::uint32_t id, int res, const std::string& message) { coreError(id, res, message); };
   // Two round trips: the first brings the globals, the second the info of the objects bound meanwhile.
-  (void)connection_.roundTrip(kSinkTimeout);
-  (void)connection_.roundTrip(kSinkTimeout);
+  (void)connection_.roundTrip(kSettleWait);
+  (void)connection_.roundTrip(kSettleWait);
 }
 
 PipeWireAudioSystem::~PipeWireAudioSystem() {
@@ -130,6 +141,21 @@ void PipeWireAudioSystem::coreError(std::uint32_t id, int res, const std::string
     armTimer();
   }
   sink_.coreError(id, res);
+  checkPendingTaps(std::chrono::steady_clock::now());
+}
+
+void PipeWireAudioSystem::checkPendingTaps(TimePoint now) {
+  for (auto& [id, tap] : taps_) {
+    if (!tap.readyBy) continue;
+    if (sink_.ready() || rebuildPending_) {
+      tap.readyBy.reset();
+      continue;
+    }
+    if (sink_.exists() && sink_.error() == 0 && now < *tap.readyBy) continue;
+    tap.error = sink_.exists() && sink_.error() ? sink_.error() : -ETIMEDOUT;
+    tap.readyBy.reset();
+    sink_.discard(id);
+  }
 }
 
 void PipeWireAudioSystem::reconnectDaemon() {
@@ -173,8 +199,8 @@ bool PipeWireAudioSystem::reconnectNow() {
   armTimer();
   if (reconnectAt_) return false;
   // As at construction: the first round trip brings the globals, the second the info of the objects bound meanwhile.
-  (void)connection_.roundTrip(kSinkTimeout);
-  (void)connection_.roundTrip(kSinkTimeout);
+  (void)connection_.roundTrip(kSettleWait);
+  (void)connection_.roundTrip(kSettleWait);
   return true;
 }
 
@@ -231,30 +257,23 @@ std::expected<std::unique_ptr<AudioTap>, Error> PipeWireAudioSystem::openTap(
     const std::vector<AudioObjectID>& clients, bool global) {
   if (!connection_.connected())
     return std::unexpected(
-        failure(ErrorCode::TapNotOpened, connection_.lastError() ? connection_.lastError() : -ENOTCONN));
+        pwFailure(ErrorCode::TapNotOpened, connection_.lastError() ? connection_.lastError() : -ENOTCONN));
   LoopLock lock(connection_.threadLoop());
-  if (connection_.daemonGone()) return std::unexpected(failure(ErrorCode::TapNotOpened, -EPIPE));
+  if (connection_.daemonGone()) return std::unexpected(pwFailure(ErrorCode::TapNotOpened, -EPIPE));
   const std::uint32_t rate = sink_.exists() ? sink_.rate() : graph_.rate();
   const auto id = ++nextTap_;
   // A global tap captures the default output as it is and moves nothing.
   if (global) {
-    taps_[id] = TapState{true, rate};
+    taps_[id] = TapState{.global = true, .rate = rate};
     return std::make_unique<Tap>(*this, id, true, rate);
   }
   if (rate == 0) return std::unexpected(Error{ErrorCode::RateUnknown, {}});
   if (const int res = sink_.add(id, {clients.begin(), clients.end()}, rate); res < 0)
-    return std::unexpected(failure(ErrorCode::TapNotOpened, res));
-  taps_[id] = TapState{false, rate};
-  if (!sink_.ready() && !rebuildPending_) {
-    const bool ready = connection_.waitUntil([&] { return !sink_.exists() || sink_.ready() || sink_.error() != 0; },
-                                             kSinkTimeout);
-    if (!sink_.exists() || !ready || sink_.error() != 0) {
-      const int res = sink_.exists() && sink_.error() ? sink_.error() : -ETIMEDOUT;
-      taps_.erase(id);
-      sink_.discard(id);
-      return std::unexpected(failure(ErrorCode::TapNotOpened, res));
-    }
-  }
+    return std::unexpected(pwFailure(ErrorCode::TapNotOpened, res));
+  taps_[id] = TapState{.global = false, .rate = rate};
+  // Nobody waits for the sink: a capture stream made meanwhile waits for it, and one that is not ready in time
+  // becomes the tap's failure().
+  if (!sink_.ready() && !rebuildPending_) taps_[id].readyBy = std::chrono::steady_clock::now() + kSinkTimeout;
   armTimer();
   return std::make_unique<Tap>(*this, id, false, rate);
 }
@@ -266,9 +285,9 @@ void PipeWireAudioSystem::closeTap(std::uint64_t id, std::optional<std::uint64_t
   LoopLock lock(connection_.threadLoop());
   const auto it = taps_.find(id);
   if (it == taps_.end()) return;
-  const bool global = it->second.global;
+  const bool keptNothing = it->second.global || it->second.error != 0;
   taps_.erase(it);
-  if (global) return;
+  if (keptNothing) return;
   // The streams and the sink outlive the tap by a grace period, so a tap that replaces this one takes them over
   // without a blip; the timer gives them back after it.
   sink_.remove(id, std::chrono::steady_clock::now());
@@ -343,6 +362,7 @@ void PipeWireAudioSystem::onTimer(void* data, std::uint64_t) {
   if (self->reconnectAt_ && *self->reconnectAt_ <= now) {
     self->reconnectDaemon();
   } else {
+    self->checkPendingTaps(now);
     self->repair_.givenBack(self->sink_.onTimer(now), now);
     self->repair_.onTimer(now, self->sink_, self->captures_.get(), !self->taps_.empty());
   }
@@ -356,6 +376,8 @@ void PipeWireAudioSystem::armTimer() {
   std::optional<TimePoint> next = sink_.nextDeadline(now);
   for (auto at : {repair_.nextDeadline(), reconnectAt_})
     if (at && (!next || *at < *next)) next = at;
+  for (const auto& [id, tap] : taps_)
+    if (tap.readyBy && (!next || *tap.readyBy < *next)) next = tap.readyBy;
   if (!next) {
     pw_loop_update_timer(connection_.loop(), timer_.get(), nullptr, nullptr, false);
     return;

@@ -61,6 +61,9 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   struct TapState {
     bool global;
     std::uint32_t rate;
+    // Until then the private sink may still become ready; after it, `error` says why it did not.
+    std::optional<TimePoint> readyBy{};
+    int error = 0;
   };
 
   // Graph::Listener, on the loop thread.
@@ -76,6 +79,8 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   void reconnectDaemon();
   void armTimer();
   void closeTap(std::uint64_t id, std::optional<std::uint64_t> capture);
+  // Fails the taps whose private sink the server refused or did not make ready in time.
+  void checkPendingTaps(TimePoint now);
 
   Log& log_;
   Options options_;
