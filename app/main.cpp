@@ -257,7 +257,23 @@ int changePassword(const Options& options) {
   const brontide::ReceiverKey key{.receiver = {}, .name = options.receiverName};
   if (password.empty()) keyring.forget(key, done);
   else keyring.store(key, password, done);
-  while (status < 0) g_main_context_iteration(nullptr, TRUE);
+  // A locked keyring waits for its unlock prompt, which a session without a desktop never shows.
+  constexpr guint kLimitSeconds = 60;
+  bool late = false;
+  const guint limit = g_timeout_add_seconds(
+      kLimitSeconds,
+      [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &late);
+  while (status < 0 && !late) g_main_context_iteration(nullptr, TRUE);
+  if (late) {
+    std::fprintf(stderr, "brontide: el llavero no ha respondido en %u s (¿está bloqueado?); no se ha cambiado nada.\n",
+                 kLimitSeconds);
+    return 1;
+  }
+  g_source_remove(limit);
   if (status != 0)
     std::fputs("brontide: no hay llavero: ningún servicio de contraseñas (Secret Service) responde.\n", stderr);
   return status;

@@ -78,8 +78,8 @@ ColumnLayout {
     }
     BrandSlider {
         objectName: "routeVolume"
-        visible: !root.local
-        enabled: root.choosable
+        // A device that cannot be chosen has no volume to set.
+        visible: !root.local && root.choosable
         Layout.fillWidth: true
         Layout.leftMargin: Brand.routeSliderIndent
         Layout.rightMargin: Brand.routeRowPaddingH
