@@ -193,7 +193,8 @@ struct AirPlayRoutes::State : std::enable_shared_from_this<State> {
       }
       Route& r = *route(f.receiver.name);
       r.model = f.model;
-      r.choosable = f.drivable && (!f.passwordRequired || check);
+      // A device that offers only AirPlay 2 is held off by its state, so a chosen one can still be unticked.
+      r.choosable = !f.passwordRequired || check;
       if (f.passwordRequired && keyring && !receiver.lookedUp) lookUp(f.receiver.name);
       if (!r.selected) r.state = receiver.idleState();
     }

@@ -181,7 +181,7 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneA
   routes->select("Terraza", true);
   routes->select("Este ordenador", true);
   routes->select("Estudio", true);
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador", "Estudio", "Terraza"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Este ordenador", "Terraza", "Estudio"}));
   EXPECT_TRUE(output.local);
   EXPECT_EQ(output.route, OutputRoute::receivers);
   output.fail("Terraza");
@@ -189,7 +189,7 @@ TEST_F(AirPlayRoutesTest, ChoosingReceivers_OpensEachRoutesThePlayerToThemAloneA
   EXPECT_TRUE(output.local);
   routes->select("Este ordenador", false);
   EXPECT_FALSE(output.local);
-  EXPECT_EQ(selected(), (std::vector<std::string>{"Estudio", "Terraza"}));
+  EXPECT_EQ(selected(), (std::vector<std::string>{"Terraza", "Estudio"}));
   routes->select("Este ordenador", true);
   routes->select("Terraza", false);
   routes->select("Estudio", false);
