@@ -159,7 +159,7 @@ struct Exchange : std::enable_shared_from_this<Exchange> {
 
   asio::ip::tcp::socket socket;
   asio::steady_timer deadline;
-  asio::streambuf input;
+  asio::streambuf input{16 * 1024};  // a head that never ends is cut off here, not in memory
   MainQueue& queue;
   AirPlayReceiver receiver;
   Done done;
