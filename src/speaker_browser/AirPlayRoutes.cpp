@@ -18,12 +18,6 @@ namespace brontide {
 
 namespace {
 
-std::string_view txtValue(const ServiceResult& result, const std::string& key) {
-  if (!result.txt) return {};
-  const auto it = result.txt->find(key);
-  return it == result.txt->end() ? std::string_view{} : std::string_view(it->second);
-}
-
 // TXT lists such as "0,1" or "TCP,UDP".
 bool listHas(std::string_view list, std::string_view item) {
   for (const auto part : std::views::split(list, ',')) {
@@ -55,11 +49,6 @@ AirPlayReceiver receiverOf(const ServiceResult& result, std::string name) {
                         : listHas(encryption, "4") ? AirPlayEncryption::authSetup
                                                    : AirPlayEncryption::none;
   return receiver;
-}
-
-std::string deviceIdOf(const std::string& instance) {
-  const auto at = instance.find('@');
-  return at == std::string::npos ? std::string() : instance.substr(0, at);
 }
 
 }  // namespace
@@ -112,7 +101,7 @@ std::vector<DiscoveredReceiver> arrangeReceivers(std::span<const ServiceResult> 
     found.model = entry.speaker.model;
     if (entry.raop) {
       found.receiver = receiverOf(*entry.raop, entry.speaker.name);
-      found.deviceId = deviceIdOf(entry.raop->name);
+      found.deviceId = std::string(raopDeviceId(entry.raop->name));
       found.passwordRequired = txtValue(*entry.raop, "pw") == "true";
     } else {
       found.receiver.name = entry.speaker.name;

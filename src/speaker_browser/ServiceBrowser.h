@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brontide {
@@ -21,6 +22,13 @@ struct ServiceResult {
 
   friend bool operator==(const ServiceResult&, const ServiceResult&) = default;
 };
+
+// A TXT value of `result` (lower-case `key`), empty when absent; valid while `result` is.
+[[nodiscard]] inline std::string_view txtValue(const ServiceResult& result, const std::string& key) {
+  if (!result.txt) return {};
+  const auto it = result.txt->find(key);
+  return it == result.txt->end() ? std::string_view{} : std::string_view(it->second);
+}
 
 // What a listing says when no DNS-SD daemon answers.
 inline constexpr const char* kNoDnsSdDaemon = "No se pueden buscar altavoces: avahi-daemon no responde.";

@@ -7,12 +7,6 @@ namespace brontide {
 
 namespace {
 
-std::string txtValue(const ServiceResult& result, const std::string& key) {
-  if (!result.txt) return {};
-  const auto it = result.txt->find(key);
-  return it == result.txt->end() ? std::string{} : it->second;
-}
-
 std::string shownName(const std::string& instance) {
   const auto at = instance.find('@');
   return at == std::string::npos ? instance : instance.substr(at + 1);
@@ -32,6 +26,11 @@ struct Pending {
 };
 
 }  // namespace
+
+std::string_view raopDeviceId(std::string_view instance) {
+  const auto at = instance.find('@');
+  return at == std::string_view::npos ? std::string_view{} : instance.substr(0, at);
+}
 
 bool catalogueOrder(const Speaker& a, const Speaker& b, const Collator& collator) {
   const bool homePodA = a.model.starts_with("AudioAccessory");
@@ -73,9 +72,8 @@ std::vector<CatalogueEntry> catalogueDevices(std::span<const ServiceResult> airp
     }
   };
   pair([](const ServiceResult& a, const ServiceResult& r) {
-    const auto at = r.name.find('@');
     const auto id = deviceKey(txtValue(a, "deviceid"));
-    return at != std::string::npos && at > 0 && !id.empty() && id == deviceKey(std::string_view(r.name).substr(0, at));
+    return !id.empty() && id == deviceKey(raopDeviceId(r.name));
   });
   pair([](const ServiceResult& a, const ServiceResult& r) { return a.name == shownName(r.name); });
   for (const auto* r : receivers)

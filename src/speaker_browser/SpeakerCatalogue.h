@@ -33,6 +33,9 @@ struct CatalogueEntry {
                                                            std::span<const ServiceResult> raop,
                                                            std::string_view ownName, const Collator& collator);
 
+// The device id a `_raop._tcp` instance name starts with (before "@"); empty when it has none.
+[[nodiscard]] std::string_view raopDeviceId(std::string_view instance);
+
 // The catalogue's order of two devices: HomePods first, then by name.
 [[nodiscard]] bool catalogueOrder(const Speaker& a, const Speaker& b, const Collator& collator);
 
