@@ -44,7 +44,8 @@ class BenchReceiver {
     text << in.rdbuf();
     std::string conf = text.str();
     const auto put = [&](const std::string& key, const std::string& value) {
-      for (auto at = conf.find(key); at != std::string::npos; at = conf.find(key)) conf.replace(at, key.size(), value);
+      for (auto at = conf.find(key); at != std::string::npos; at = conf.find(key, at + value.size()))
+        conf.replace(at, key.size(), value);
     };
     put("@NAME@", name_);
     put("@PORT@", std::to_string(5200 + index));
@@ -60,7 +61,7 @@ class BenchReceiver {
     ::mkfifo((base + ".fifo").c_str(), 0600);
     std::ofstream(base + ".pcm", std::ios::trunc);
     tap_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        "python3", kRigConf + "/pcm-tap", base + ".fifo", base + ".pcm", base + ".events"});
+        "/usr/bin/python3", kRigConf + "/pcm-tap", base + ".fifo", base + ".pcm", base + ".events"});
     receiver_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"sh", "-c", "exec shairport-sync -c '" + base + ".conf' -u 1<>'" + base +
                                                  ".fifo' 2>>'" + base + ".log'"},
@@ -108,6 +109,7 @@ double largestSkew(const std::vector<std::string>& sources, double seconds = 8) 
 
 int main() {
   ::signal(SIGCHLD, SIG_DFL);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (ReceiverPcm::directory().empty() || !std::getenv("BRONTIDE_RECEIVERS_BUS")) {
     std::fprintf(stderr, "no AirPlay network: run scripts/airplay-network up\n");
     return 1;
