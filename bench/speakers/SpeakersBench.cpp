@@ -2,7 +2,8 @@
 // receiver told to play 500 ms later writes its clicks 500 ms later), how far this computer's output plays from
 // a receiver with both ticked, and for 1, 2, 4 and 8 receivers brontide's CPU, the CPU each added receiver costs
 // and the largest skew between the receivers' outputs. Starts its own receivers ("BancoN") on the loopback
-// AirPlay network's receivers' daemon; needs `scripts/airplay-network up`.
+// AirPlay network's receivers' daemon; needs `scripts/airplay-network up`. `bench_speakers COUNT...` sends only
+// to those counts of receivers, without the checks before.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -96,18 +97,25 @@ std::unique_ptr<HeadlessBrontide> sendTo(const std::vector<std::string>& speaker
   return app;
 }
 
-// The largest |skew| of the sources after the first, or a negative value when one did not line up.
-double largestSkew(const std::vector<std::string>& sources, double seconds = 8) {
+// How far the sources after the first play from it: the largest |skew|, and each one in ms ("Banco2 +0.3 ...");
+// a negative largest when one did not line up.
+std::pair<double, std::string> skewsFrom(const std::vector<std::string>& sources, double seconds = 8) {
   const auto skews = brontide::testsupport::clickSkews(seconds, sources);
-  if (skews.size() + 1 < sources.size()) return -1;
+  if (skews.size() + 1 < sources.size()) return {-1, ""};
   double largest = 0;
-  for (const auto& [name, skew] : skews) largest = std::max(largest, std::abs(skew));
-  return largest;
+  std::string each;
+  char item[64];
+  for (const auto& [name, skew] : skews) {
+    largest = std::max(largest, std::abs(skew));
+    std::snprintf(item, sizeof item, " %s %+.1f", name.c_str(), skew * 1000);
+    each += item;
+  }
+  return {largest, each};
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   ::signal(SIGCHLD, SIG_DFL);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (ReceiverPcm::directory().empty() || !std::getenv("BRONTIDE_RECEIVERS_BUS")) {
@@ -119,7 +127,7 @@ int main() {
   if (clicks.readLine() != "playing") return 1;
   std::printf("speakers benchmark (brontide --headless, the click train, shairport-sync receivers on loopback)\n");
 
-  {
+  if (argc == 1) {
     // A receiver's PCM keeps its play-out time: one that plays 500 ms later writes 500 ms later; one that keeps
     // 0.3 s in its backend buffer writes 0.2 s earlier, which clicks.py takes off (it reads each NAME.conf).
     BenchReceiver now(1), later(2, 0.5), buffered(3, 0, 0.3);
@@ -131,7 +139,7 @@ int main() {
     std::printf("  a receiver told to play 500 ms later plays %.1f ms later; one with a 0.3 s buffer, %.1f ms\n",
                 skews.at(later.name()) * 1000, skews.at(buffered.name()) * 1000);
   }
-  {
+  if (argc == 1) {
     BenchReceiver receiver(1);
     std::this_thread::sleep_for(2s);
     const auto app = sendTo({receiver.name(), "Este ordenador"});
@@ -145,7 +153,10 @@ int main() {
 
   std::printf("  receivers  brontide CPU  added per receiver  largest skew between receivers\n");
   double single = 0;
-  for (const int count : {1, 2, 4, 8}) {
+  std::vector<int> counts{1, 2, 4, 8};
+  if (argc > 1) counts.clear();  // bench_speakers [COUNT...]: only these, without the checks before
+  for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
+  for (const int count : counts) {
     std::vector<std::unique_ptr<BenchReceiver>> receivers;
     std::vector<std::string> names;
     for (int i = 1; i <= count; ++i) {
@@ -159,14 +170,15 @@ int main() {
     std::this_thread::sleep_for(10s);
     const double cpu = (cpuSeconds(app->pid()) - cpuBefore) / (secondsNow() - wallBefore);
     if (count == 1) single = cpu;
-    const double skew = count > 1 ? largestSkew(names) : 0;
+    const auto [skew, each] = count > 1 ? skewsFrom(names) : std::pair<double, std::string>{0, ""};
     char added[32] = "", apart[32] = "";
     if (count > 1) {
-      std::snprintf(added, sizeof added, "%.2f %%", (cpu - single) / (count - 1) * 100);
+      if (single > 0) std::snprintf(added, sizeof added, "%.2f %%", (cpu - single) / (count - 1) * 100);
       if (skew < 0) std::snprintf(apart, sizeof apart, "did not line up");
       else std::snprintf(apart, sizeof apart, "%.1f ms", skew * 1000);
     }
     std::printf("  %9d  %10.1f %%  %18s  %s\n", count, cpu * 100, added, apart);
+    if (skew > 0.005) std::printf("             each from %s:%s ms\n", names.front().c_str(), each.c_str());
     std::fflush(stdout);
   }
   return 0;
