@@ -4,17 +4,13 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace brontide::linux::pipewire {
 
 namespace {
 
 constexpr std::uint32_t kFrameBytes = PlaybackStream::kChannels * sizeof(float);
-// How often a producer that is ahead looks again: well under the slack it keeps.
-constexpr auto kRoomPoll = std::chrono::milliseconds(2);
 
 }  // namespace
 
@@ -88,7 +84,11 @@ bool PlaybackStream::write(std::span<const float> samples) {
     const std::uint32_t room = filled >= std::int32_t(limit) ? 0 : limit - std::uint32_t(std::max(filled, 0));
     const std::uint32_t n = std::min(room, left) / kFrameBytes * kFrameBytes;
     if (n == 0) {
-          std::this_thread::sleep_for(kRoomPoll);
+      // Sleeps until a cycle drains the ring (or interrupt()): polling woke this thread 500 times a second.
+      const auto seen = drained_.load(std::memory_order_acquire);
+      if (spa_ringbuffer_get_write_index(&ring_, &index) >= std::int32_t(limit) &&
+          !interrupted_.load(std::memory_order_acquire))
+        drained_.wait(seen, std::memory_order_acquire);
       continue;
     }
     spa_ringbuffer_write_data(&ring_, storage_.data(), size, index & (size - 1), bytes, n);
@@ -99,7 +99,11 @@ bool PlaybackStream::write(std::span<const float> samples) {
   return true;
 }
 
-void PlaybackStream::interrupt() { interrupted_.store(true, std::memory_order_release); }
+void PlaybackStream::interrupt() {
+  interrupted_.store(true, std::memory_order_release);
+  drained_.fetch_add(1, std::memory_order_release);
+  drained_.notify_all();
+}
 
 void PlaybackStream::setActive(bool active) {
   LoopLock lock(connection_.threadLoop());
@@ -128,6 +132,9 @@ void PlaybackStream::onProcess(void* data) {
     const auto size = static_cast<std::uint32_t>(self.storage_.size() * sizeof(float));
     spa_ringbuffer_read_data(&self.ring_, self.storage_.data(), size, index & (size - 1), d.data, got);
     spa_ringbuffer_read_update(&self.ring_, index + got);
+    // A futex wake, only when the producer waits: nothing that blocks this thread.
+    self.drained_.fetch_add(1, std::memory_order_release);
+    self.drained_.notify_one();
   }
   if (got < wanted) std::memset(static_cast<std::uint8_t*>(d.data) + got, 0, wanted - got);
   d.chunk->offset = 0;

@@ -65,6 +65,7 @@ class PlaybackStream {
   std::vector<float> storage_;  // a power of two of samples
   std::uint32_t queuedLimit_ = 0;  // in samples
   std::atomic<bool> interrupted_{false};
+  std::atomic<std::uint32_t> drained_{0};  // bumped each time a cycle takes from the ring, and by interrupt()
   // Loop thread, or with its lock.
   bool lostSaid_ = false;
   bool ready_ = false;  // the server has the node
