@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
 
   std::printf("  receivers  brontide CPU  added per receiver  largest skew between receivers\n");
   double single = 0;
+  std::vector<std::pair<double, double>> cpuByCount;
   std::vector<int> counts{1, 2, 4, 8};
   if (argc > 1) counts.clear();  // bench_speakers [COUNT...]: only these, without the checks before
   for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
@@ -167,9 +168,10 @@ int main(int argc, char** argv) {
     const auto app = sendTo(names);
     if (!app) return 1;
     const double cpuBefore = cpuSeconds(app->pid()), wallBefore = secondsNow();
-    std::this_thread::sleep_for(10s);
+    std::this_thread::sleep_for(20s);
     const double cpu = (cpuSeconds(app->pid()) - cpuBefore) / (secondsNow() - wallBefore);
     if (count == 1) single = cpu;
+    cpuByCount.emplace_back(count, cpu);
     const auto [skew, each] = count > 1 ? skewsFrom(names) : std::pair<double, std::string>{0, ""};
     char added[32] = "", apart[32] = "";
     if (count > 1) {
@@ -180,6 +182,13 @@ int main(int argc, char** argv) {
     std::printf("  %9d  %10.1f %%  %18s  %s\n", count, cpu * 100, added, apart);
     if (skew > 0.005) std::printf("             each from %s:%s ms\n", names.front().c_str(), each.c_str());
     std::fflush(stdout);
+  }
+  // The least-squares slope over every count: steadier than any one row on a shared machine.
+  if (cpuByCount.size() > 1) {
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto& [x, y] : cpuByCount) n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
+    std::printf("  CPU per added receiver, fitted over every count: %.2f %%\n",
+                (n * sxy - sx * sy) / (n * sxx - sx * sx) * 100);
   }
   return 0;
 }
