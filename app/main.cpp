@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavutil/log.h>
 }
-#include <gst/gst.h>
 #include <pipewire/pipewire.h>
 #include <signal.h>
 #include <fcntl.h>
@@ -78,7 +77,6 @@ void onTermination(QObject* context, std::function<void()> handler) {
 
 void initMediaLibraries(int& argc, char** argv) {
   pw_init(&argc, &argv);
-  gst_init(&argc, &argv);
   // libavcodec prints statistics each time an encoder closes; only its errors belong in our log.
   av_log_set_level(AV_LOG_ERROR);
 }

@@ -24,7 +24,7 @@
 namespace brontide::app {
 
 // The composition root: every adapter of this session, and the one Controller built on them.
-// Construct on the main thread after the Q*Application, pw_init and gst_init. Members are declared in
+// Construct on the main thread after the Q*Application and pw_init. Members are declared in
 // creation order, so they are destroyed in reverse: the controller first, the log last.
 class Services {
  public:

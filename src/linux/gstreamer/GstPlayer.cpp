@@ -135,6 +135,9 @@ GstPlayer::GstPlayer(MainQueue& mainQueue, Log& log) : mainQueue_(mainQueue), lo
   g_source_attach(stallWatch_.get(), context_.get());
   thread_ = std::thread([this] {
     pthread_setname_np(pthread_self(), "brontide.player");
+    // Here rather than on the main thread: the first run after an install or an update of the plugins rebuilds
+    // GStreamer's registry, which took 0.3–0.4 s. Commands queue until it is done.
+    gst_init(nullptr, nullptr);
     g_main_context_push_thread_default(context_.get());
     g_main_loop_run(loop_.get());
     g_main_context_pop_thread_default(context_.get());

@@ -22,7 +22,7 @@ namespace brontide::linux::gstreamer {
 // each item playing into its own PipeWire stream (PlaybackStream, fed from an appsink by a pump thread).
 // Public members: main thread only. Pipelines, bus watches and the stall watch run on the
 // "brontide.player" thread with its own GMainContext; item events reach the main thread via MainQueue.
-// gst_init and pw_init must have run before construction.
+// pw_init must have run before construction; GStreamer is initialised on the player thread.
 class GstPlayer final : public Player {
  public:
   GstPlayer(MainQueue& mainQueue, Log& log);
