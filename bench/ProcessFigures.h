@@ -6,15 +6,17 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 
 // What another process costs, read from /proc: shared by the benchmarks that run the brontide executable.
 namespace brontide::bench {
 
-// CPU time (user + system) of a process, in seconds.
-inline double cpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+// CPU time (user + system) of a process, or of its thread `task` when `owner` is the process, in seconds.
+inline double cpuSeconds(pid_t task, pid_t owner = 0) {
+  std::ifstream in(owner ? "/proc/" + std::to_string(owner) + "/task/" + std::to_string(task) + "/stat"
+                         : "/proc/" + std::to_string(task) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const auto close = text.rfind(')');
   if (close == std::string::npos) return 0;
@@ -24,6 +26,22 @@ inline double cpuSeconds(pid_t pid) {
   for (int i = 3; i <= 15 && fields >> field; ++i)
     if (i == 14 || i == 15) ticks += std::stod(field);
   return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+// CPU time of each of a process's threads, summed by thread name.
+inline std::map<std::string, double> cpuSecondsByThread(pid_t pid) {
+  std::map<std::string, double> byName;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  if (DIR* dir = ::opendir(tasks.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      std::string name;
+      std::getline(std::ifstream(tasks + "/" + entry->d_name + "/comm"), name);
+      byName[name] += cpuSeconds(pid_t(std::stoi(entry->d_name)), pid);
+    }
+    ::closedir(dir);
+  }
+  return byName;
 }
 
 // A field of /proc/<pid>/status in MiB ("VmRSS", "VmHWM").
