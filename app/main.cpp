@@ -140,8 +140,9 @@ int listRoutes(int argc, char** argv, const Options& options) {
       brontide::routeLine);
 }
 
-// Teardown joins the audio threads once the event loop has returned. Should one be stuck inside a library
-// (a wedged audio server, a deadlocked sink), quitting must still quit.
+// Teardown joins the audio threads once the event loop has returned; Services::shutdown() has left them nothing
+// to wait for. Should one be stuck inside a library (a wedged audio server, a deadlocked sink), quitting must
+// still quit.
 int withTeardownLimit(int status) {
   std::thread([status] {
     std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -200,10 +201,7 @@ int runHeadless(int argc, char** argv, const Options& options) {
     if (!routes.browsing()) std::fprintf(stderr, "brontide: %s\n", brontide::kNoDnsSdDaemon);
     for (const auto& notice : routes.unfoundNotices()) std::fprintf(stderr, "brontide: %s\n", notice.c_str());
   });
-  onTermination(&app, [&controller] {
-    controller.stop();
-    QCoreApplication::quit();
-  });
+  onTermination(&app, [&services] { services.shutdown([] { QCoreApplication::quit(); }); });
   controller.start();
   return withTeardownLimit(app.exec());
 }
@@ -325,10 +323,9 @@ int runTray(int argc, char** argv, const Options& options) {
     }
   });
   if (!pings.listen(socketPath)) services.log().notice("panel requests: cannot listen on " + socketPath.toStdString());
-  onTermination(&app, [&services] {
-    services.controller().stop();
-    QCoreApplication::quit();
-  });
+  const auto shutdown = [&services] { services.shutdown([] { QCoreApplication::quit(); }); };
+  onTermination(&app, shutdown);
+  delegate.setQuitHandler(shutdown);
   delegate.launch();
   return withTeardownLimit(app.exec());
 #else

@@ -243,6 +243,10 @@ void AppDelegate::updateTrayIcon() {
 }
 
 void AppDelegate::quit() {
+  if (quitHandler_) {
+    quitHandler_();
+    return;
+  }
   controller_->stop();
   QCoreApplication::quit();
 }

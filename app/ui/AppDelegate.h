@@ -7,6 +7,7 @@
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
 
+#include <functional>
 #include <memory>
 
 #include "app/ui/ControllerModel.h"
@@ -51,6 +52,9 @@ class AppDelegate final : public QObject {
 
   // Opens the onboarding window, or brings it forward when it is already open.
   void showOnboarding();
+  // What the quit action does instead of stopping the stream and quitting at once (the application's own
+  // shutdown, which ends the event loop when it has finished).
+  void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
 
  public slots:
   // Stops streaming, then ends the process.
@@ -69,6 +73,7 @@ class AppDelegate final : public QObject {
   void releaseEngineIfUnused();
 
   std::shared_ptr<Controller> controller_;
+  std::function<void()> quitHandler_;
   Workspace& workspace_;
   Updates updates_;
   ControllerModel controllerModel_;

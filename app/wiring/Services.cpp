@@ -3,6 +3,9 @@
 #include "aac_encoder/AACEncoder.h"
 #include "stream_server/StreamServer.h"
 
+#include <string>
+#include <utility>
+
 namespace brontide::app {
 namespace {
 
@@ -67,6 +70,27 @@ Services::Services(Options options)
     settingsProblem_ = problem;
     settingsProblemFound.notify();
   });
+}
+
+void Services::shutdown(std::function<void()> done) {
+  if (std::exchange(shuttingDown_, true)) return;
+  if (controller_) controller_->stop();
+  // Whichever comes first: both adapters finished, or the limit.
+  struct Pending {
+    int left = 2;
+    std::function<void()> done;
+    void finishOne() {
+      if (--left == 0 && done) std::exchange(done, nullptr)();
+    }
+  };
+  auto pending = std::make_shared<Pending>(Pending{.done = std::move(done)});
+  mainQueue_.postDelayed(kShutdownLimit, [this, pending] {
+    if (!pending->done) return;
+    log_.notice("shutdown: still closing after " + std::to_string(kShutdownLimit.count()) + " ms; quitting anyway");
+    std::exchange(pending->done, nullptr)();
+  });
+  airplayOutput_.shutdown([pending] { pending->finishOne(); });
+  capture_.audioSystem().shutdown([this, pending] { mainQueue_.post([pending] { pending->finishOne(); }); });
 }
 
 Services::~Services() {

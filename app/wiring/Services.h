@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "base/DeferredPreferences.h"
@@ -39,6 +40,12 @@ class Services {
   Services(const Services&) = delete;
   Services& operator=(const Services&) = delete;
 
+  // The way out: stops the controller, then closes the receivers' sinks and gives the tapped streams back on
+  // the adapters' own threads; `done` runs on the main thread once both have finished, or after kShutdownLimit.
+  // The main thread never waits meanwhile. A second call while one runs does nothing.
+  void shutdown(std::function<void()> done);
+  static constexpr MainQueue::Duration kShutdownLimit{3000};
+
   [[nodiscard]] Controller& controller() { return *controller_; }
   [[nodiscard]] std::shared_ptr<Controller> sharedController() { return controller_; }
   [[nodiscard]] SpeakerBrowser& speakers() { return speakers_; }
@@ -77,6 +84,7 @@ class Services {
   linux::secret::SecretServiceKeyring keyring_;
   AirPlayRoutes routes_;
   std::shared_ptr<Controller> controller_;
+  bool shuttingDown_ = false;
 };
 
 }  // namespace brontide::app

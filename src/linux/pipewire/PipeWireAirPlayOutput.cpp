@@ -103,6 +103,10 @@ void PipeWireAirPlayOutput::playLocally(bool on) {
   command([on](ReceiverSessions& s) { s.playLocally(on); });
 }
 
+void PipeWireAirPlayOutput::shutdown(std::function<void()> done) {
+  sessions_->shutdown([&queue = mainQueue_, done = std::move(done)] { queue.post(done); });
+}
+
 std::string PipeWireAirPlayOutput::sinkNodeName(SinkId sink) { return "brontide.airplay." + std::to_string(sink); }
 
 }  // namespace brontide::linux::pipewire

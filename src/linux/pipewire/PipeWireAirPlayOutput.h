@@ -46,6 +46,10 @@ class PipeWireAirPlayOutput final : public AirPlayOutput {
   void routeToDefault() override;
   void playLocally(bool on) override;
 
+  // Closes every receiver's sink and leaves the daemon on the loop thread; `done` then runs on the main thread.
+  // Nothing opens afterwards, and the destructor has nothing left to wait for. Once.
+  void shutdown(std::function<void()> done);
+
   // node.name of an open sink (for tests and benchmarks); the name stays the same across the sink's life.
   [[nodiscard]] static std::string sinkNodeName(SinkId sink);
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "base/Format.h"
 
@@ -127,10 +128,35 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
   if (!connection_.connected()) return;
   LoopLock lock(connection_.threadLoop());
   // Give the streams back while the sink still lives, then let the session manager relink them.
-  sink_.close(kRelinkTimeout);
+  if (!closed_) sink_.close(kRelinkTimeout);
   repair_.reset();
   timer_.reset();
   graph_.detach();
+}
+
+void PipeWireAudioSystem::shutdown(std::function<void()> done) {
+  if (connection_.connected()) {
+    LoopLock lock(connection_.threadLoop());
+    closing_ = true;
+  }
+  // As in the destructor: the captures first, outside this loop's lock.
+  captures_.reset();
+  if (!connection_.connected()) {
+    done();
+    return;
+  }
+  LoopLock lock(connection_.threadLoop());
+  // The same bound as the destructor's two waits.
+  const auto now = std::chrono::steady_clock::now();
+  sink_.beginClose(now + 2 * kRelinkTimeout);
+  // No sink, or nothing linked to it: nothing to wait for.
+  if (sink_.closeStep(now)) {
+    closed_ = true;
+    done();
+    return;
+  }
+  shutdownDone_ = std::move(done);
+  armTimer();
 }
 
 void PipeWireAudioSystem::coreError(std::uint32_t id, int res, const std::string& message) {
@@ -260,6 +286,8 @@ std::expected<std::unique_ptr<AudioTap>, Error> PipeWireAudioSystem::openTap(
         pwFailure(ErrorCode::TapNotOpened, connection_.lastError() ? connection_.lastError() : -ENOTCONN));
   LoopLock lock(connection_.threadLoop());
   if (connection_.daemonGone()) return std::unexpected(pwFailure(ErrorCode::TapNotOpened, -EPIPE));
+  // Shutting down: nothing is moved again once the streams went back.
+  if (closing_) return std::unexpected(pwFailure(ErrorCode::TapNotOpened, -ECANCELED));
   const std::uint32_t rate = sink_.exists() ? sink_.rate() : graph_.rate();
   const auto id = ++nextTap_;
   // A global tap captures the default output as it is and moves nothing.
@@ -357,7 +385,16 @@ void PipeWireAudioSystem::defaultMetadataGone() {
 
 void PipeWireAudioSystem::onTimer(void* data, std::uint64_t) {
   auto* self = static_cast<PipeWireAudioSystem*>(data);
-  if (self->closing_) return;
+  if (self->closing_) {
+    if (!self->shutdownDone_) return;
+    if (self->sink_.closeStep(std::chrono::steady_clock::now())) {
+      self->closed_ = true;
+      std::exchange(self->shutdownDone_, nullptr)();
+    } else {
+      self->armTimer();
+    }
+    return;
+  }
   const auto now = std::chrono::steady_clock::now();
   if (self->reconnectAt_ && *self->reconnectAt_ <= now) {
     self->reconnectDaemon();
@@ -374,10 +411,15 @@ void PipeWireAudioSystem::armTimer() {
   if (!timer_) return;
   const auto now = std::chrono::steady_clock::now();
   std::optional<TimePoint> next = sink_.nextDeadline(now);
-  for (auto at : {repair_.nextDeadline(), reconnectAt_})
-    if (at && (!next || *at < *next)) next = at;
-  for (const auto& [id, tap] : taps_)
-    if (tap.readyBy && (!next || *tap.readyBy < *next)) next = tap.readyBy;
+  // A shutdown waits for the sink alone.
+  if (closing_) {
+    if (!shutdownDone_) next.reset();
+  } else {
+    for (auto at : {repair_.nextDeadline(), reconnectAt_})
+      if (at && (!next || *at < *next)) next = at;
+    for (const auto& [id, tap] : taps_)
+      if (tap.readyBy && (!next || *tap.readyBy < *next)) next = tap.readyBy;
+  }
   if (!next) {
     pw_loop_update_timer(connection_.loop(), timer_.get(), nullptr, nullptr, false);
     return;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -51,6 +52,12 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   std::expected<std::unique_ptr<AudioTap>, Error> openTap(const std::vector<AudioObjectID>& clients,
                                                                bool global) override;
   std::optional<std::string> defaultOutput() override;
+
+  // Shutdown without waiting on the calling thread: the captures go, every moved stream is given back while the
+  // private sink lives, and the loop thread destroys the sink once the session manager has relinked them (or
+  // after a bound). `done` then runs on the loop thread, or at once without a daemon; the destructor has
+  // nothing left to wait for. Main thread, once.
+  void shutdown(std::function<void()> done);
 
   // The private sink's node id while it exists (diagnostics and tests).
   [[nodiscard]] std::optional<std::uint32_t> tapSinkNode() const;
@@ -102,6 +109,9 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   std::optional<TimePoint> reconnectAt_;
   std::chrono::milliseconds reconnectDelay_{250};
   std::uint64_t connections_ = 0;
+  // shutdown()'s callback while the sink closes, and whether it has.
+  std::function<void()> shutdownDone_;
+  bool closed_ = false;
 };
 
 }  // namespace brontide::linux::pipewire

@@ -206,6 +206,7 @@ std::optional<PrivateSink::TimePoint> PrivateSink::nextDeadline(TimePoint now) c
   auto consider = [&](TimePoint at) {
     if (!next || at < *next) next = at;
   };
+  if (closeBy_) return sink_ ? std::optional(now + kUnlinkPoll) : std::nullopt;
   for (const auto& check : moveChecks_) consider(check.at);
   if (sink_ && taps_.empty() && sink_->idleSince)
     consider(std::max(*sink_->idleSince + StreamMover::kGrace, now + kUnlinkPoll));
@@ -236,6 +237,18 @@ void PrivateSink::close(std::chrono::milliseconds timeout) {
     connection_.waitUntil([&] { return !graph_.hasLinks(id, false); }, timeout);
   }
   destroy();
+}
+
+void PrivateSink::beginClose(TimePoint by) {
+  mover_.restoreAll();
+  moveChecks_.clear();
+  closeBy_ = by;
+}
+
+bool PrivateSink::closeStep(TimePoint now) {
+  if (sink_ && sink_->id != SPA_ID_INVALID && graph_.hasLinks(sink_->id, false) && now < *closeBy_) return false;
+  destroy();
+  return true;
 }
 
 std::optional<MetadataValue> PrivateSink::read(std::uint32_t node, std::string_view key) {

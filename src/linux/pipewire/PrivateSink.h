@@ -74,6 +74,10 @@ class PrivateSink final : private StreamMover::Backend {
   // Shutdown: gives every stream back while the sink lives, waits up to `timeout` for the session manager to
   // relink them elsewhere, then destroys the sink.
   void close(std::chrono::milliseconds timeout);
+  // The same without waiting: gives every stream back now; closeStep(), called again at each nextDeadline(),
+  // destroys the sink once they are relinked elsewhere, or at `by`, and is then true.
+  void beginClose(TimePoint by);
+  [[nodiscard]] bool closeStep(TimePoint now);
 
  private:
   struct Sink {
@@ -116,6 +120,7 @@ class PrivateSink final : private StreamMover::Backend {
   std::map<std::uint64_t, Tap> taps_;
   std::vector<MoveCheck> moveChecks_;
   std::unique_ptr<Sink> sink_;
+  std::optional<TimePoint> closeBy_;
 };
 
 }  // namespace brontide::linux::pipewire

@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kReconnectSeconds = 1;
 constexpr int kCheckSeconds = 1;
+// While shutting down, retiring modules are looked at this often.
+constexpr long kShutdownCheckNs = 50'000'000;
 // A local branch is loaded again for a receivers' latency that differs by more than this.
 constexpr double kDelayTolerance = 0.005;
 
@@ -60,10 +62,13 @@ ReceiverSessions::~ReceiverSessions() {
   if (!running_) return;
   {
     LoopLock lock(connection_.threadLoop());
-    while (!sinks_.empty()) close(sinks_.begin()->first);
-    // The loop thread runs while this one waits; settle() signals each time a module has gone.
-    (void)connection_.waitUntil([this] { return retiring_.empty(); }, RaopSink::kRetireLimit);
-    dropGraph("closing", false);
+    // Without a finished shutdown(): the loop thread runs while this one waits; settle() signals each time a
+    // module has gone.
+    if (!shutDown_) {
+      while (!sinks_.empty()) close(sinks_.begin()->first);
+      (void)connection_.waitUntil([this] { return retiring_.empty(); }, RaopSink::kRetireLimit);
+      dropGraph("closing", false);
+    }
   }
   connection_.stop();
 }
@@ -74,6 +79,34 @@ void ReceiverSessions::post(Command work) {
     commands_.push_back(std::move(work));
   }
   wakeUp();
+}
+
+void ReceiverSessions::shutdown(std::function<void()> done) {
+  if (!running_) {
+    done();
+    return;
+  }
+  post([done = std::move(done)](ReceiverSessions& s) mutable {
+    s.shuttingDown_ = true;
+    s.shutdownDone_ = std::move(done);
+    // 1.x's sinks may go at once; 0.3's are retired, their node removed first.
+    const bool graceful = !raopSinkUnloadsWhileRunning(LibraryVersion::loaded());
+    while (!s.sinks_.empty()) s.close(s.sinks_.begin()->first, graceful);
+    if (s.retiring_.empty()) {
+      s.finishShutdown();
+      return;
+    }
+    timespec often{.tv_sec = 0, .tv_nsec = kShutdownCheckNs};
+    pw_loop_update_timer(s.connection_.loop(), s.checkTimer_.get(), &often, &often, false);
+  });
+}
+
+void ReceiverSessions::finishShutdown() {
+  dropGraph("closing", false);
+  pw_loop_update_timer(connection_.loop(), checkTimer_.get(), nullptr, nullptr, false);
+  pw_loop_update_timer(connection_.loop(), reconnectTimer_.get(), nullptr, nullptr, false);
+  shutDown_ = true;
+  if (auto done = std::exchange(shutdownDone_, nullptr)) done();
 }
 
 void ReceiverSessions::wakeUp() { pw_loop_signal_event(connection_.loop(), wake_.get()); }
@@ -87,12 +120,20 @@ void ReceiverSessions::settle() {
     std::lock_guard lock(commandsMutex_);
     work.swap(commands_);
   }
-  for (auto& w : work) w(*this);
+  // After a shutdown the graph stays dropped: nothing may load again.
+  for (auto& w : work)
+    if (!shuttingDown_) w(*this);
+  if (shutDown_) return;
   if (broken_) {
-    dropGraph("the sound server went away");
+    if (shuttingDown_) finishShutdown();
+    else dropGraph("the sound server went away");
     return;
   }
   if (std::erase_if(retiring_, [](const auto& s) { return s->gone(); }) > 0) connection_.signal();
+  if (shuttingDown_) {
+    if (retiring_.empty()) finishShutdown();
+    return;
+  }
   std::vector<SinkId> ids;
   for (const auto& [id, sink] : sinks_) ids.push_back(id);
   for (const auto id : ids) {
@@ -118,6 +159,7 @@ void ReceiverSessions::settle() {
 }
 
 void ReceiverSessions::connect() {
+  if (shuttingDown_) return;
   if (const int res = connection_.reconnect(); res < 0) {
     notice(std::string("cannot reach the PipeWire daemon (") + std::strerror(-res) + "), retrying");
     armTimer(connection_.loop(), reconnectTimer_, kReconnectSeconds);
@@ -327,6 +369,10 @@ void ReceiverSessions::check() {
       s->unload();
     }
   std::erase_if(retiring_, [](const auto& s) { return s->gone(); });
+  if (shuttingDown_) {
+    if (retiring_.empty() && !shutDown_) finishShutdown();
+    return;
+  }
   bool anyPlaying = false;
   for (const auto& [id, sink] : sinks_) anyPlaying = anyPlaying || sink->playing();
   if (!anyPlaying) return;

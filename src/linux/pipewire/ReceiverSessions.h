@@ -46,6 +46,9 @@ class ReceiverSessions {
   [[nodiscard]] bool running() const { return running_; }
   // Runs `work` on the loop thread.
   void post(Command work);
+  // Closes every sink, lets their modules go and leaves the daemon; `done` then runs on the loop thread. Commands
+  // posted afterwards are dropped, and the destructor finds nothing left to wait for. Any thread.
+  void shutdown(std::function<void()> done);
 
   void open(SinkId id, AirPlayReceiver receiver, double volume);
   void close(SinkId id, bool graceful = true);
@@ -81,6 +84,7 @@ class ReceiverSessions {
   void managerGone();
   void managerBack();
   void fail(RaopSink& sink, const std::string& reason, bool graceful = true);
+  void finishShutdown();
 
   Log& log_;
   Events events_;
@@ -108,6 +112,10 @@ class ReceiverSessions {
   LoadedModule localBranch_;
   double localDelay_ = kRaopLatencyMs / 1000.0;  // seconds, as loaded; until a sink reports, the one we ask
   bool broken_ = false;
+  // Set by shutdown(); `shutDown_` once the graph is dropped, read by the destructor under the loop lock.
+  bool shuttingDown_ = false;
+  bool shutDown_ = false;
+  std::function<void()> shutdownDone_;
 };
 
 }  // namespace brontide::linux::pipewire

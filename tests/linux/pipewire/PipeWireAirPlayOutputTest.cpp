@@ -121,6 +121,15 @@ TEST_F(PipeWireAirPlayOutputTest, OneReceiver_CarriesThePlayersToneUntilBackToTh
   output->routeToReceivers();
   ASSERT_TRUE(queue.pumpUntil([&] { return route.has_value(); }, kLimit));
   EXPECT_EQ(*route, PipeWireAirPlayOutput::kFanOutSinkName);
+
+  // Quitting closes the sinks on the loop thread and says so on the main queue; the destructor has nothing left.
+  bool closed = false;
+  output->shutdown([&] { closed = true; });
+  EXPECT_TRUE(queue.pumpUntil([&] { return closed; }, kLimit));
+  EXPECT_TRUE(testsupport::eventually([&] {
+    return !AudioSession::nodeExists(PipeWireAirPlayOutput::sinkNodeName(terraza)) &&
+           !AudioSession::nodeExists(PipeWireAirPlayOutput::kFanOutSinkName);
+  }));
 }
 
 double dB(double ratio) { return 20 * std::log10(ratio); }

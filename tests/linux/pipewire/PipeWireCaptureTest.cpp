@@ -2,6 +2,7 @@
 #include <pipewire/pipewire.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -150,7 +151,14 @@ TEST_F(PipeWireCaptureTest, Tap_CapturesStreamsOpenedWhileItRuns) {
   }));
   EXPECT_TRUE(eventually([&] { return sinkTone(700) < kAbsent; })) << "the new stream is still heard";
 
+  // Quitting gives both streams back at once, without the grace a stop leaves, and then takes the sink away.
   tap->stop();
+  std::atomic<bool> closed = false;
+  system.shutdown([&] { closed = true; });
+  EXPECT_TRUE(eventually([&] { return closed.load(); }));
+  EXPECT_FALSE(system.tapSinkNode().has_value());
+  EXPECT_TRUE(eventually([&] { return sinkTone(500) > kPresent && sinkTone(700) > kPresent; }))
+      << "the streams did not come back after the shutdown";
 }
 
 TEST_F(PipeWireCaptureTest, Lookup_FindsAPulseClientByItsBinaryAndReportsUnmovableStreams) {
