@@ -29,10 +29,6 @@ const char* encryptionArgument(AirPlayEncryption encryption) {
 
 bool raopSinkSendsVolume(LibraryVersion library) { return library >= kVolumeSentSince; }
 
-// 1.x's sink sends through an RTP stream that pw_stream_destroy() takes off the data loop before the state its
-// process callback uses goes.
-bool raopSinkUnloadsWhileRunning(LibraryVersion library) { return library >= LibraryVersion{1, 0, 0}; }
-
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
   for (const unsigned char c : text) {

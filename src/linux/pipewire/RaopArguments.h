@@ -19,8 +19,6 @@ namespace brontide::linux::pipewire {
 // Whether that library's raop sink sends its volume to the receiver (which then plays at it) instead of applying
 // it to the sound it sends.
 [[nodiscard]] bool raopSinkSendsVolume(LibraryVersion library);
-// Whether a sink whose node is running may be unloaded at once; 0.3's must have its node removed first.
-[[nodiscard]] bool raopSinkUnloadsWhileRunning(LibraryVersion library);
 
 // The play-out latency asked of receivers that accept less than the sink's own 1.5 s default.
 inline constexpr int kRaopLatencyMs = 250;
