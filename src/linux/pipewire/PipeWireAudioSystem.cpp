@@ -119,13 +119,7 @@ PipeWireAudioSystem::PipeWireAudioSystem(Log& log, Options options)
 }
 
 PipeWireAudioSystem::~PipeWireAudioSystem() {
-  if (connection_.connected()) {
-    LoopLock lock(connection_.threadLoop());
-    closing_ = true;
-  }
-  // The captures go first, outside this loop's lock; the loop's callbacks no longer reach them once closing.
-  captures_.reset();
-  if (!connection_.connected()) return;
+  if (!closeCaptures()) return;
   LoopLock lock(connection_.threadLoop());
   // Give the streams back while the sink still lives, then let the session manager relink them.
   if (!closed_) sink_.close(kRelinkTimeout);
@@ -134,29 +128,38 @@ PipeWireAudioSystem::~PipeWireAudioSystem() {
   graph_.detach();
 }
 
-void PipeWireAudioSystem::shutdown(std::function<void()> done) {
+// The captures go first, outside this loop's lock; the loop's callbacks no longer reach them once closing. Whether
+// there is a daemon left to close the rest with.
+bool PipeWireAudioSystem::closeCaptures() {
   if (connection_.connected()) {
     LoopLock lock(connection_.threadLoop());
     closing_ = true;
   }
-  // As in the destructor: the captures first, outside this loop's lock.
   captures_.reset();
-  if (!connection_.connected()) {
+  return connection_.connected();
+}
+
+void PipeWireAudioSystem::shutdown(std::function<void()> done) {
+  if (!closeCaptures()) {
     done();
     return;
   }
   LoopLock lock(connection_.threadLoop());
   // The same bound as the destructor's two waits.
-  const auto now = std::chrono::steady_clock::now();
-  sink_.beginClose(now + 2 * kRelinkTimeout);
-  // No sink, or nothing linked to it: nothing to wait for.
-  if (sink_.closeStep(now)) {
-    closed_ = true;
-    done();
+  sink_.beginClose(std::chrono::steady_clock::now() + 2 * kRelinkTimeout);
+  shutdownDone_ = std::move(done);
+  // No sink, or nothing linked to it: done at once.
+  stepShutdown();
+}
+
+// Loop thread or its lock: ends the shutdown once the sink has closed, or looks again at its next deadline.
+void PipeWireAudioSystem::stepShutdown() {
+  if (!sink_.closeStep(std::chrono::steady_clock::now())) {
+    armTimer();
     return;
   }
-  shutdownDone_ = std::move(done);
-  armTimer();
+  closed_ = true;
+  std::exchange(shutdownDone_, nullptr)();
 }
 
 void PipeWireAudioSystem::coreError(std::uint32_t id, int res, const std::string& message) {
@@ -386,13 +389,7 @@ void PipeWireAudioSystem::defaultMetadataGone() {
 void PipeWireAudioSystem::onTimer(void* data, std::uint64_t) {
   auto* self = static_cast<PipeWireAudioSystem*>(data);
   if (self->closing_) {
-    if (!self->shutdownDone_) return;
-    if (self->sink_.closeStep(std::chrono::steady_clock::now())) {
-      self->closed_ = true;
-      std::exchange(self->shutdownDone_, nullptr)();
-    } else {
-      self->armTimer();
-    }
+    if (self->shutdownDone_) self->stepShutdown();
     return;
   }
   const auto now = std::chrono::steady_clock::now();

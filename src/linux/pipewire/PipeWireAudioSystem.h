@@ -85,6 +85,8 @@ class PipeWireAudioSystem final : public AudioSystem, private Graph::Listener {
   void coreError(std::uint32_t id, int res, const std::string& message);
   void reconnectDaemon();
   void armTimer();
+  [[nodiscard]] bool closeCaptures();
+  void stepShutdown();
   void closeTap(std::uint64_t id, std::optional<std::uint64_t> capture);
   // Fails the taps whose private sink the server refused or did not make ready in time.
   void checkPendingTaps(TimePoint now);

@@ -93,13 +93,14 @@ void ReceiverSessions::shutdown(std::function<void()> done) {
     // instead of 2 s, but a Brontide started right after once sent its receiver nothing. This runs off the main
     // thread either way.
     while (!s.sinks_.empty()) s.close(s.sinks_.begin()->first);
-    if (s.retiring_.empty()) {
-      s.finishShutdown();
-      return;
-    }
     timespec often{.tv_sec = 0, .tv_nsec = kShutdownCheckNs};
     pw_loop_update_timer(s.connection_.loop(), s.checkTimer_.get(), &often, &often, false);
+    s.finishShutdownOnceRetired();
   });
+}
+
+void ReceiverSessions::finishShutdownOnceRetired() {
+  if (!shutDown_ && retiring_.empty()) finishShutdown();
 }
 
 void ReceiverSessions::finishShutdown() {
@@ -132,7 +133,7 @@ void ReceiverSessions::settle() {
   }
   if (std::erase_if(retiring_, [](const auto& s) { return s->gone(); }) > 0) connection_.signal();
   if (shuttingDown_) {
-    if (retiring_.empty()) finishShutdown();
+    finishShutdownOnceRetired();
     return;
   }
   std::vector<SinkId> ids;
@@ -371,7 +372,7 @@ void ReceiverSessions::check() {
     }
   std::erase_if(retiring_, [](const auto& s) { return s->gone(); });
   if (shuttingDown_) {
-    if (retiring_.empty() && !shutDown_) finishShutdown();
+    finishShutdownOnceRetired();
     return;
   }
   bool anyPlaying = false;

@@ -85,6 +85,7 @@ class ReceiverSessions {
   void managerBack();
   void fail(RaopSink& sink, const std::string& reason, bool graceful = true);
   void finishShutdown();
+  void finishShutdownOnceRetired();
 
   Log& log_;
   Events events_;
